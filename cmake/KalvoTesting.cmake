@@ -1,0 +1,12 @@
+# kalvo_add_test(NAME <name> SOURCES ... LIBS ... [LABELS ...])
+# One GoogleTest executable; every case becomes a CTest test. Cases run with a
+# private runtime namespace (KALVO_RUNTIME_DIR) created by the test fixture, so
+# the suite runs in parallel and never touches a user's named objects.
+function(kalvo_add_test)
+  cmake_parse_arguments(T "" "NAME" "SOURCES;LIBS;LABELS" ${ARGN})
+  add_executable(${T_NAME} ${T_SOURCES})
+  target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} KalvoTestSupport GTest::gtest GTest::gmock)
+  gtest_discover_tests(${T_NAME}
+    DISCOVERY_TIMEOUT 60
+    PROPERTIES LABELS "${T_LABELS}" TIMEOUT 300)
+endfunction()
