@@ -14,8 +14,9 @@ KALVO_PLATFORM_API uint32_t timeGetTime() noexcept;
 KALVO_PLATFORM_API uint32_t tickCount() noexcept;
 
 // timeBeginPeriod / timeEndPeriod: 0 (TIMERR_NOERROR) for 1 ms or more,
-// 97 (TIMERR_NOCANDO) for 0. Begin tightens the process's timer slack while
-// any period is held.
+// 97 (TIMERR_NOCANDO) for 0 and for an end without a matching begin. While
+// any period is held, sleeps run with a tight timer slack (1 µs); the last
+// end restores each thread's previous slack.
 KALVO_PLATFORM_API uint32_t timeBeginPeriod(uint32_t periodMs) noexcept;
 KALVO_PLATFORM_API uint32_t timeEndPeriod(uint32_t periodMs) noexcept;
 

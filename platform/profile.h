@@ -16,6 +16,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "platform/export.h"
@@ -26,23 +27,33 @@ namespace kalvo::platform {
 // Used by the file calls below and by the configuration tool's in-memory
 // profile object, which is flushed once at the end.
 class KALVO_PLATFORM_API IniDocument {
-public:
+  public:
     IniDocument() = default;
     static IniDocument parse(std::string_view text);  // never fails; any bytes
     std::string serialize() const;  // lines keep their ends; new lines end in "\r\n"
 
     std::optional<std::string> get(std::string_view section, std::string_view key) const;
     // Replace in place, or append the key at the end of the section, or append
-    // the section at the end of the document.
-    void set(std::string_view section, std::string_view key, std::string_view value);
+    // the section at the end of the document. False, and nothing changed, when
+    // a name or the value holds a line break or a name could not be read back
+    // (a section name with ']', a key with '=' or starting with '[' or ';').
+    bool set(std::string_view section, std::string_view key, std::string_view value);
     void removeKey(std::string_view section, std::string_view key);
     void removeSection(std::string_view section);
     bool hasSection(std::string_view section) const;
     std::vector<std::string> sections() const;
     std::vector<std::string> keys(std::string_view section) const;
 
-private:
-    std::vector<std::string> lines_;  // without line ends
+  private:
+    struct Line {
+        std::string text;  // without its line end
+        uint8_t end;       // EndNone, EndLf or EndCrLf
+    };
+    static constexpr uint8_t EndNone = 0, EndLf = 1, EndCrLf = 2;
+    // [first, last) line indexes of the first section of that name; first is the
+    // header line. Empty optional when there is none.
+    std::optional<std::pair<size_t, size_t>> findSection(std::string_view section) const;
+    std::vector<Line> lines_;
 };
 
 // GetPrivateProfileInt.
@@ -59,7 +70,9 @@ KALVO_PLATFORM_API std::string profileGetString(const std::string& file, std::st
                                                 std::string_view key,
                                                 std::string_view defaultValue);
 // WritePrivateProfileString: a null value (nullopt) deletes the key.
-// Returns false with the last error set when the file cannot be written.
+// Returns false with the last error set when the file cannot be written, or
+// with ERROR_INVALID_PARAMETER when the names or the value would not read back
+// (see IniDocument::set).
 KALVO_PLATFORM_API bool profileWriteString(const std::string& file, std::string_view section,
                                            std::string_view key,
                                            std::optional<std::string_view> value);

@@ -1,0 +1,587 @@
+#include "platform/profile.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+#include "platform/win_error.h"
+
+namespace kalvo::platform {
+namespace {
+
+// Longest path a Windows caller can hold (MAX_PATH without the NUL).
+constexpr size_t kMaxPath = 259;
+
+bool isBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f';
+}
+
+std::string_view trimLeft(std::string_view s) {
+    size_t i = 0;
+    while (i < s.size() && isBlank(s[i])) ++i;
+    return s.substr(i);
+}
+
+std::string_view trimRight(std::string_view s) {
+    size_t n = s.size();
+    while (n > 0 && isBlank(s[n - 1])) --n;
+    return s.substr(0, n);
+}
+
+std::string_view trim(std::string_view s) {
+    return trimRight(trimLeft(s));
+}
+
+char lowerAscii(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+// Names match without regard to case; only ASCII letters fold, other bytes
+// (any code page) compare as they are.
+bool sameName(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        if (lowerAscii(a[i]) != lowerAscii(b[i])) return false;
+    }
+    return true;
+}
+
+enum class LineKind { Blank, Comment, Section, Key };
+
+struct ParsedLine {
+    LineKind kind = LineKind::Blank;
+    std::string_view name;   // section or key name, trimmed
+    std::string_view value;  // key value, trimmed
+};
+
+ParsedLine parseLine(std::string_view text) {
+    ParsedLine p;
+    std::string_view t = trimLeft(text);
+    if (t.empty()) return p;
+    if (t[0] == ';') {
+        p.kind = LineKind::Comment;
+        return p;
+    }
+    if (t[0] == '[') {
+        p.kind = LineKind::Section;
+        std::string_view rest = t.substr(1);
+        size_t close = rest.find(']');
+        p.name = trim(rest.substr(0, close));
+        return p;
+    }
+    p.kind = LineKind::Key;
+    size_t eq = t.find('=');
+    if (eq == std::string_view::npos) {
+        // A line without '=' is a key without a value.
+        p.name = trimRight(t);
+    } else {
+        p.name = trimRight(t.substr(0, eq));
+        p.value = trim(t.substr(eq + 1));
+    }
+    return p;
+}
+
+// Calls fn(text) for every line of an ini text, without its line end; stops
+// when fn returns false.
+template <typename Fn>
+void forEachLine(std::string_view text, Fn&& fn) {
+    size_t pos = 0;
+    while (pos < text.size()) {
+        size_t nl = text.find('\n', pos);
+        size_t end = (nl == std::string_view::npos) ? text.size() : nl;
+        if (!fn(text.substr(pos, end - pos))) return;
+        pos = (nl == std::string_view::npos) ? text.size() : nl + 1;
+    }
+}
+
+// The value of the first matching key in the first matching section.
+std::optional<std::string_view> lookup(std::string_view text, std::string_view section,
+                                       std::string_view key) {
+    section = trim(section);
+    key = trim(key);
+    bool inSection = false;
+    std::optional<std::string_view> found;
+    forEachLine(text, [&](std::string_view line) {
+        ParsedLine p = parseLine(line);
+        if (p.kind == LineKind::Section) {
+            if (inSection) {
+                return false;  // only the first section of that name counts
+            }
+            inSection = sameName(p.name, section);
+        } else if (inSection && p.kind == LineKind::Key && sameName(p.name, key)) {
+            found = p.value;
+            return false;
+        }
+        return true;
+    });
+    return found;
+}
+
+bool hasLineBreak(std::string_view s) {
+    return s.find_first_of("\r\n") != std::string_view::npos;
+}
+
+// Names and values that would not read back as written: a line break would
+// split the line (and could forge other keys), ']' ends a section name, '='
+// ends a key name, and a key starting with '[' or ';' would read as a section
+// header or a comment.
+bool writable(std::string_view section, std::string_view key, std::string_view value) {
+    if (hasLineBreak(section) || hasLineBreak(key) || hasLineBreak(value)) return false;
+    if (section.find(']') != std::string_view::npos) return false;
+    if (key.find('=') != std::string_view::npos) return false;
+    std::string_view k = trim(key);
+    if (!k.empty() && (k[0] == '[' || k[0] == ';')) return false;
+    return true;
+}
+
+// Reads a whole regular file. False with errno set when it cannot be read;
+// errno ENOENT for a missing file.
+bool readWholeFile(const std::string& path, std::string& out) {
+    out.clear();
+    // O_NONBLOCK: a FIFO or device under that name must not hang the reader.
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0) return false;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        int err = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+        ::close(fd);
+        errno = err;
+        return false;
+    }
+    try {
+        if (st.st_size > 0) out.reserve(static_cast<size_t>(st.st_size));
+        char chunk[65536];
+        for (;;) {
+            ssize_t n = ::read(fd, chunk, sizeof chunk);
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0) {
+                int err = errno;
+                ::close(fd);
+                errno = err;
+                return false;
+            }
+            if (n == 0) break;
+            out.append(chunk, static_cast<size_t>(n));
+        }
+    } catch (const std::bad_alloc&) {
+        ::close(fd);
+        errno = ENOMEM;
+        return false;
+    }
+    ::close(fd);
+    return true;
+}
+
+bool writeAll(int fd, std::string_view data) {
+    while (!data.empty()) {
+        ssize_t n = ::write(fd, data.data(), data.size());
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        data.remove_prefix(static_cast<size_t>(n));
+    }
+    return true;
+}
+
+// Holds an exclusive flock on a directory. Every writer of a profile file in
+// that directory takes it, so read-change-rename never interleaves across
+// threads or processes. The kernel drops it when the holder dies.
+class DirectoryLock {
+  public:
+    explicit DirectoryLock(const std::string& dir) {
+        fd_ = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (fd_ < 0) return;
+        while (::flock(fd_, LOCK_EX) != 0) {
+            if (errno != EINTR) {
+                int err = errno;
+                ::close(fd_);
+                fd_ = -1;
+                errno = err;
+                return;
+            }
+        }
+    }
+    ~DirectoryLock() {
+        if (fd_ >= 0) ::close(fd_);  // closing the descriptor releases the lock
+    }
+    DirectoryLock(const DirectoryLock&) = delete;
+    DirectoryLock& operator=(const DirectoryLock&) = delete;
+    bool held() const { return fd_ >= 0; }
+
+  private:
+    int fd_ = -1;
+};
+
+std::string directoryOf(const std::string& path) {
+    size_t slash = path.rfind('/');
+    if (slash == std::string::npos) return ".";
+    if (slash == 0) return "/";
+    return path.substr(0, slash);
+}
+
+// A profile file that is a symbolic link is written through to its target,
+// so that the rename replaces the target and not the link.
+std::string resolveLink(const std::string& path) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return path;
+    char* real = ::realpath(path.c_str(), nullptr);
+    if (real == nullptr) return path;
+    std::string result(real);
+    std::free(real);
+    return result;
+}
+
+// Replaces the file by a temporary written in the same directory and renamed
+// over it, so that a reader sees the old or the new text, never a mix.
+bool replaceFile(const std::string& path, std::string_view content, const struct stat* old) {
+    static std::atomic<uint32_t> counter{0};
+    std::string dir = directoryOf(path);
+    std::string temp;
+    int fd = -1;
+    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+        char name[64];
+        std::snprintf(name, sizeof name, "/.kvini-%d-%u.tmp", static_cast<int>(::getpid()),
+                      counter.fetch_add(1, std::memory_order_relaxed));
+        temp = dir + name;
+        // 0666 under the umask, as for any new file of the process.
+        fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd < 0 && errno != EEXIST) return false;
+    }
+    if (fd < 0) return false;
+    if (old != nullptr) (void)::fchmod(fd, old->st_mode & 07777);
+    bool ok = writeAll(fd, content) && ::fsync(fd) == 0;
+    int err = errno;
+    if (::close(fd) != 0 && ok) {
+        ok = false;
+        err = errno;
+    }
+    if (ok && ::rename(temp.c_str(), path.c_str()) != 0) {
+        ok = false;
+        err = errno;
+    }
+    if (!ok) {
+        ::unlink(temp.c_str());
+        errno = err;
+    }
+    return ok;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// IniDocument
+
+IniDocument IniDocument::parse(std::string_view text) {
+    IniDocument doc;
+    size_t pos = 0;
+    while (pos < text.size()) {
+        size_t nl = text.find('\n', pos);
+        if (nl == std::string_view::npos) {
+            doc.lines_.push_back(Line{std::string(text.substr(pos)), EndNone});
+            break;
+        }
+        std::string_view t = text.substr(pos, nl - pos);
+        uint8_t end = EndLf;
+        if (!t.empty() && t.back() == '\r') {
+            t.remove_suffix(1);
+            end = EndCrLf;
+        }
+        doc.lines_.push_back(Line{std::string(t), end});
+        pos = nl + 1;
+    }
+    return doc;
+}
+
+std::string IniDocument::serialize() const {
+    size_t total = 0;
+    for (const Line& l : lines_) total += l.text.size() + 2;
+    std::string out;
+    out.reserve(total);
+    for (const Line& l : lines_) {
+        out += l.text;
+        if (l.end == EndCrLf) {
+            out += "\r\n";
+        } else if (l.end == EndLf) {
+            out += '\n';
+        }
+    }
+    return out;
+}
+
+std::optional<std::pair<size_t, size_t>> IniDocument::findSection(std::string_view section) const {
+    section = trim(section);
+    for (size_t i = 0; i < lines_.size(); ++i) {
+        ParsedLine p = parseLine(lines_[i].text);
+        if (p.kind != LineKind::Section || !sameName(p.name, section)) continue;
+        size_t last = i + 1;
+        while (last < lines_.size() && parseLine(lines_[last].text).kind != LineKind::Section) {
+            ++last;
+        }
+        return std::make_pair(i, last);
+    }
+    return std::nullopt;
+}
+
+std::optional<std::string> IniDocument::get(std::string_view section, std::string_view key) const {
+    auto range = findSection(section);
+    if (!range) return std::nullopt;
+    key = trim(key);
+    for (size_t i = range->first + 1; i < range->second; ++i) {
+        ParsedLine p = parseLine(lines_[i].text);
+        if (p.kind == LineKind::Key && sameName(p.name, key)) return std::string(p.value);
+    }
+    return std::nullopt;
+}
+
+bool IniDocument::set(std::string_view section, std::string_view key, std::string_view value) {
+    if (!writable(section, key, value)) return false;
+    section = trim(section);
+    key = trim(key);
+    auto keyLine = [&](std::string_view name) {
+        std::string text;
+        text.reserve(name.size() + 1 + value.size());
+        text.append(name).append("=").append(value);
+        return text;
+    };
+    auto range = findSection(section);
+    if (range) {
+        for (size_t i = range->first + 1; i < range->second; ++i) {
+            ParsedLine p = parseLine(lines_[i].text);
+            if (p.kind == LineKind::Key && sameName(p.name, key)) {
+                // The key keeps its own spelling and its line end.
+                lines_[i].text = keyLine(p.name);
+                return true;
+            }
+        }
+        // Append after the section's last non-blank line, before the blank
+        // lines that separate it from the next section.
+        size_t pos = range->second;
+        while (pos > range->first + 1 && parseLine(lines_[pos - 1].text).kind == LineKind::Blank) {
+            --pos;
+        }
+        if (lines_[pos - 1].end == EndNone) lines_[pos - 1].end = EndCrLf;
+        lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(pos),
+                      Line{keyLine(key), EndCrLf});
+        return true;
+    }
+    if (!lines_.empty() && lines_.back().end == EndNone) lines_.back().end = EndCrLf;
+    std::string header;
+    header.reserve(section.size() + 2);
+    header.append("[").append(section).append("]");
+    lines_.push_back(Line{std::move(header), EndCrLf});
+    lines_.push_back(Line{keyLine(key), EndCrLf});
+    return true;
+}
+
+void IniDocument::removeKey(std::string_view section, std::string_view key) {
+    auto range = findSection(section);
+    if (!range) return;
+    key = trim(key);
+    // Every line of the key in that section goes, so a duplicate further down
+    // does not come back to life.
+    size_t end = range->second;
+    for (size_t i = range->first + 1; i < end;) {
+        ParsedLine p = parseLine(lines_[i].text);
+        if (p.kind == LineKind::Key && sameName(p.name, key)) {
+            lines_.erase(lines_.begin() + static_cast<std::ptrdiff_t>(i));
+            --end;
+        } else {
+            ++i;
+        }
+    }
+}
+
+void IniDocument::removeSection(std::string_view section) {
+    while (auto range = findSection(section)) {
+        lines_.erase(lines_.begin() + static_cast<std::ptrdiff_t>(range->first),
+                     lines_.begin() + static_cast<std::ptrdiff_t>(range->second));
+    }
+}
+
+bool IniDocument::hasSection(std::string_view section) const {
+    return findSection(section).has_value();
+}
+
+std::vector<std::string> IniDocument::sections() const {
+    std::vector<std::string> names;
+    for (const Line& l : lines_) {
+        ParsedLine p = parseLine(l.text);
+        if (p.kind != LineKind::Section) continue;
+        bool seen = false;
+        for (const std::string& n : names) seen = seen || sameName(n, p.name);
+        if (!seen) names.emplace_back(p.name);
+    }
+    return names;
+}
+
+std::vector<std::string> IniDocument::keys(std::string_view section) const {
+    std::vector<std::string> names;
+    auto range = findSection(section);
+    if (!range) return names;
+    for (size_t i = range->first + 1; i < range->second; ++i) {
+        ParsedLine p = parseLine(lines_[i].text);
+        if (p.kind != LineKind::Key) continue;
+        bool seen = false;
+        for (const std::string& n : names) seen = seen || sameName(n, p.name);
+        if (!seen) names.emplace_back(p.name);
+    }
+    return names;
+}
+
+// ---------------------------------------------------------------------------
+// File calls
+
+int32_t profileGetInt(const std::string& file, std::string_view section, std::string_view key,
+                      int32_t defaultValue) {
+    std::string text;
+    if (!readWholeFile(file, text)) return defaultValue;
+    auto value = lookup(text, section, key);
+    if (!value) return defaultValue;
+    std::string_view v = *value;
+    size_t i = 0;
+    bool negative = false;
+    if (i < v.size() && (v[i] == '+' || v[i] == '-')) negative = v[i++] == '-';
+    if (i >= v.size() || v[i] < '0' || v[i] > '9') return defaultValue;
+    // Digits accumulate in 32 bits and wrap, as the 32-bit reader does; a
+    // value such as 4294967295 reads as -1.
+    uint32_t n = 0;
+    for (; i < v.size() && v[i] >= '0' && v[i] <= '9'; ++i) {
+        n = n * 10u + static_cast<uint32_t>(v[i] - '0');
+    }
+    if (negative) n = 0u - n;
+    return static_cast<int32_t>(n);
+}
+
+uint32_t profileGetString(const std::string& file, std::string_view section, std::string_view key,
+                          std::string_view defaultValue, char* buffer, uint32_t size) {
+    if (buffer == nullptr || size == 0) return 0;
+    std::string text;
+    std::optional<std::string_view> value;
+    if (readWholeFile(file, text)) value = lookup(text, section, key);
+    std::string_view v = value ? *value : defaultValue;
+    size_t n = std::min<size_t>(v.size(), size - 1);
+    if (n > 0) std::memcpy(buffer, v.data(), n);
+    buffer[n] = '\0';
+    return static_cast<uint32_t>(n);
+}
+
+std::string profileGetString(const std::string& file, std::string_view section,
+                             std::string_view key, std::string_view defaultValue) {
+    try {
+        std::string text;
+        if (readWholeFile(file, text)) {
+            if (auto value = lookup(text, section, key)) return std::string(*value);
+        }
+        return std::string(defaultValue);
+    } catch (const std::bad_alloc&) {
+        setLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return std::string();
+    }
+}
+
+bool profileWriteString(const std::string& file, std::string_view section, std::string_view key,
+                        std::optional<std::string_view> value) {
+    if (file.empty() || file.find('\0') != std::string::npos) {
+        setLastError(ERROR_INVALID_NAME);
+        return false;
+    }
+    if (!writable(section, key, value.value_or(std::string_view()))) {
+        setLastError(ERROR_INVALID_PARAMETER);
+        return false;
+    }
+    try {
+        std::string path = resolveLink(file);
+        DirectoryLock lock(directoryOf(path));
+        if (!lock.held()) {
+            setLastError(errno == ENOENT ? ERROR_PATH_NOT_FOUND : win32ErrorFromErrno(errno));
+            return false;
+        }
+        std::string text;
+        struct stat st {};
+        bool exists = readWholeFile(path, text);
+        if (!exists && errno != ENOENT) {
+            setLastError(errno == EISDIR ? ERROR_ACCESS_DENIED : win32ErrorFromErrno(errno));
+            return false;
+        }
+        if (exists && ::stat(path.c_str(), &st) != 0) exists = false;
+
+        IniDocument doc = IniDocument::parse(text);
+        if (value) {
+            doc.set(section, key, *value);
+        } else {
+            doc.removeKey(section, key);
+        }
+        std::string updated = doc.serialize();
+        // Deleting a key that is not there changes nothing and creates nothing.
+        if ((exists && updated == text) || (!exists && !value)) return true;
+        if (!replaceFile(path, updated, exists ? &st : nullptr)) {
+            setLastError(win32ErrorFromErrno(errno));
+            return false;
+        }
+        return true;
+    } catch (const std::bad_alloc&) {
+        setLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return false;
+    }
+}
+
+std::string fullPathName(std::string_view name) {
+    if (name.empty() || name.find('\0') != std::string_view::npos) {
+        setLastError(ERROR_INVALID_NAME);
+        return std::string();
+    }
+    try {
+        std::string base;
+        if (name[0] != '/' && name[0] != '\\') {
+            char cwd[PATH_MAX];
+            if (::getcwd(cwd, sizeof cwd) == nullptr) {
+                setLastError(win32ErrorFromErrno(errno));
+                return std::string();
+            }
+            base = cwd;
+        }
+        // Split both parts at either separator; "." goes, ".." drops the
+        // part before it (never above the root).
+        std::vector<std::string_view> parts;
+        auto addParts = [&parts](std::string_view s) {
+            size_t pos = 0;
+            while (pos <= s.size()) {
+                size_t sep = s.find_first_of("/\\", pos);
+                if (sep == std::string_view::npos) sep = s.size();
+                std::string_view part = s.substr(pos, sep - pos);
+                if (part == "..") {
+                    if (!parts.empty()) parts.pop_back();
+                } else if (!part.empty() && part != ".") {
+                    parts.push_back(part);
+                }
+                pos = sep + 1;
+            }
+        };
+        addParts(base);
+        addParts(name);
+        std::string result;
+        for (std::string_view p : parts) result.append("/").append(p);
+        char lastChar = name.back();
+        bool trailing = (lastChar == '/' || lastChar == '\\');
+        if (result.empty() || trailing) result += '/';
+        if (result.size() > kMaxPath) {
+            setLastError(ERROR_FILENAME_EXCED_RANGE);
+            return std::string();
+        }
+        return result;
+    } catch (const std::bad_alloc&) {
+        setLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return std::string();
+    }
+}
+
+}  // namespace kalvo::platform
