@@ -19,8 +19,10 @@ namespace kalvo::platform {
 KALVO_PLATFORM_API std::string runtimeDir();
 
 // Reversible mapping of an object name to a file name: letters, digits and
-// "_-()" stay, every other byte (and a leading '.') becomes "%XX".
-// Never fails; the caller checks the length against NAME_MAX.
+// "_-()" stay, every other byte (so also every '.') becomes "%XX" in upper-case
+// hex. No encoded name starts with '.', which keeps the namespace's own files
+// (".lock", ".events") apart. Never fails; the caller checks the length
+// against NAME_MAX. Decoding refuses anything the encoder cannot produce.
 KALVO_PLATFORM_API std::string encodeObjectName(std::string_view name);
 KALVO_PLATFORM_API std::optional<std::string> decodeObjectName(std::string_view fileName);
 

@@ -12,7 +12,6 @@
 #pragma once
 
 #include <cstdint>
-#include <memory>
 #include <string_view>
 
 #include "platform/export.h"
@@ -20,10 +19,8 @@
 
 namespace kalvo::platform {
 
-class NamedObject;
-
 class KALVO_PLATFORM_API Semaphore {
-public:
+  public:
     Semaphore() noexcept;  // holds nothing
     ~Semaphore();
     Semaphore(Semaphore&&) noexcept;
@@ -50,7 +47,7 @@ public:
 
     void close() noexcept;  // CloseHandle; idempotent
 
-private:
+  private:
     struct Impl;
     Impl* impl_ = nullptr;
     bool created_ = false;
