@@ -94,20 +94,16 @@ bool LogSlotMap::holderAlive(int32_t slot) const noexcept {
     return fl.l_type != F_UNLCK;
 }
 
-int32_t LogSlotMap::reclaimDeadSlots() noexcept {
-    int32_t live = 0;
+void LogSlotMap::reclaimDeadSlots() noexcept {
     for (int32_t i = 0; i < kSlotCount; ++i) {
         auto w = atomicWord(word(1 + i));
         uint32_t value = w.load();
         if (value == 0) continue;
         // Our own lock never conflicts with our own query, so skip our slot.
-        if (i == slot_ || holderAlive(i)) {
-            ++live;
-        } else if (w.compare_exchange_strong(value, 0)) {
+        if (i != slot_ && !holderAlive(i) && w.compare_exchange_strong(value, 0)) {
             decrementCount(word(0));
         }
     }
-    return live;
 }
 
 bool LogSlotMap::open(const char* mapName) {
@@ -128,7 +124,7 @@ bool LogSlotMap::open(const char* mapName) {
         return false;
     }
 
-    const int32_t othersAlive = reclaimDeadSlots();
+    reclaimDeadSlots();
     for (int32_t i = 0; i < kSlotCount && slot_ < 0; ++i) {
         auto w = atomicWord(word(1 + i));
         uint32_t expected = 0;
@@ -146,7 +142,6 @@ bool LogSlotMap::open(const char* mapName) {
         close();
         return false;
     }
-    firstUser_ = created_ || othersAlive == 0;
     return true;
 }
 
@@ -171,7 +166,6 @@ void LogSlotMap::close() {
     }
     map_.close();
     created_ = false;
-    firstUser_ = false;
 }
 
 int32_t LogSlotMap::processCount() {

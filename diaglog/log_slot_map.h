@@ -38,9 +38,9 @@ class LogSlotMap {
     bool isOpen() const noexcept { return slot_ >= 0; }
     int32_t slot() const noexcept { return slot_; }  // -1 when none is held
     bool created() const noexcept { return created_; }
-    // True when no other live process held a slot when this one was claimed:
-    // this call created the map, or every earlier holder had died.
-    bool firstUser() const noexcept { return firstUser_; }
+    // True when this call created the map: no other process had it open. A
+    // map whose every holder died comes back created (platform lifetime).
+    bool firstUser() const noexcept { return created_; }
     // Occupied slots after freeing those of dead holders; 0 when closed.
     int32_t processCount();
 
@@ -49,14 +49,13 @@ class LogSlotMap {
     bool lockGuard() const noexcept;
     void unlockGuard() const noexcept;
     bool holderAlive(int32_t slot) const noexcept;
-    int32_t reclaimDeadSlots() noexcept;  // returns the slots still occupied
+    void reclaimDeadSlots() noexcept;
     void releaseSlot() noexcept;
 
     platform::PageFileMap map_;
     int lockFd_ = -1;  // side file with one lock byte per slot and a guard byte
     int32_t slot_ = -1;
     bool created_ = false;
-    bool firstUser_ = false;
 };
 
 }  // namespace kalvo::diaglog

@@ -1,0 +1,47 @@
+// Helpers shared by the log tests: reading log files back as lines.
+#pragma once
+
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace kalvo::diaglog::test {
+
+inline std::string readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+inline void writeFile(const std::string& path, const std::string& content) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << content;
+}
+
+// Lines of a log file without their "\r\n". A trailing fragment without a
+// line end (a torn line) is returned as a line of its own prefixed "TORN:".
+inline std::vector<std::string> readLines(const std::string& path) {
+    const std::string text = readFile(path);
+    std::vector<std::string> lines;
+    size_t pos = 0;
+    while (pos < text.size()) {
+        const size_t end = text.find("\r\n", pos);
+        if (end == std::string::npos) {
+            lines.push_back("TORN:" + text.substr(pos));
+            break;
+        }
+        lines.push_back(text.substr(pos, end - pos));
+        pos = end + 2;
+    }
+    return lines;
+}
+
+// The message part of a line written without tick count: after the
+// 18-byte stamp and the marker.
+inline std::string messageOf(const std::string& line, size_t markerLength) {
+    return line.size() >= 18 + markerLength ? line.substr(18 + markerLength) : std::string();
+}
+
+}  // namespace kalvo::diaglog::test
