@@ -112,6 +112,11 @@ std::optional<std::string_view> lookup(std::string_view text, std::string_view s
     bool inSection = false;
     std::optional<std::string_view> found;
     forEachLine(text, [&](std::string_view line) {
+        // Outside the section only a section header matters.
+        if (!inSection) {
+            std::string_view t = trimLeft(line);
+            if (t.empty() || t[0] != '[') return true;
+        }
         ParsedLine p = parseLine(line);
         if (p.kind == LineKind::Section) {
             if (inSection) {

@@ -136,7 +136,10 @@ uint32_t Thread::wait(uint32_t timeoutMs) noexcept {
 }
 
 uint32_t Thread::exitCode() const noexcept {
-    if (impl_ == nullptr) return STILL_ACTIVE;
+    if (impl_ == nullptr) {
+        setLastError(ERROR_INVALID_HANDLE);
+        return STILL_ACTIVE;
+    }
     std::lock_guard<std::mutex> lk(impl_->lock);
     return impl_->exitCode;
 }

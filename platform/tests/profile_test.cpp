@@ -8,6 +8,7 @@
 
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/win_error.h"
@@ -290,6 +291,24 @@ TEST_F(Profile, ConcurrentWritersInFourProcessesLoseNothing) {
     }
     EXPECT_EQ(profileGetInt(ini, "Section_0", "Keep", 0), 1);
     EXPECT_EQ(dir.read("Test.ini").rfind("; shared\r\n", 0), 0u);
+}
+
+// Threads of one process must exclude each other as processes do (a lock
+// held per process, such as a record lock, would let them interleave).
+TEST_F(Profile, ConcurrentWritersInFourThreadsLoseNothing) {
+    constexpr int kPerWriter = 25;
+    std::vector<std::thread> threads;
+    for (int w = 0; w < 4; ++w) {
+        threads.emplace_back([this, w] {
+            for (int i = 0; i < kPerWriter; ++i) {
+                profileWriteString(ini, "T", "t" + std::to_string(w) + "_" + std::to_string(i),
+                                   std::to_string(i));
+            }
+        });
+    }
+    for (auto& t : threads) t.join();
+    IniDocument doc = IniDocument::parse(dir.read("Test.ini"));
+    EXPECT_EQ(doc.keys("T").size(), 4u * kPerWriter);
 }
 
 }  // namespace
