@@ -101,8 +101,9 @@ uint32_t timeBeginPeriod(uint32_t periodMs) noexcept {
 uint32_t timeEndPeriod(uint32_t periodMs) noexcept {
     if (periodMs == 0) return TIMERR_NOCANDO;
     std::lock_guard<std::mutex> lock(gPeriodLock);
-    // An end without a matching begin is refused, as Windows does.
-    if (gPeriodCount == 0) return TIMERR_NOCANDO;
+    // An end without a matching begin changes nothing; the count never goes
+    // below zero, so a later begin still tightens.
+    if (gPeriodCount == 0) return TIMERR_NOERROR;
     if (--gPeriodCount == 0) {
         gPeriodActive.store(false, std::memory_order_relaxed);
         restoreThisThread();

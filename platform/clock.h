@@ -14,9 +14,10 @@ KALVO_PLATFORM_API uint32_t timeGetTime() noexcept;
 KALVO_PLATFORM_API uint32_t tickCount() noexcept;
 
 // timeBeginPeriod / timeEndPeriod: 0 (TIMERR_NOERROR) for 1 ms or more,
-// 97 (TIMERR_NOCANDO) for 0 and for an end without a matching begin. While
-// any period is held, sleeps run with a tight timer slack (1 µs); the last
-// end restores each thread's previous slack.
+// 97 (TIMERR_NOCANDO) for 0; an end without a matching begin does nothing.
+// While any period is held, sleeps run with a tight timer slack (1 µs); after
+// the last end each thread gets its previous slack back (the ending thread at
+// once, the others at their next sleepMs).
 KALVO_PLATFORM_API uint32_t timeBeginPeriod(uint32_t periodMs) noexcept;
 KALVO_PLATFORM_API uint32_t timeEndPeriod(uint32_t periodMs) noexcept;
 
