@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <cstdint>
@@ -34,8 +35,16 @@ struct Shared {
     uint32_t inside;
     uint64_t counter;
     uint64_t overlaps;
+    uint64_t handoffs;
+    uint32_t lastHolder;
     int64_t acquiredAtNs;
 };
+
+// Keeps a party busy for a little while, so that inside the lock a wrong
+// interleaving has time to show, and outside it the others get their turn.
+void spin(int n) {
+    for (int i = 0; i < n; ++i) asm volatile("" ::: "memory");
+}
 
 std::atomic_ref<uint32_t> ref32(uint32_t& v) {
     return std::atomic_ref<uint32_t>(v);
@@ -46,11 +55,17 @@ std::atomic_ref<uint64_t> ref64(uint64_t& v) {
 
 // One pass through the critical section: the flag shows any overlap, and the
 // counter is a plain read-then-write, so a lost update shows a broken lock.
-void criticalSection(Shared& s) {
+// Counts how often the lock changed hands between parties (logged, so a run
+// that never contended is visible).
+void criticalSection(Shared& s, uint32_t party) {
     if (ref32(s.inside).exchange(1, std::memory_order_relaxed) != 0)
         ref64(s.overlaps).fetch_add(1, std::memory_order_relaxed);
+    if (ref32(s.lastHolder).exchange(party, std::memory_order_relaxed) != party)
+        ref64(s.handoffs).fetch_add(1, std::memory_order_relaxed);
     auto counter = ref64(s.counter);
-    counter.store(counter.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
+    uint64_t value = counter.load(std::memory_order_relaxed);
+    spin(50);
+    counter.store(value + 1, std::memory_order_relaxed);
     ref32(s.inside).store(0, std::memory_order_relaxed);
 }
 
@@ -65,8 +80,9 @@ KALVO_CHILD(countUnderLock) {
     const int rounds = std::stoi(args.at(0));
     for (int i = 0; i < rounds; ++i) {
         if (sem.wait() != WAIT_OBJECT_0) return 3;
-        criticalSection(s);
+        criticalSection(s, static_cast<uint32_t>(getpid()));
         if (!sem.release()) return 4;
+        spin(3000);
     }
     return 0;
 }
@@ -83,6 +99,8 @@ TEST(NamedSemaphore, TwoProcessesNeverOverlap) {
     auto& s = *static_cast<Shared*>(map.data());
     EXPECT_EQ(s.counter, 2u * kRounds);
     EXPECT_EQ(s.overlaps, 0u);
+    std::printf("the lock changed hands between the processes %llu times\n",
+                static_cast<unsigned long long>(s.handoffs));
 }
 
 TEST(NamedSemaphore, ThreadsWithTheirOwnHandlesNeverOverlap) {
@@ -92,14 +110,15 @@ TEST(NamedSemaphore, ThreadsWithTheirOwnHandlesNeverOverlap) {
     uint64_t plain = 0;  // unguarded but for the semaphore: the race detector checks it
     std::vector<std::thread> threads;
     for (int t = 0; t < kThreads; ++t)
-        threads.emplace_back([&] {
+        threads.emplace_back([&, t] {
             auto sem = Semaphore::createOrOpen("Threads(1)Smph", 1, 1);
             ASSERT_TRUE(sem.valid());
             for (int i = 0; i < kRounds; ++i) {
                 ASSERT_EQ(sem.wait(), WAIT_OBJECT_0);
-                criticalSection(s);
+                criticalSection(s, static_cast<uint32_t>(t + 1));
                 ++plain;
                 ASSERT_TRUE(sem.release());
+                spin(3000);
             }
         });
     for (auto& t : threads) t.join();
