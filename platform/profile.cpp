@@ -91,6 +91,21 @@ ParsedLine parseLine(std::string_view text) {
     return p;
 }
 
+// A UTF-8 byte order mark that an editor put at the start of the file is not
+// part of the first line's name; it is kept when the file is rewritten.
+constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
+
+std::string_view withoutBom(std::string_view text) {
+    if (text.substr(0, kUtf8Bom.size()) == kUtf8Bom) text.remove_prefix(kUtf8Bom.size());
+    return text;
+}
+
+// Line index of a document; the first line may carry the byte order mark.
+template <typename Lines>
+ParsedLine parseAt(const Lines& lines, size_t index) {
+    return parseLine(index == 0 ? withoutBom(lines[0].text) : std::string_view(lines[index].text));
+}
+
 // Calls fn(text) for every line of an ini text, without its line end; stops
 // when fn returns false.
 template <typename Fn>
@@ -111,7 +126,7 @@ std::optional<std::string_view> lookup(std::string_view text, std::string_view s
     key = trim(key);
     bool inSection = false;
     std::optional<std::string_view> found;
-    forEachLine(text, [&](std::string_view line) {
+    forEachLine(withoutBom(text), [&](std::string_view line) {
         // Outside the section only a section header matters.
         if (!inSection) {
             std::string_view t = trimLeft(line);
@@ -325,10 +340,10 @@ std::string IniDocument::serialize() const {
 std::optional<std::pair<size_t, size_t>> IniDocument::findSection(std::string_view section) const {
     section = trim(section);
     for (size_t i = 0; i < lines_.size(); ++i) {
-        ParsedLine p = parseLine(lines_[i].text);
+        ParsedLine p = parseAt(lines_, i);
         if (p.kind != LineKind::Section || !sameName(p.name, section)) continue;
         size_t last = i + 1;
-        while (last < lines_.size() && parseLine(lines_[last].text).kind != LineKind::Section) {
+        while (last < lines_.size() && parseAt(lines_, last).kind != LineKind::Section) {
             ++last;
         }
         return std::make_pair(i, last);
@@ -341,7 +356,7 @@ std::optional<std::string> IniDocument::get(std::string_view section, std::strin
     if (!range) return std::nullopt;
     key = trim(key);
     for (size_t i = range->first + 1; i < range->second; ++i) {
-        ParsedLine p = parseLine(lines_[i].text);
+        ParsedLine p = parseAt(lines_, i);
         if (p.kind == LineKind::Key && sameName(p.name, key)) return std::string(p.value);
     }
     return std::nullopt;
@@ -360,7 +375,7 @@ bool IniDocument::set(std::string_view section, std::string_view key, std::strin
     auto range = findSection(section);
     if (range) {
         for (size_t i = range->first + 1; i < range->second; ++i) {
-            ParsedLine p = parseLine(lines_[i].text);
+            ParsedLine p = parseAt(lines_, i);
             if (p.kind == LineKind::Key && sameName(p.name, key)) {
                 // The key keeps its own spelling and its line end.
                 lines_[i].text = keyLine(p.name);
@@ -370,7 +385,7 @@ bool IniDocument::set(std::string_view section, std::string_view key, std::strin
         // Append after the section's last non-blank line, before the blank
         // lines that separate it from the next section.
         size_t pos = range->second;
-        while (pos > range->first + 1 && parseLine(lines_[pos - 1].text).kind == LineKind::Blank) {
+        while (pos > range->first + 1 && parseAt(lines_, pos - 1).kind == LineKind::Blank) {
             --pos;
         }
         if (lines_[pos - 1].end == EndNone) lines_[pos - 1].end = EndCrLf;
@@ -395,7 +410,7 @@ void IniDocument::removeKey(std::string_view section, std::string_view key) {
     // does not come back to life.
     size_t end = range->second;
     for (size_t i = range->first + 1; i < end;) {
-        ParsedLine p = parseLine(lines_[i].text);
+        ParsedLine p = parseAt(lines_, i);
         if (p.kind == LineKind::Key && sameName(p.name, key)) {
             lines_.erase(lines_.begin() + static_cast<std::ptrdiff_t>(i));
             --end;
@@ -418,8 +433,8 @@ bool IniDocument::hasSection(std::string_view section) const {
 
 std::vector<std::string> IniDocument::sections() const {
     std::vector<std::string> names;
-    for (const Line& l : lines_) {
-        ParsedLine p = parseLine(l.text);
+    for (size_t i = 0; i < lines_.size(); ++i) {
+        ParsedLine p = parseAt(lines_, i);
         if (p.kind != LineKind::Section) continue;
         bool seen = false;
         for (const std::string& n : names) seen = seen || sameName(n, p.name);
@@ -433,7 +448,7 @@ std::vector<std::string> IniDocument::keys(std::string_view section) const {
     auto range = findSection(section);
     if (!range) return names;
     for (size_t i = range->first + 1; i < range->second; ++i) {
-        ParsedLine p = parseLine(lines_[i].text);
+        ParsedLine p = parseAt(lines_, i);
         if (p.kind != LineKind::Key) continue;
         bool seen = false;
         for (const std::string& n : names) seen = seen || sameName(n, p.name);

@@ -67,6 +67,13 @@ TEST_F(Profile, LookupRules) {
     EXPECT_EQ(profileGetString(dir.file("none.ini"), "A", "B", "x"), "x");
 }
 
+TEST_F(Profile, ByteOrderMarkFromAnEditorHidesNoSection) {
+    dir.write("Test.ini", "\xEF\xBB\xBF[Kalvo]\r\nBoard=2\r\n");
+    EXPECT_EQ(profileGetInt(ini, "Kalvo", "Board", 0), 2);
+    ASSERT_TRUE(profileWriteString(ini, "Kalvo", "ConfigTool", "1"));
+    EXPECT_EQ(dir.read("Test.ini"), "\xEF\xBB\xBF[Kalvo]\r\nBoard=2\r\nConfigTool=1\r\n");
+}
+
 TEST_F(Profile, StringReadCutsAtTheCallersSize) {
     dir.write("Test.ini", "[S]\r\nK=abcdef\r\n");
     char buf[8];
