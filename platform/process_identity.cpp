@@ -41,8 +41,10 @@ TaskState taskState(uint32_t id, int* threads) {
     if (fd < 0) return errno == ENOENT || errno == ESRCH ? TaskState::Gone : TaskState::Running;
     char buf[1024];
     ssize_t n = ::read(fd, buf, sizeof buf - 1);
+    int readError = errno;
     ::close(fd);
-    if (n <= 0) return TaskState::Gone;
+    if (n < 0 && readError == ESRCH) return TaskState::Gone;  // reaped meanwhile
+    if (n <= 0) return TaskState::Running;                    // no verdict: assume alive
     buf[n] = '\0';
     const char* p = std::strrchr(buf, ')');
     if (!p || p[1] != ' ') return TaskState::Running;
@@ -59,9 +61,14 @@ TaskState taskState(uint32_t id, int* threads) {
     return state == 'Z' || state == 'X' ? TaskState::Zombie : TaskState::Running;
 }
 
-bool signalable(uint32_t id) {
-    if (id == 0 || id > 0x3FFFFFFFu) return false;
-    return ::kill(static_cast<pid_t>(id), 0) == 0 || errno != ESRCH;
+// kill(id, 0) finds every task that has not been reaped. EPERM means a live
+// task of another user, whose /proc entry may be hidden from us.
+enum class Presence { Gone, Ours, Foreign };
+
+Presence presence(uint32_t id) {
+    if (id == 0 || id > 0x3FFFFFFFu) return Presence::Gone;
+    if (::kill(static_cast<pid_t>(id), 0) == 0) return Presence::Ours;
+    return errno == ESRCH ? Presence::Gone : Presence::Foreign;
 }
 
 }  // namespace
@@ -81,7 +88,8 @@ uint32_t currentTid() noexcept {
 }
 
 bool processAlive(uint32_t pid) noexcept {
-    if (!signalable(pid)) return false;
+    Presence p = presence(pid);
+    if (p != Presence::Ours) return p == Presence::Foreign;
     int threads = 0;
     TaskState s = taskState(pid, &threads);
     if (s == TaskState::Gone) return false;
@@ -89,7 +97,8 @@ bool processAlive(uint32_t pid) noexcept {
 }
 
 bool threadAlive(uint32_t tid) noexcept {
-    if (!signalable(tid)) return false;
+    Presence p = presence(tid);
+    if (p != Presence::Ours) return p == Presence::Foreign;
     return taskState(tid, nullptr) == TaskState::Running;
 }
 
