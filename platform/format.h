@@ -17,7 +17,8 @@
 
 namespace kalvo::platform {
 
-KALVO_PLATFORM_API int formatV(char* buffer, size_t size, const char* format, va_list args) noexcept;
+KALVO_PLATFORM_API int formatV(char* buffer, size_t size, const char* format,
+                               va_list args) noexcept;
 KALVO_PLATFORM_API int format(char* buffer, size_t size, const char* format, ...) noexcept;
 
 template <size_t N>

@@ -39,13 +39,13 @@ KALVO_PLATFORM_API void runModuleDetach(const char* moduleName, int* state, Deta
 }  // namespace kalvo::platform
 
 // Declares the module's process attach and detach. Use once per shared object.
-#define KALVO_MODULE_ENTRY(moduleName, attachFn, detachFn)                              \
-    namespace {                                                                       \
-    int kalvoModuleState = 0;                                                         \
-    [[gnu::constructor]] void kalvoModuleConstructor() {                              \
-        ::kalvo::platform::runModuleAttach(moduleName, &kalvoModuleState, attachFn);  \
-    }                                                                                 \
-    [[gnu::destructor]] void kalvoModuleDestructor() {                                \
-        ::kalvo::platform::runModuleDetach(moduleName, &kalvoModuleState, detachFn);  \
-    }                                                                                 \
+#define KALVO_MODULE_ENTRY(moduleName, attachFn, detachFn)                           \
+    namespace {                                                                      \
+    int kalvoModuleState = 0;                                                        \
+    [[gnu::constructor]] void kalvoModuleConstructor() {                             \
+        ::kalvo::platform::runModuleAttach(moduleName, &kalvoModuleState, attachFn); \
+    }                                                                                \
+    [[gnu::destructor]] void kalvoModuleDestructor() {                               \
+        ::kalvo::platform::runModuleDetach(moduleName, &kalvoModuleState, detachFn); \
+    }                                                                                \
     }

@@ -13,7 +13,7 @@ namespace kalvo::platform {
 inline constexpr uint32_t STILL_ACTIVE = 259;
 
 class KALVO_PLATFORM_API Thread {
-public:
+  public:
     using Body = std::function<uint32_t()>;
 
     Thread() noexcept;
@@ -42,7 +42,7 @@ public:
 
     void close() noexcept;
 
-private:
+  private:
     struct Impl;
     Impl* impl_ = nullptr;
 };
