@@ -38,6 +38,22 @@ inline std::vector<std::string> readLines(const std::string& path) {
     return lines;
 }
 
+// True when the line starts with a stamp "MM/DD/YY HH:MM:SS ".
+inline bool hasStamp(const std::string& line) {
+    static constexpr char kShape[] = "00/00/00 00:00:00 ";
+    if (line.size() < sizeof kShape - 1) return false;
+    for (size_t i = 0; i + 1 < sizeof kShape; ++i) {
+        const bool digit = line[i] >= '0' && line[i] <= '9';
+        if (kShape[i] == '0' ? !digit : line[i] != kShape[i]) return false;
+    }
+    return true;
+}
+
+// True when text is one or more decimal digits.
+inline bool isNumber(const std::string& text) {
+    return !text.empty() && text.find_first_not_of("0123456789") == std::string::npos;
+}
+
 // The message part of a line written without tick count: after the
 // 18-byte stamp and the marker.
 inline std::string messageOf(const std::string& line, size_t markerLength) {
