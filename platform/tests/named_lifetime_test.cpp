@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
@@ -234,6 +235,37 @@ TEST(NamedObjectLifetime, HostileFilesInTheNamespace) {
     EXPECT_FALSE(link.valid());
     ASSERT_EQ(mkdir((env.runtimeDir() + "/Dir").c_str(), 0700), 0);
     EXPECT_FALSE(Event::createOrOpen("Dir", true, false).valid());
+}
+
+// Open, mark, check, close in a loop. A creator that re-initialised a map
+// another process still held would wipe that holder's mark under it.
+// args: bit number, path of the map's file.
+KALVO_CHILD(openCloseRace) {
+    const uint32_t mine = 1u << std::stoi(args.at(0));
+    for (int i = 0; i < 2000; ++i) {
+        auto map = PageFileMap::createOrOpen("Race.Map", 64);
+        if (!map.valid()) return 2;
+        std::atomic_ref<uint32_t> marks(*static_cast<uint32_t*>(map.data()));
+        if (map.created() && marks.load() != 0) return 3;
+        marks.fetch_or(mine);
+        // A held object keeps its name: a last close racing with this open
+        // must not have removed the file under a handle reported as opened.
+        if (!std::filesystem::exists(args.at(1))) return 4;
+        if ((marks.fetch_and(~mine) & mine) == 0) return 5;
+    }
+    return 0;
+}
+
+TEST(NamedObjectLifetime, CreateAndLastCloseAreAtomicAcrossProcesses) {
+    IsolatedEnvironment env;
+    std::string file = env.runtimeDir() + "/" + encodeObjectName("Race.Map");
+    auto a = spawnChild("openCloseRace", {"0", file});
+    auto b = spawnChild("openCloseRace", {"1", file});
+    auto c = spawnChild("openCloseRace", {"2", file});
+    EXPECT_EQ(a.wait(std::chrono::minutes(3)), 0);
+    EXPECT_EQ(b.wait(std::chrono::minutes(3)), 0);
+    EXPECT_EQ(c.wait(std::chrono::minutes(3)), 0);
+    EXPECT_TRUE(objectFiles(env.runtimeDir()).empty());
 }
 
 KALVO_CHILD(holdAll) {
