@@ -22,7 +22,7 @@ std::vector<Ratio>& ratios() {
 
 // Keeps the console output and remembers each run's time per iteration.
 class RecordingReporter : public benchmark::ConsoleReporter {
-public:
+  public:
     void ReportRuns(const std::vector<Run>& runs) override {
         for (const auto& run : runs)
             if (run.run_type == Run::RT_Iteration && !run.error_occurred)
@@ -54,10 +54,11 @@ int main(int argc, char** argv) {
         if (r.bound > 0) {
             bool ok = ratio <= r.bound;
             over += !ok;
-            std::printf("ratio %s / %s = %.2f (bound %.2f: %s)\n", r.ours.c_str(), r.baseline.c_str(),
-                        ratio, r.bound, ok ? "ok" : "OVER");
+            std::printf("ratio %s / %s = %.2f (bound %.2f: %s)\n", r.ours.c_str(),
+                        r.baseline.c_str(), ratio, r.bound, ok ? "ok" : "OVER");
         } else {
-            std::printf("ratio %s / %s = %.2f (reported)\n", r.ours.c_str(), r.baseline.c_str(), ratio);
+            std::printf("ratio %s / %s = %.2f (reported)\n", r.ours.c_str(), r.baseline.c_str(),
+                        ratio);
         }
     }
     if (over) std::printf("%d ratio(s) over their bound\n", over);

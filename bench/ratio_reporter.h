@@ -14,6 +14,6 @@ bool registerRatio(const char* ours, const char* baseline, double bound);
 #define KALVO_RATIO_CAT2(a, b) a##b
 #define KALVO_RATIO_CAT(a, b) KALVO_RATIO_CAT2(a, b)
 // bound <= 0: report only.
-#define KALVO_RATIO(ours, baseline, bound)                                   \
+#define KALVO_RATIO(ours, baseline, bound)                                     \
     [[maybe_unused]] static const bool KALVO_RATIO_CAT(kalvoRatio, __LINE__) = \
         ::kalvo::bench::registerRatio(ours, baseline, bound)

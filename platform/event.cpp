@@ -100,23 +100,9 @@ struct Event::Impl {
 };
 
 Event::Event() noexcept = default;
-Event::~Event() {
-    close();
-}
-
-Event::Event(Event&& other) noexcept : impl_(other.impl_), created_(other.created_) {
-    other.impl_ = nullptr;
-}
-
-Event& Event::operator=(Event&& other) noexcept {
-    if (this != &other) {
-        close();
-        impl_ = other.impl_;
-        created_ = other.created_;
-        other.impl_ = nullptr;
-    }
-    return *this;
-}
+Event::~Event() = default;
+Event::Event(Event&&) noexcept = default;
+Event& Event::operator=(Event&&) noexcept = default;
 
 Event Event::createOrOpen(std::string_view name, bool manualReset, bool initialState) {
     Event result;
@@ -135,8 +121,8 @@ Event Event::createOrOpen(std::string_view name, bool manualReset, bool initialS
         setLastError(ERROR_NOT_ENOUGH_MEMORY);
         return result;
     }
-    result.impl_ =
-        new (std::nothrow) Impl{object, static_cast<EventState*>(object->payload()), bulletin};
+    result.impl_.reset(new (std::nothrow)
+                           Impl{object, static_cast<EventState*>(object->payload()), bulletin});
     if (!result.impl_) {
         NamedObject::release(object);
         setLastError(ERROR_NOT_ENOUGH_MEMORY);
@@ -178,11 +164,13 @@ uint32_t Event::wait(uint32_t timeoutMs) noexcept {
     return waitForAny(std::span<Event* const>(&self, 1), timeoutMs);
 }
 
+void Event::ImplClose::operator()(Impl* impl) const noexcept {
+    NamedObject::release(impl->object);
+    delete impl;
+}
+
 void Event::close() noexcept {
-    if (!impl_) return;
-    NamedObject::release(impl_->object);
-    delete impl_;
-    impl_ = nullptr;
+    impl_.reset();
 }
 
 uint32_t waitForAny(std::span<Event* const> events, uint32_t timeoutMs) noexcept {

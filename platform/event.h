@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <string_view>
 
@@ -13,7 +14,7 @@
 namespace kalvo::platform {
 
 class KALVO_PLATFORM_API Event {
-public:
+  public:
     Event() noexcept;
     ~Event();
     Event(Event&&) noexcept;
@@ -40,8 +41,12 @@ public:
 
     struct Impl;
 
-private:
-    Impl* impl_ = nullptr;
+  private:
+    // Closing releases the shared object (ImplClose is the last close of this handle).
+    struct ImplClose {
+        void operator()(Impl* impl) const noexcept;
+    };
+    std::unique_ptr<Impl, ImplClose> impl_;
     bool created_ = false;
     friend uint32_t waitForAny(std::span<Event* const>, uint32_t) noexcept;
 };

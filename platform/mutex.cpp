@@ -39,23 +39,9 @@ struct Mutex::Impl {
 };
 
 Mutex::Mutex() noexcept = default;
-Mutex::~Mutex() {
-    close();
-}
-
-Mutex::Mutex(Mutex&& other) noexcept : impl_(other.impl_), created_(other.created_) {
-    other.impl_ = nullptr;
-}
-
-Mutex& Mutex::operator=(Mutex&& other) noexcept {
-    if (this != &other) {
-        close();
-        impl_ = other.impl_;
-        created_ = other.created_;
-        other.impl_ = nullptr;
-    }
-    return *this;
-}
+Mutex::~Mutex() = default;
+Mutex::Mutex(Mutex&&) noexcept = default;
+Mutex& Mutex::operator=(Mutex&&) noexcept = default;
 
 Mutex Mutex::createOrOpen(std::string_view name, bool initialOwner) {
     Mutex result;
@@ -70,7 +56,8 @@ Mutex Mutex::createOrOpen(std::string_view name, bool initialOwner) {
     NamedObject* object =
         NamedObject::acquire(detail::ObjectKind::Mutex, name, sizeof(MutexState), init, created);
     if (!object) return result;
-    result.impl_ = new (std::nothrow) Impl{object, static_cast<MutexState*>(object->payload())};
+    result.impl_.reset(new (std::nothrow)
+                           Impl{object, static_cast<MutexState*>(object->payload())});
     if (!result.impl_) {
         NamedObject::release(object);
         setLastError(ERROR_NOT_ENOUGH_MEMORY);
@@ -164,11 +151,13 @@ bool Mutex::release() noexcept {
     return true;
 }
 
+void Mutex::ImplClose::operator()(Impl* impl) const noexcept {
+    NamedObject::release(impl->object);
+    delete impl;
+}
+
 void Mutex::close() noexcept {
-    if (!impl_) return;
-    NamedObject::release(impl_->object);
-    delete impl_;
-    impl_ = nullptr;
+    impl_.reset();
 }
 
 }  // namespace kalvo::platform

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string_view>
 
 #include "platform/export.h"
@@ -14,7 +15,7 @@
 namespace kalvo::platform {
 
 class KALVO_PLATFORM_API Mutex {
-public:
+  public:
     Mutex() noexcept;
     ~Mutex();
     Mutex(Mutex&&) noexcept;
@@ -38,9 +39,13 @@ public:
 
     void close() noexcept;
 
-private:
+  private:
     struct Impl;
-    Impl* impl_ = nullptr;
+    // Closing releases the shared object (ImplClose is the last close of this handle).
+    struct ImplClose {
+        void operator()(Impl* impl) const noexcept;
+    };
+    std::unique_ptr<Impl, ImplClose> impl_;
     bool created_ = false;
 };
 

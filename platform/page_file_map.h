@@ -15,7 +15,7 @@
 namespace kalvo::platform {
 
 class KALVO_PLATFORM_API PageFileMap {
-public:
+  public:
     PageFileMap() noexcept;
     ~PageFileMap();  // unmaps and closes
     PageFileMap(PageFileMap&&) noexcept;
@@ -37,7 +37,7 @@ public:
 
     void close() noexcept;
 
-private:
+  private:
     struct Impl;
     Impl* impl_ = nullptr;
     void* data_ = nullptr;

@@ -14,6 +14,7 @@
 #include <cstring>
 #include <new>
 
+#include "platform/file_io.h"
 #include "platform/win_error.h"
 
 namespace kalvo::platform {
@@ -162,137 +163,6 @@ bool writable(std::string_view section, std::string_view key, std::string_view v
     std::string_view k = trim(key);
     if (!k.empty() && (k[0] == '[' || k[0] == ';')) return false;
     return true;
-}
-
-// Reads a whole regular file. False with errno set when it cannot be read;
-// errno ENOENT for a missing file.
-bool readWholeFile(const std::string& path, std::string& out) {
-    out.clear();
-    // O_NONBLOCK: a FIFO or device under that name must not hang the reader.
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-    if (fd < 0) return false;
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        int err = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
-        ::close(fd);
-        errno = err;
-        return false;
-    }
-    try {
-        if (st.st_size > 0) out.reserve(static_cast<size_t>(st.st_size));
-        char chunk[65536];
-        for (;;) {
-            ssize_t n = ::read(fd, chunk, sizeof chunk);
-            if (n < 0 && errno == EINTR) continue;
-            if (n < 0) {
-                int err = errno;
-                ::close(fd);
-                errno = err;
-                return false;
-            }
-            if (n == 0) break;
-            out.append(chunk, static_cast<size_t>(n));
-        }
-    } catch (const std::bad_alloc&) {
-        ::close(fd);
-        errno = ENOMEM;
-        return false;
-    }
-    ::close(fd);
-    return true;
-}
-
-bool writeAll(int fd, std::string_view data) {
-    while (!data.empty()) {
-        ssize_t n = ::write(fd, data.data(), data.size());
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        data.remove_prefix(static_cast<size_t>(n));
-    }
-    return true;
-}
-
-// Holds an exclusive flock on a directory. Every writer of a profile file in
-// that directory takes it, so read-change-rename never interleaves across
-// threads or processes. The kernel drops it when the holder dies.
-class DirectoryLock {
-  public:
-    explicit DirectoryLock(const std::string& dir) {
-        fd_ = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (fd_ < 0) return;
-        while (::flock(fd_, LOCK_EX) != 0) {
-            if (errno != EINTR) {
-                int err = errno;
-                ::close(fd_);
-                fd_ = -1;
-                errno = err;
-                return;
-            }
-        }
-    }
-    ~DirectoryLock() {
-        if (fd_ >= 0) ::close(fd_);  // closing the descriptor releases the lock
-    }
-    DirectoryLock(const DirectoryLock&) = delete;
-    DirectoryLock& operator=(const DirectoryLock&) = delete;
-    bool held() const { return fd_ >= 0; }
-
-  private:
-    int fd_ = -1;
-};
-
-std::string directoryOf(const std::string& path) {
-    size_t slash = path.rfind('/');
-    if (slash == std::string::npos) return ".";
-    if (slash == 0) return "/";
-    return path.substr(0, slash);
-}
-
-// A profile file that is a symbolic link is written through to its target,
-// so that the rename replaces the target and not the link.
-std::string resolveLink(const std::string& path) {
-    struct stat st {};
-    if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return path;
-    char* real = ::realpath(path.c_str(), nullptr);
-    if (real == nullptr) return path;
-    std::string result(real);
-    std::free(real);
-    return result;
-}
-
-// Replaces the file by a temporary written in the same directory and renamed
-// over it, so that a reader sees the old or the new text, never a mix.
-bool replaceFile(const std::string& path, std::string_view content, const struct stat* old) {
-    static std::atomic<uint32_t> counter{0};
-    std::string dir = directoryOf(path);
-    std::string temp;
-    int fd = -1;
-    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-        char name[64];
-        std::snprintf(name, sizeof name, "/.kvini-%d-%u.tmp", static_cast<int>(::getpid()),
-                      counter.fetch_add(1, std::memory_order_relaxed));
-        temp = dir + name;
-        // 0666 under the umask, as for any new file of the process.
-        fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd < 0 && errno != EEXIST) return false;
-    }
-    if (fd < 0) return false;
-    if (old != nullptr) (void)::fchmod(fd, old->st_mode & 07777);
-    bool ok = writeAll(fd, content) && ::fsync(fd) == 0;
-    int err = errno;
-    if (::close(fd) != 0 && ok) {
-        ok = false;
-        err = errno;
-    }
-    if (ok && ::rename(temp.c_str(), path.c_str()) != 0) {
-        ok = false;
-        err = errno;
-    }
-    if (!ok) {
-        ::unlink(temp.c_str());
-        errno = err;
-    }
-    return ok;
 }
 
 }  // namespace
@@ -463,7 +333,7 @@ std::vector<std::string> IniDocument::keys(std::string_view section) const {
 int32_t profileGetInt(const std::string& file, std::string_view section, std::string_view key,
                       int32_t defaultValue) {
     std::string text;
-    if (!readWholeFile(file, text)) return defaultValue;
+    if (readWholeFile(file, text) != ReadResult::ok) return defaultValue;
     auto value = lookup(text, section, key);
     if (!value) return defaultValue;
     std::string_view v = *value;
@@ -486,7 +356,7 @@ uint32_t profileGetString(const std::string& file, std::string_view section, std
     if (buffer == nullptr || size == 0) return 0;
     std::string text;
     std::optional<std::string_view> value;
-    if (readWholeFile(file, text)) value = lookup(text, section, key);
+    if (readWholeFile(file, text) == ReadResult::ok) value = lookup(text, section, key);
     std::string_view v = value ? *value : defaultValue;
     size_t n = std::min<size_t>(v.size(), size - 1);
     if (n > 0) std::memcpy(buffer, v.data(), n);
@@ -498,7 +368,7 @@ std::string profileGetString(const std::string& file, std::string_view section,
                              std::string_view key, std::string_view defaultValue) {
     try {
         std::string text;
-        if (readWholeFile(file, text)) {
+        if (readWholeFile(file, text) == ReadResult::ok) {
             if (auto value = lookup(text, section, key)) return std::string(*value);
         }
         return std::string(defaultValue);
@@ -520,19 +390,18 @@ bool profileWriteString(const std::string& file, std::string_view section, std::
     }
     try {
         std::string path = resolveLink(file);
-        DirectoryLock lock(directoryOf(path));
+        FolderLock lock(path);
         if (!lock.held()) {
             setLastError(errno == ENOENT ? ERROR_PATH_NOT_FOUND : win32ErrorFromErrno(errno));
             return false;
         }
         std::string text;
-        struct stat st {};
-        bool exists = readWholeFile(path, text);
-        if (!exists && errno != ENOENT) {
+        ReadResult read = readWholeFile(path, text);
+        if (read == ReadResult::failed) {
             setLastError(errno == EISDIR ? ERROR_ACCESS_DENIED : win32ErrorFromErrno(errno));
             return false;
         }
-        if (exists && ::stat(path.c_str(), &st) != 0) exists = false;
+        bool exists = read == ReadResult::ok;
 
         IniDocument doc = IniDocument::parse(text);
         if (value) {
@@ -543,7 +412,7 @@ bool profileWriteString(const std::string& file, std::string_view section, std::
         std::string updated = doc.serialize();
         // Deleting a key that is not there changes nothing and creates nothing.
         if ((exists && updated == text) || (!exists && !value)) return true;
-        if (!replaceFile(path, updated, exists ? &st : nullptr)) {
+        if (!replaceFile(path, updated)) {
             setLastError(win32ErrorFromErrno(errno));
             return false;
         }

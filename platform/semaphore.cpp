@@ -43,23 +43,9 @@ struct Semaphore::Impl {
 };
 
 Semaphore::Semaphore() noexcept = default;
-Semaphore::~Semaphore() {
-    close();
-}
-
-Semaphore::Semaphore(Semaphore&& other) noexcept : impl_(other.impl_), created_(other.created_) {
-    other.impl_ = nullptr;
-}
-
-Semaphore& Semaphore::operator=(Semaphore&& other) noexcept {
-    if (this != &other) {
-        close();
-        impl_ = other.impl_;
-        created_ = other.created_;
-        other.impl_ = nullptr;
-    }
-    return *this;
-}
+Semaphore::~Semaphore() = default;
+Semaphore::Semaphore(Semaphore&&) noexcept = default;
+Semaphore& Semaphore::operator=(Semaphore&&) noexcept = default;
 
 Semaphore Semaphore::createOrOpen(std::string_view name, int32_t initial, int32_t maximum) {
     Semaphore result;
@@ -80,7 +66,7 @@ Semaphore Semaphore::createOrOpen(std::string_view name, int32_t initial, int32_
                                                sizeof(SemaphoreState), init, created);
     if (!object) return result;
     auto* state = static_cast<SemaphoreState*>(object->payload());
-    result.impl_ = new (std::nothrow) Impl{object, state, state->maximum == 1};
+    result.impl_.reset(new (std::nothrow) Impl{object, state, state->maximum == 1});
     if (!result.impl_) {
         NamedObject::release(object);
         setLastError(ERROR_NOT_ENOUGH_MEMORY);
@@ -198,11 +184,13 @@ bool Semaphore::release(int32_t count, int32_t* previous) noexcept {
     return true;
 }
 
+void Semaphore::ImplClose::operator()(Impl* impl) const noexcept {
+    NamedObject::release(impl->object);
+    delete impl;
+}
+
 void Semaphore::close() noexcept {
-    if (!impl_) return;
-    NamedObject::release(impl_->object);
-    delete impl_;
-    impl_ = nullptr;
+    impl_.reset();
 }
 
 }  // namespace kalvo::platform

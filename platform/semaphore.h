@@ -12,6 +12,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string_view>
 
 #include "platform/export.h"
@@ -49,7 +50,11 @@ class KALVO_PLATFORM_API Semaphore {
 
   private:
     struct Impl;
-    Impl* impl_ = nullptr;
+    // Closing releases the shared object (ImplClose is the last close of this handle).
+    struct ImplClose {
+        void operator()(Impl* impl) const noexcept;
+    };
+    std::unique_ptr<Impl, ImplClose> impl_;
     bool created_ = false;
 };
 

@@ -1,10 +1,12 @@
 // File handling of the configuration tool's ini files: paths in the project
-// folder, reading a file whole, and replacing a file so that a failed or
-// interrupted write never leaves a half-written or missing file behind.
+// folder; reads, crash-safe replacement and the profile writers' folder lock
+// come from the platform.
 #pragma once
 
 #include <string>
 #include <string_view>
+
+#include "platform/file_io.h"
 
 namespace kalvo::configfiles {
 
@@ -12,30 +14,9 @@ namespace kalvo::configfiles {
 // with a trailing separator); an empty folder gives the bare name.
 std::string projectFilePath(std::string_view folder, std::string_view name);
 
-enum class ReadResult { ok, missing, failed };
-// Reads the whole file into content. missing: no such file (content empty).
-ReadResult readWholeFile(const std::string& path, std::string& content);
-
-// Writes content to a new file beside path and renames it over path, keeping
-// the permissions of a file that is replaced; a symbolic link is followed
-// and its target replaced. On failure path is unchanged and errno tells why.
-bool replaceFile(const std::string& path, std::string_view content);
-
-// Holds the exclusive lock of the folder of a profile file, the lock that
-// every profile write in that folder takes, so that reading, changing and
-// replacing a file under it does not lose another writer's keys. The kernel
-// drops it when the holder dies. held() is false when the folder cannot be
-// opened or locked.
-class FolderLock {
-  public:
-    explicit FolderLock(const std::string& file);
-    ~FolderLock();
-    FolderLock(const FolderLock&) = delete;
-    FolderLock& operator=(const FolderLock&) = delete;
-    bool held() const { return fd_ >= 0; }
-
-  private:
-    int fd_ = -1;
-};
+using platform::FolderLock;
+using platform::ReadResult;
+using platform::readWholeFile;
+using platform::replaceFile;
 
 }  // namespace kalvo::configfiles

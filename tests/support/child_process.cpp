@@ -67,7 +67,8 @@ ChildProcess spawnChild(const std::string& name, const std::vector<std::string>&
     return child;
 }
 
-ChildProcess::ChildProcess(ChildProcess&& other) noexcept : pid_(other.pid_), status_(other.status_) {
+ChildProcess::ChildProcess(ChildProcess&& other) noexcept
+    : pid_(other.pid_), status_(other.status_) {
     other.pid_ = -1;
 }
 

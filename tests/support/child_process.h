@@ -23,7 +23,7 @@ bool registerChild(const char* name, ChildFn fn);
 bool runChildIfRequested(int argc, char** argv, int& exitCode);
 
 class ChildProcess {
-public:
+  public:
     ChildProcess() = default;
     ChildProcess(ChildProcess&& other) noexcept;
     ChildProcess& operator=(ChildProcess&& other) noexcept;
@@ -36,7 +36,7 @@ public:
     void kill(int signal);  // sends the signal and reaps the child
     bool running();
 
-private:
+  private:
     friend ChildProcess spawnChild(const std::string&, const std::vector<std::string>&);
     pid_t pid_ = -1;
     int status_ = -1;
@@ -48,8 +48,9 @@ ChildProcess spawnChild(const std::string& name, const std::vector<std::string>&
 
 #define KALVO_CHILD_CAT2(a, b) a##b
 #define KALVO_CHILD_CAT(a, b) KALVO_CHILD_CAT2(a, b)
-#define KALVO_CHILD(name)                                                                   \
-    static int KALVO_CHILD_CAT(kalvoChild_, name)(const std::vector<std::string>& args);    \
-    [[maybe_unused]] static const bool KALVO_CHILD_CAT(kalvoChildReg_, name) =              \
-        ::kalvo::testing::registerChild(#name, &KALVO_CHILD_CAT(kalvoChild_, name));        \
-    static int KALVO_CHILD_CAT(kalvoChild_, name)([[maybe_unused]] const std::vector<std::string>& args)
+#define KALVO_CHILD(name)                                                                \
+    static int KALVO_CHILD_CAT(kalvoChild_, name)(const std::vector<std::string>& args); \
+    [[maybe_unused]] static const bool KALVO_CHILD_CAT(kalvoChildReg_, name) =           \
+        ::kalvo::testing::registerChild(#name, &KALVO_CHILD_CAT(kalvoChild_, name));     \
+    static int KALVO_CHILD_CAT(kalvoChild_,                                              \
+                               name)([[maybe_unused]] const std::vector<std::string>& args)

@@ -34,7 +34,9 @@ std::string TempDir::read(const std::string& name) const {
     return s.str();
 }
 
-bool TempDir::exists(const std::string& name) const { return std::filesystem::exists(file(name)); }
+bool TempDir::exists(const std::string& name) const {
+    return std::filesystem::exists(file(name));
+}
 
 IsolatedEnvironment::IsolatedEnvironment() {
     char buf[4096];

@@ -6,7 +6,7 @@
 namespace kalvo::testing {
 
 class TempDir {
-public:
+  public:
     TempDir();
     ~TempDir();
     TempDir(const TempDir&) = delete;
@@ -19,7 +19,7 @@ public:
     std::string read(const std::string& name) const;  // empty when missing
     bool exists(const std::string& name) const;
 
-private:
+  private:
     std::string path_;
 };
 
@@ -27,14 +27,14 @@ private:
 // current directory; both are restored and removed afterwards. Child
 // processes inherit both.
 class IsolatedEnvironment {
-public:
+  public:
     IsolatedEnvironment();
     ~IsolatedEnvironment();
     const std::string& runtimeDir() const { return runtime_.path(); }
     const std::string& workDir() const { return work_.path(); }
     const TempDir& work() const { return work_; }
 
-private:
+  private:
     TempDir runtime_;
     TempDir work_;
     std::string oldCwd_;
