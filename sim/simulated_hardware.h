@@ -1,0 +1,100 @@
+// Simulated boards behind the hardware provider: each board's PCI resources
+// live in one shared physical-memory file (a memfd), laid out as
+// board_layout.h says, so the host, its drivers and every client view see
+// the same bytes. Nothing above the provider interface may rely on the
+// extra controls here; they serve the chip model, the host tool and tests.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "kernel/hardware_provider.h"
+#include "sim/board_layout.h"
+#include "sim/board_set.h"
+
+namespace kalvo::sim {
+
+// The PCI identity the simulated boards report (the simulation's own
+// numbers; nothing depends on them).
+inline constexpr uint16_t kSimVendorId = 0x4B56;
+uint16_t simDeviceId(std::string_view kind);
+
+class SimulatedHardware final : public kernel::HardwareProvider {
+  public:
+    // Called after a chip reset has cleared the chip's registers, with the
+    // board's index, so that a chip model can reset its own state too.
+    using ResetHandler = std::function<void(size_t board)>;
+
+    // Nothing, with the reason in *error, when the physical memory cannot be
+    // made.
+    static std::unique_ptr<SimulatedHardware> create(std::vector<BoardSpec> boards,
+                                                     std::string* error);
+    ~SimulatedHardware() override;
+    SimulatedHardware(const SimulatedHardware&) = delete;
+    SimulatedHardware& operator=(const SimulatedHardware&) = delete;
+
+    // HardwareProvider
+    std::vector<kernel::BoardDescription> boards() const override;
+    int physicalMemoryFd() const override { return fd_; }
+    uint64_t physicalBase() const override { return kPhysicalBase; }
+    uint64_t physicalSize() const override { return size_; }
+    void* mapIoSpace(uint64_t busAddress, size_t length) override;
+    void unmapIoSpace(void* address, size_t length) override;
+    void ioSpaceWritten(uint64_t busAddress, unsigned width) override;
+
+    // Simulation controls. A board index out of range is ignored (null, 0
+    // or no effect).
+    size_t boardCount() const { return specs_.size(); }
+    const BoardSpec* spec(size_t board) const;
+    std::optional<size_t> boardAt(uint64_t busAddress) const;
+    uint64_t controlWindowAddress(size_t board) const;
+    uint64_t memoryWindowAddress(size_t board) const;
+    // The host's own view of a board's windows.
+    uint8_t* controlWindow(size_t board) const;
+    uint8_t* memoryWindow(size_t board) const;
+
+    uint16_t boardId(size_t board) const;
+    void setBoardId(size_t board, uint16_t id);
+
+    // At most one handler per board; null removes it. Once this returns, the
+    // previous handler no longer runs. A handler must not call
+    // setResetHandler or resetChip.
+    void setResetHandler(size_t board, ResetHandler handler);
+    // What a write with the reset bit set does: clears the chip's registers,
+    // then runs the board's reset handler.
+    void resetChip(size_t board);
+    uint64_t resetCount(size_t board) const;
+
+    // MmMapIoSpace mappings handed out and not yet unmapped.
+    size_t liveMappings() const;
+
+  private:
+    struct Mapping {
+        void* base;
+        size_t length;
+    };
+
+    SimulatedHardware(std::vector<BoardSpec> specs, int fd, uint64_t size, uint8_t* view);
+    bool mappingRefused(uint64_t busAddress, size_t length) const;
+
+    std::vector<BoardSpec> specs_;
+    int fd_ = -1;
+    uint64_t size_ = 0;
+    uint8_t* view_ = nullptr;  // the whole file, for the host's own accesses
+
+    mutable std::mutex mappingsMutex_;
+    std::map<uintptr_t, Mapping> mappings_;  // by the address handed out
+
+    mutable std::mutex resetMutex_;
+    std::vector<ResetHandler> resetHandlers_;
+    std::vector<uint64_t> resetCounts_;
+};
+
+}  // namespace kalvo::sim
