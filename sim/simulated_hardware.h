@@ -64,8 +64,9 @@ class SimulatedHardware final : public kernel::HardwareProvider {
     void setBoardId(size_t board, uint16_t id);
 
     // At most one handler per board; null removes it. Once this returns, the
-    // previous handler no longer runs. A handler must not call
-    // setResetHandler or resetChip.
+    // previous handler no longer runs. Handlers run under the reset lock: a
+    // handler must not call setResetHandler or resetChip, and a chip model
+    // must not call setResetHandler while holding a lock its handler takes.
     void setResetHandler(size_t board, ResetHandler handler);
     // What a write with the reset bit set does: clears the chip's registers,
     // then runs the board's reset handler.
