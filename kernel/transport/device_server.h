@@ -1,0 +1,73 @@
+// The device host's side of CreateFile / DeviceIoControl / CancelIo /
+// CloseHandle: a socket server in front of the kernel (a DeviceBackend).
+//
+// Every client connection is one open handle and has its own thread, which
+// sends the handle's requests into the kernel one at a time and forwards the
+// kernel's view requests to the client. Clients must run as the host's user
+// or in its group. A client that closes or dies gets cleanup and close for
+// its handle; one killed in the middle of a request has that request
+// cancelled, and every other client goes on being served.
+#pragma once
+
+#include <sys/socket.h>
+
+#include <atomic>
+#include <cstdint>
+#include <list>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "kernel/device_backend.h"
+#include "kernel/transport/client_connection.h"
+#include "kernel/transport/hangup_watcher.h"
+
+namespace kalvo::kernel::transport {
+
+class DeviceServer {
+  public:
+    explicit DeviceServer(DeviceBackend& backend);
+    ~DeviceServer();  // stop()
+    DeviceServer(const DeviceServer&) = delete;
+    DeviceServer& operator=(const DeviceServer&) = delete;
+
+    // Creates the folder (mode 0770) and listens on "<directory>/devices.sock".
+    // False with errno (EADDRINUSE: another host serves that folder).
+    bool start(const std::string& directory);
+    // Stops accepting, drops every client (their files get cleanup and
+    // close) and joins all threads. The socket file is removed.
+    void stop();
+
+    const std::string& socketPath() const { return socketPath_; }
+
+  private:
+    struct Worker {
+        std::thread thread;
+        int sock = -1;  // guarded by mutex_; -1 once the thread closed it
+        bool done = false;
+        std::shared_ptr<ClientConnection> connection;
+    };
+
+    void acceptLoop();
+    bool peerAllowed(const ucred& peer) const;
+    void serveClient(Worker* worker, ucred peer);
+    void serveCancel(int sock, const platform::device_wire::CancelFrame& frame);
+    void reapFinished();
+
+    DeviceBackend& backend_;
+    HangupWatcher watcher_;
+    std::string socketPath_;
+    int listen_ = -1;
+    int wakeFd_ = -1;
+    std::thread acceptThread_;
+    std::atomic<bool> stopping_{false};
+
+    std::mutex mutex_;
+    std::list<Worker> workers_;
+    std::map<uint64_t, std::weak_ptr<ClientConnection>> open_;  // by connection id
+    uint64_t nextId_ = 1;
+};
+
+}  // namespace kalvo::kernel::transport

@@ -1,0 +1,65 @@
+#include "platform/device_views.h"
+
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <map>
+#include <mutex>
+
+namespace kalvo::platform::device_views {
+namespace {
+
+struct ViewTable {
+    std::mutex mutex;
+    std::map<uint64_t, uint64_t> views;  // base address -> length
+};
+
+ViewTable& table() {
+    static ViewTable* t = new ViewTable;  // views outlive static destruction
+    return *t;
+}
+
+constexpr uint64_t k4GiB = uint64_t{1} << 32;
+
+}  // namespace
+
+NTSTATUS map(int fd, uint64_t offset, uint64_t length, int wordSize, uint64_t* address) noexcept {
+    long page = ::sysconf(_SC_PAGESIZE);
+    if (fd < 0 || length == 0 || length > (uint64_t{1} << 31) || offset % uint64_t(page) != 0 ||
+        offset > uint64_t(INT64_MAX) - length)
+        return STATUS_INVALID_PARAMETER;
+    int flags = MAP_SHARED;
+    if (wordSize == 32) {
+#ifdef MAP_32BIT
+        flags |= MAP_32BIT;
+#else
+        return STATUS_NOT_SUPPORTED;
+#endif
+    }
+    void* p =
+        ::mmap(nullptr, length, PROT_READ | PROT_WRITE, flags, fd, static_cast<off_t>(offset));
+    if (p == MAP_FAILED) return STATUS_NO_MEMORY;
+    uint64_t base = reinterpret_cast<uintptr_t>(p);
+    if (wordSize == 32 && base + length > k4GiB) {
+        ::munmap(p, length);
+        return STATUS_CONFLICTING_ADDRESSES;
+    }
+    std::lock_guard lock(table().mutex);
+    table().views[base] = length;
+    *address = base;
+    return STATUS_SUCCESS;
+}
+
+NTSTATUS unmap(uint64_t address) noexcept {
+    ViewTable& t = table();
+    std::lock_guard lock(t.mutex);
+    auto it = t.views.upper_bound(address);
+    if (it == t.views.begin()) return STATUS_NOT_MAPPED_VIEW;
+    --it;
+    if (address - it->first >= it->second) return STATUS_NOT_MAPPED_VIEW;
+    ::munmap(reinterpret_cast<void*>(static_cast<uintptr_t>(it->first)), it->second);
+    t.views.erase(it);
+    return STATUS_SUCCESS;
+}
+
+}  // namespace kalvo::platform::device_views

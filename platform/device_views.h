@@ -1,0 +1,22 @@
+// The process's views of board memory, mapped on the device host's request
+// while one of its requests runs. Views belong to the process: any handle's
+// request may unmap a view that another handle's request mapped, and a view
+// outlives the handle that made it.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "platform/ntstatus.h"
+
+namespace kalvo::platform::device_views {
+
+// Maps length bytes of the file fd at offset, shared and read-write. A
+// 32-bit caller's view lies below 4 GiB. The address in *address.
+NTSTATUS map(int fd, uint64_t offset, uint64_t length, int wordSize, uint64_t* address) noexcept;
+
+// Removes the view that contains address; STATUS_NOT_MAPPED_VIEW when no
+// view of this process does.
+NTSTATUS unmap(uint64_t address) noexcept;
+
+}  // namespace kalvo::platform::device_views
