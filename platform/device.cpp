@@ -11,6 +11,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/device_protocol.h"
@@ -36,7 +37,7 @@ struct Connection {
     uint64_t connectionId = 0;
     uint64_t token = 0;
 
-    std::timed_mutex requestMutex;  // one request at a time
+    std::mutex requestMutex;  // one request at a time
     // Guarded by requestMutex:
     uint32_t nextSeq = 0;
     int memoryFd = -1;  // the host's physical-memory file, once passed
@@ -366,9 +367,11 @@ bool closeHandle(HANDLE handle) noexcept {
     // and then closes its end. Waiting for that makes the close synchronous,
     // as on Windows (a following exclusive open must not find us still open).
     ::shutdown(c->sock, SHUT_WR);
+    auto deadline = std::chrono::steady_clock::now() + kCloseWait;
     std::unique_lock lock(c->requestMutex, std::defer_lock);
-    if (lock.try_lock_for(kCloseWait)) {
-        auto deadline = std::chrono::steady_clock::now() + kCloseWait;
+    while (!lock.try_lock() && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    if (lock.owns_lock()) {
         std::vector<uint8_t>& buffer = c->buffer;
         for (;;) {
             auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
