@@ -1,0 +1,21 @@
+#include "kernel/current_process.h"
+
+namespace kalvo::kernel {
+
+namespace {
+thread_local CallerProcess* tlsCaller = nullptr;
+}
+
+CallerProcess* currentCaller() noexcept {
+    return tlsCaller;
+}
+
+CallerScope::CallerScope(CallerProcess* caller) noexcept : previous_(tlsCaller) {
+    tlsCaller = caller;
+}
+
+CallerScope::~CallerScope() {
+    tlsCaller = previous_;
+}
+
+}  // namespace kalvo::kernel

@@ -1,0 +1,366 @@
+#include "kernel/pnp_manager.h"
+
+#include <chrono>
+#include <thread>
+
+#include "kernel/irp_block.h"
+#include "kernel/irql.h"
+#include "kernel/kernel.h"
+#include "kernel/object_namespace.h"
+#include "kernel/object_records.h"
+#include "kernel/root_bus.h"
+#include "kernel/wide_text.h"
+
+namespace kalvo::kernel {
+
+const char* pnpStateName(PnpState state) {
+    switch (state) {
+        case PnpState::NoDriver:
+            return "no driver";
+        case PnpState::AddDeviceFailed:
+            return "add device failed";
+        case PnpState::NotStarted:
+            return "not started";
+        case PnpState::Started:
+            return "started";
+        case PnpState::StartFailed:
+            return "start failed";
+        case PnpState::Stopped:
+            return "stopped";
+        case PnpState::SurpriseRemoved:
+            return "surprise removed";
+        case PnpState::RemovePending:
+            return "remove pending";
+        case PnpState::Removed:
+            return "removed";
+    }
+    return "?";
+}
+
+struct PnpManager::Node {
+    BoardDescription board;
+    PDRIVER_OBJECT driver = nullptr;
+    PDEVICE_OBJECT pdo = nullptr;
+    std::u16string fdoName;
+    PnpState state = PnpState::NotStarted;
+    NTSTATUS lastStatus = STATUS_SUCCESS;
+};
+
+namespace {
+
+// A resource list with one full descriptor (the board on the PCI bus) whose
+// storage outlives the start request.
+class ResourceList {
+  public:
+    explicit ResourceList(const std::vector<ResourceDescriptor>& resources) {
+        size_t count = resources.size();
+        size_t bytes = sizeof(CM_RESOURCE_LIST) +
+                       (count > 1 ? count - 1 : 0) * sizeof(CM_PARTIAL_RESOURCE_DESCRIPTOR);
+        storage_.assign((bytes + 7) / 8, 0);
+        auto* list = get();
+        list->Count = 1;
+        CM_FULL_RESOURCE_DESCRIPTOR& full = list->List[0];
+        full.InterfaceType = PCIBus;
+        full.BusNumber = 0;
+        full.PartialResourceList.Version = 1;
+        full.PartialResourceList.Revision = 1;
+        full.PartialResourceList.Count = ULONG(count);
+        for (size_t i = 0; i < count; ++i) {
+            const ResourceDescriptor& r = resources[i];
+            CM_PARTIAL_RESOURCE_DESCRIPTOR& d = full.PartialResourceList.PartialDescriptors[i];
+            d.Type = UCHAR(r.type);
+            d.ShareDisposition = CmResourceShareDeviceExclusive;
+            d.Flags = r.flags;
+            switch (r.type) {
+                case ResourceDescriptor::Memory:
+                    d.u.Memory.Start.QuadPart = LONGLONG(r.start);
+                    d.u.Memory.Length = r.length;
+                    break;
+                case ResourceDescriptor::Port:
+                    d.u.Port.Start.QuadPart = LONGLONG(r.start);
+                    d.u.Port.Length = r.length;
+                    break;
+                case ResourceDescriptor::Interrupt:
+                    d.u.Interrupt.Level = r.level;
+                    d.u.Interrupt.Vector = r.level;
+                    d.u.Interrupt.Affinity = 1;
+                    break;
+            }
+        }
+    }
+    PCM_RESOURCE_LIST get() { return reinterpret_cast<PCM_RESOURCE_LIST>(storage_.data()); }
+
+  private:
+    std::vector<uint64_t> storage_;
+};
+
+}  // namespace
+
+PnpManager::PnpManager(Kernel& kernel) : kernel_(kernel) {
+    NTSTATUS status;
+    bus_ = kernel_.createDriver(RootBusDriverEntry, "KalvoBus", &status);
+}
+
+PnpManager::~PnpManager() {
+    shutdown();
+    for (Node* node : nodes_) delete node;
+    if (bus_) kernel_.unloadDriver(bus_);
+}
+
+void PnpManager::addDriver(PDRIVER_OBJECT driver, const std::string& kind) {
+    std::lock_guard lock(mutex_);
+    drivers_.push_back({driver, kind});
+}
+
+PnpManager::Node* PnpManager::find(const std::string& location) {
+    for (Node* node : nodes_)
+        if (node->board.location == location) return node;
+    return nullptr;
+}
+
+NTSTATUS PnpManager::sendPnp(Node& node, UCHAR minor, PCM_RESOURCE_LIST raw,
+                             PCM_RESOURCE_LIST translated) {
+    PDEVICE_OBJECT top = IoGetAttachedDeviceReference(node.pdo);
+    PIRP irp = allocateIrp(top->StackSize, IrpOrigin::Synchronous);
+    if (!irp) {
+        ObDereferenceObject(top);
+        return STATUS_INSUFFICIENT_RESOURCES;
+    }
+    // A PnP request that nobody in the stack handles ends as not supported.
+    irp->IoStatus.Status = STATUS_NOT_SUPPORTED;
+    PIO_STACK_LOCATION location = IoGetNextIrpStackLocation(irp);
+    location->MajorFunction = IRP_MJ_PNP;
+    location->MinorFunction = minor;
+    if (minor == IRP_MN_START_DEVICE) {
+        location->Parameters.StartDevice.AllocatedResources = raw;
+        location->Parameters.StartDevice.AllocatedResourcesTranslated = translated;
+    }
+    NTSTATUS status;
+    {
+        IrqlScope irql(PASSIVE_LEVEL);
+        status = callAndWait(top, irp);
+    }
+    freeIrp(irp);
+    ObDereferenceObject(top);
+    node.lastStatus = status;
+    return status;
+}
+
+NTSTATUS PnpManager::sendPower(Node& node, UCHAR minor, SYSTEM_POWER_STATE state) {
+    PDEVICE_OBJECT top = IoGetAttachedDeviceReference(node.pdo);
+    PIRP irp = allocateIrp(top->StackSize, IrpOrigin::Synchronous);
+    if (!irp) {
+        ObDereferenceObject(top);
+        return STATUS_INSUFFICIENT_RESOURCES;
+    }
+    irp->IoStatus.Status = STATUS_NOT_SUPPORTED;
+    PIO_STACK_LOCATION location = IoGetNextIrpStackLocation(irp);
+    location->MajorFunction = IRP_MJ_POWER;
+    location->MinorFunction = minor;
+    location->Parameters.Power.Type = SystemPowerState;
+    location->Parameters.Power.State.SystemState = state;
+    location->Parameters.Power.ShutdownType = state == PowerSystemWorking     ? PowerActionNone
+                                              : state == PowerSystemShutdown  ? PowerActionShutdown
+                                              : state == PowerSystemHibernate ? PowerActionHibernate
+                                                                              : PowerActionSleep;
+    NTSTATUS status;
+    {
+        IrqlScope irql(PASSIVE_LEVEL);
+        status = callAndWait(top, irp);
+    }
+    freeIrp(irp);
+    ObDereferenceObject(top);
+    return status;
+}
+
+void PnpManager::enumerate() {
+    std::lock_guard lock(mutex_);
+    HardwareProvider* hardware = kernel_.hardware();
+    if (!hardware || !bus_) return;
+    for (const BoardDescription& board : hardware->boards()) {
+        if (find(board.location)) continue;
+        auto* node = new Node;
+        node->board = board;
+        nodes_.push_back(node);
+        for (auto& d : drivers_)
+            if (d.kind == board.kind) node->driver = d.driver;
+        if (!node->driver) {
+            node->state = PnpState::NoDriver;
+            continue;
+        }
+        NTSTATUS status = createBoardPdo(bus_, &node->pdo);
+        if (!NT_SUCCESS(status)) {
+            node->state = PnpState::AddDeviceFailed;
+            node->lastStatus = status;
+            continue;
+        }
+        PDRIVER_ADD_DEVICE addDevice = node->driver->DriverExtension->AddDevice;
+        {
+            IrqlScope irql(PASSIVE_LEVEL);
+            status = addDevice ? addDevice(node->driver, node->pdo) : STATUS_NOT_SUPPORTED;
+        }
+        node->lastStatus = status;
+        PDEVICE_OBJECT top = IoGetAttachedDevice(node->pdo);
+        if (!NT_SUCCESS(status) || top == node->pdo) {
+            node->state = PnpState::AddDeviceFailed;
+            releasePdo(*node);
+            continue;
+        }
+        if (auto* record = recordOf(top)) node->fdoName = record->name;
+        node->state = PnpState::NotStarted;
+        startNode(*node, board.resources);
+    }
+}
+
+NTSTATUS PnpManager::startNode(Node& node, const std::vector<ResourceDescriptor>& resources) {
+    ResourceList raw(resources);
+    ResourceList translated(resources);
+    NTSTATUS status = sendPnp(node, IRP_MN_START_DEVICE, raw.get(), translated.get());
+    node.state = NT_SUCCESS(status) ? PnpState::Started : PnpState::StartFailed;
+    return status;
+}
+
+NTSTATUS PnpManager::stopNode(Node& node) {
+    NTSTATUS status = sendPnp(node, IRP_MN_QUERY_STOP_DEVICE);
+    if (!NT_SUCCESS(status)) {
+        sendPnp(node, IRP_MN_CANCEL_STOP_DEVICE);
+        node.lastStatus = status;
+        return status;
+    }
+    status = sendPnp(node, IRP_MN_STOP_DEVICE);
+    node.state = PnpState::Stopped;
+    return status;
+}
+
+NTSTATUS PnpManager::removeNode(Node& node) {
+    bool query = node.state == PnpState::Started || node.state == PnpState::Stopped;
+    if (query) {
+        NTSTATUS status = sendPnp(node, IRP_MN_QUERY_REMOVE_DEVICE);
+        if (!NT_SUCCESS(status)) {
+            sendPnp(node, IRP_MN_CANCEL_REMOVE_DEVICE);
+            node.lastStatus = status;
+            return status;
+        }
+    }
+    NTSTATUS status = sendPnp(node, IRP_MN_REMOVE_DEVICE);
+    node.state = PnpState::RemovePending;
+    releasePdo(node);
+    return status;
+}
+
+// The PDO goes once no device is attached to it any more (a driver may
+// finish its removal later, from a work item, once its handles are closed).
+void PnpManager::releasePdo(Node& node) {
+    if (!node.pdo) return;
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kDetachWaitMs);
+    while (IoGetAttachedDevice(node.pdo) != node.pdo) {
+        if (std::chrono::steady_clock::now() >= deadline) return;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    IoDeleteDevice(node.pdo);
+    node.pdo = nullptr;
+    if (node.state == PnpState::RemovePending) node.state = PnpState::Removed;
+}
+
+NTSTATUS PnpManager::start(const std::string& location,
+                           const std::optional<std::vector<ResourceDescriptor>>& resources) {
+    std::lock_guard lock(mutex_);
+    Node* node = find(location);
+    if (!node || !node->pdo) return STATUS_NO_SUCH_DEVICE;
+    if (node->state != PnpState::NotStarted && node->state != PnpState::Stopped &&
+        node->state != PnpState::StartFailed)
+        return STATUS_INVALID_DEVICE_STATE;
+    return startNode(*node, resources ? *resources : node->board.resources);
+}
+
+NTSTATUS PnpManager::stop(const std::string& location) {
+    std::lock_guard lock(mutex_);
+    Node* node = find(location);
+    if (!node || !node->pdo) return STATUS_NO_SUCH_DEVICE;
+    if (node->state != PnpState::Started) return STATUS_INVALID_DEVICE_STATE;
+    return stopNode(*node);
+}
+
+NTSTATUS PnpManager::remove(const std::string& location) {
+    std::lock_guard lock(mutex_);
+    Node* node = find(location);
+    if (!node || !node->pdo) return STATUS_NO_SUCH_DEVICE;
+    if (node->state == PnpState::RemovePending) {
+        releasePdo(*node);
+        return node->pdo ? STATUS_DEVICE_BUSY : STATUS_SUCCESS;
+    }
+    return removeNode(*node);
+}
+
+NTSTATUS PnpManager::surpriseRemove(const std::string& location) {
+    std::lock_guard lock(mutex_);
+    Node* node = find(location);
+    if (!node || !node->pdo) return STATUS_NO_SUCH_DEVICE;
+    if (node->state == PnpState::SurpriseRemoved || node->state == PnpState::RemovePending)
+        return STATUS_INVALID_DEVICE_STATE;
+    NTSTATUS status = sendPnp(*node, IRP_MN_SURPRISE_REMOVAL);
+    node->state = PnpState::SurpriseRemoved;
+    return status;
+}
+
+NTSTATUS PnpManager::setSystemPower(SYSTEM_POWER_STATE state) {
+    std::lock_guard lock(mutex_);
+    if (state <= PowerSystemUnspecified || state >= PowerSystemMaximum)
+        return STATUS_INVALID_PARAMETER;
+    std::vector<Node*> started;
+    for (Node* node : nodes_)
+        if (node->state == PnpState::Started && node->pdo) started.push_back(node);
+    if (state != PowerSystemWorking) {
+        for (Node* node : started) {
+            NTSTATUS status = sendPower(*node, IRP_MN_QUERY_POWER, state);
+            if (!NT_SUCCESS(status)) return status;
+        }
+    }
+    NTSTATUS result = STATUS_SUCCESS;
+    for (Node* node : started) {
+        NTSTATUS status = sendPower(*node, IRP_MN_SET_POWER, state);
+        if (!NT_SUCCESS(status)) result = status;
+    }
+    return result;
+}
+
+void PnpManager::shutdown() {
+    std::lock_guard lock(mutex_);
+    for (auto it = nodes_.rbegin(); it != nodes_.rend(); ++it) {
+        Node& node = **it;
+        if (!node.pdo) continue;
+        if (node.state == PnpState::Started) stopNode(node);
+        if (node.state == PnpState::RemovePending) {
+            releasePdo(node);
+            continue;
+        }
+        if (node.state == PnpState::Started) {
+            // The stop was refused (a handle is open): removal is refused
+            // the same way, so take the device away as a surprise.
+            sendPnp(node, IRP_MN_SURPRISE_REMOVAL);
+            node.state = PnpState::SurpriseRemoved;
+        }
+        removeNode(node);
+    }
+}
+
+std::vector<DeviceInfo> PnpManager::devices() const {
+    std::lock_guard lock(mutex_);
+    std::vector<DeviceInfo> out;
+    for (const Node* node : nodes_) {
+        DeviceInfo info;
+        info.location = node->board.location;
+        info.kind = node->board.kind;
+        if (auto* record = recordOf(node->driver)) info.service = record->serviceName;
+        info.deviceName = toUtf8(node->fdoName);
+        if (!node->fdoName.empty())
+            for (auto& link : kernel_.names().linksTo(node->fdoName))
+                info.links.push_back(toUtf8(link));
+        info.state = node->state;
+        info.lastStatus = node->lastStatus;
+        out.push_back(std::move(info));
+    }
+    return out;
+}
+
+}  // namespace kalvo::kernel

@@ -1,0 +1,106 @@
+// The PnP manager of the device host. For every board of the hardware whose
+// kind a loaded driver serves it builds a device stack: a PDO of the host's
+// bus driver, the driver's AddDevice on top of it, then IRP_MN_START_DEVICE
+// with the board's raw and translated resources. It drives stop, removal,
+// surprise removal and system power transitions on request, and at
+// shutdown stops (query stop, stop) and removes (query remove, remove) every
+// device. PnP requests are sent one at a time, as the system does.
+#pragma once
+
+#include "kernel/export.h"
+
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "kernel/hardware_provider.h"
+#include "kernel/wdm.h"
+
+namespace kalvo::kernel {
+
+class Kernel;
+
+enum class PnpState {
+    NoDriver,         // no loaded driver serves the board's kind
+    AddDeviceFailed,  // AddDevice failed: no device for the board
+    NotStarted,       // added, not started
+    Started,
+    StartFailed,
+    Stopped,
+    SurpriseRemoved,
+    RemovePending,  // removal sent; the driver has not yet let go of the PDO
+    Removed,
+};
+
+KALVO_KERNEL_API const char* pnpStateName(PnpState state);
+
+struct DeviceInfo {
+    std::string location;
+    std::string kind;
+    std::string service;             // the driver's service name, empty without one
+    std::string deviceName;          // the FDO's name, e.g. "\Device\Tolva0"
+    std::vector<std::string> links;  // e.g. "\??\Tolva0"
+    PnpState state = PnpState::NotStarted;
+    NTSTATUS lastStatus = 0;  // of the last PnP request that the stack answered
+};
+
+class KALVO_KERNEL_API PnpManager {
+  public:
+    explicit PnpManager(Kernel& kernel);
+    ~PnpManager();  // shutdown()
+    PnpManager(const PnpManager&) = delete;
+    PnpManager& operator=(const PnpManager&) = delete;
+
+    // Boards of this kind go to the driver.
+    void addDriver(PDRIVER_OBJECT driver, const std::string& kind);
+
+    // Builds and starts the stacks of the boards that have none yet.
+    void enumerate();
+
+    // Starts a device that is not started, stopped or whose start failed.
+    // resources: instead of the board's own list (diagnosis of a driver's
+    // handling of wrong resources).
+    NTSTATUS start(const std::string& location,
+                   const std::optional<std::vector<ResourceDescriptor>>& resources = std::nullopt);
+    // Query stop, then stop; a refused query is cancelled (cancel stop).
+    NTSTATUS stop(const std::string& location);
+    // Query remove, then remove; a refused query is cancelled (cancel
+    // remove). A device that is not started is removed without a query.
+    NTSTATUS remove(const std::string& location);
+    NTSTATUS surpriseRemove(const std::string& location);
+    // Query power (for a sleeping state) then set power, to every started
+    // device; a refused query stops the transition.
+    NTSTATUS setSystemPower(SYSTEM_POWER_STATE state);
+
+    // Stops and removes every device and deletes the PDOs.
+    void shutdown();
+
+    std::vector<DeviceInfo> devices() const;
+
+    // How long removal waits for a driver to detach from the PDO.
+    static constexpr int kDetachWaitMs = 5000;
+
+  private:
+    struct Node;
+    Node* find(const std::string& location);
+    NTSTATUS sendPnp(Node& node, UCHAR minor, PCM_RESOURCE_LIST raw = nullptr,
+                     PCM_RESOURCE_LIST translated = nullptr);
+    NTSTATUS sendPower(Node& node, UCHAR minor, SYSTEM_POWER_STATE state);
+    NTSTATUS startNode(Node& node, const std::vector<ResourceDescriptor>& resources);
+    NTSTATUS stopNode(Node& node);
+    NTSTATUS removeNode(Node& node);
+    void releasePdo(Node& node);
+
+    Kernel& kernel_;
+    PDRIVER_OBJECT bus_ = nullptr;
+    mutable std::mutex mutex_;  // one PnP operation at a time
+    struct DriverKind {
+        PDRIVER_OBJECT driver;
+        std::string kind;
+    };
+    std::vector<DriverKind> drivers_;
+    std::vector<Node*> nodes_;
+};
+
+}  // namespace kalvo::kernel
