@@ -97,10 +97,10 @@ NTSTATUS CTolva::TolvaIoctlConnect(LONG mode, ULONG inLength, PVOID buffer) {
 
     KIRQL irql;
     KeAcquireSpinLock(&m_SpinLock, &irql);
-    const bool ready = m_BoardReady;
-    KeReleaseSpinLock(&m_SpinLock, irql);
-    if (!ready) return STATUS_DEVICE_NOT_READY;
-
+    if (!m_BoardReady) {
+        KeReleaseSpinLock(&m_SpinLock, irql);
+        return STATUS_DEVICE_NOT_READY;
+    }
     // Address and size before the state, the state before the mode: the
     // sequence reads the mode two steps after state 1 at the earliest.
     std::memcpy(m_Sequence.StationText, kept->text, sizeof(m_Sequence.StationText));
@@ -108,8 +108,10 @@ NTSTATUS CTolva::TolvaIoctlConnect(LONG mode, ULONG inLength, PVOID buffer) {
     m_Sequence.StationSize.store(kept->size);
     m_Sequence.LineState.store(rq::LineState::Accepted);
     m_Sequence.ConnectMode.store(mode);
-    // The first step runs at once; the timer takes over from there.
+    // The first step runs at once; the timer takes over from there. Queued
+    // under the lock, so that a stop that follows finds it and takes it out.
     KeInsertQueueDpc(&m_Sequence.Dpc, nullptr, nullptr);
+    KeReleaseSpinLock(&m_SpinLock, irql);
     return STATUS_SUCCESS;
 }
 

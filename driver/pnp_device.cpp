@@ -107,8 +107,17 @@ void CPnpDevice::HoldIrp(PIRP irp, NTSTATUS* status) {
     irp->IoStatus.Status = STATUS_PENDING;
     m_HeldIrps.InsertTail(irp);
     IoSetCancelRoutine(irp, StalledIrpCancelRoutine);
-    IoReleaseCancelSpinLock(irql);
     *status = STATUS_PENDING;
+    // A cancel that came between the check and the routine found no routine
+    // to call: end the request here, or it would wait for ever.
+    if (irp->Cancel && IoSetCancelRoutine(irp, nullptr) != nullptr) {
+        m_HeldIrps.Remove(irp);
+        IoReleaseCancelSpinLock(irql);
+        irp->IoStatus.Information = 0;
+        CompleteIrp(irp, STATUS_CANCELLED);
+        return;
+    }
+    IoReleaseCancelSpinLock(irql);
 }
 
 // Called with the cancel spin lock held.
@@ -302,7 +311,6 @@ NTSTATUS CPnpDevice::OnPnpStartDevice(PIRP irp) {
             SetPnpState(PnpStateStartFailed);
         }
     }
-    irp->IoStatus.Information = 0;
     CompleteIrp(irp, status);
     return status;
 }

@@ -47,7 +47,12 @@ CTolva::CTolva(PDRIVER_OBJECT driver, PDEVICE_OBJECT device, PDEVICE_OBJECT phys
         ThrowStatusExceptionFromConstructor(status, "TOLVA:CTolva::CTolva CreateWin32Name failed");
 }
 
-CTolva::~CTolva() = default;
+// A device deleted with its board still started (a driver unloaded without
+// removing its devices) stops the sequence and releases the windows first:
+// the timer must not fire into a freed object.
+CTolva::~CTolva() {
+    PnpFreeDeviceResources(FALSE);
+}
 
 namespace {
 

@@ -1,0 +1,238 @@
+#include "driver/tests/driver_harness.h"
+
+#include <sys/mman.h>
+
+#include <cstring>
+#include <stdexcept>
+
+#include "kernel/error_log.h"
+#include "kernel/kernel.h"
+#include "kernel/object_namespace.h"
+#include "kernel/pnp_manager.h"
+#include "kernel/wdm_device_backend.h"
+#include "sim/board_set.h"
+#include "sim/simulated_hardware.h"
+
+namespace kalvo::drivertest {
+
+// ---- recording bus ---------------------------------------------------------------
+
+RecordingHardware::RecordingHardware(kernel::HardwareProvider& inner) : inner_(inner) {
+    void* p =
+        mmap(nullptr, inner.physicalSize(), PROT_READ, MAP_SHARED, inner.physicalMemoryFd(), 0);
+    if (p != MAP_FAILED) physical_ = static_cast<const uint8_t*>(p);
+}
+
+RecordingHardware::~RecordingHardware() {
+    if (physical_) munmap(const_cast<uint8_t*>(physical_), inner_.physicalSize());
+}
+
+void* RecordingHardware::mapIoSpace(uint64_t busAddress, size_t length) {
+    return inner_.mapIoSpace(busAddress, length);
+}
+
+void RecordingHardware::unmapIoSpace(void* address, size_t length) {
+    inner_.unmapIoSpace(address, length);
+}
+
+void RecordingHardware::ioSpaceWritten(uint64_t busAddress, unsigned width) {
+    uint32_t value = 0;
+    if (physical_ && busAddress >= inner_.physicalBase() &&
+        busAddress - inner_.physicalBase() + width <= inner_.physicalSize()) {
+        const uint8_t* p = physical_ + (busAddress - inner_.physicalBase());
+        if (width == 1) value = __atomic_load_n(p, __ATOMIC_RELAXED);
+        if (width == 2)
+            value = __atomic_load_n(reinterpret_cast<const uint16_t*>(p), __ATOMIC_RELAXED);
+        if (width == 4)
+            value = __atomic_load_n(reinterpret_cast<const uint32_t*>(p), __ATOMIC_RELAXED);
+    }
+    {
+        std::lock_guard lock(mutex_);
+        writes_.push_back(BusWrite{Clock::now(), busAddress, width, value});
+    }
+    inner_.ioSpaceWritten(busAddress, width);
+}
+
+std::vector<BusWrite> RecordingHardware::writesTo(uint64_t busAddress) const {
+    std::lock_guard lock(mutex_);
+    std::vector<BusWrite> out;
+    for (const BusWrite& w : writes_)
+        if (w.busAddress == busAddress) out.push_back(w);
+    return out;
+}
+
+std::vector<BusWrite> RecordingHardware::all() const {
+    std::lock_guard lock(mutex_);
+    return writes_;
+}
+
+void RecordingHardware::clear() {
+    std::lock_guard lock(mutex_);
+    writes_.clear();
+}
+
+// ---- harness ------------------------------------------------------------------------
+
+struct DriverHarness::Impl {
+    explicit Impl(RecordingHardware& bus)
+        : kernel(kernel::KernelOptions{&bus, {}, {}}), pnp(kernel), backend(kernel) {}
+    ~Impl() {
+        backend.closeAll();
+        pnp.shutdown();
+    }
+    kernel::Kernel kernel;
+    kernel::PnpManager pnp;
+    kernel::WdmDeviceBackend backend;
+    PDRIVER_OBJECT driver = nullptr;
+    std::vector<std::string> locations;
+
+    std::optional<kernel::DeviceInfo> info(size_t board) const {
+        if (board >= locations.size()) return std::nullopt;
+        for (auto& d : pnp.devices())
+            if (d.location == locations[board]) return d;
+        return std::nullopt;
+    }
+};
+
+DriverHarness::DriverHarness(const std::string& boards, const std::string& module) {
+    std::string error;
+    auto specs = sim::parseBoardSet(boards, &error);
+    if (!specs) throw std::runtime_error("bad board set: " + error);
+    sim_ = sim::SimulatedHardware::create(*specs, &error);
+    if (!sim_) throw std::runtime_error("no simulated hardware: " + error);
+    bus_ = std::make_unique<RecordingHardware>(*sim_);
+    caller32_ = std::make_unique<FakeCaller>(sim_->physicalMemoryFd(), 32);
+    caller64_ = std::make_unique<FakeCaller>(sim_->physicalMemoryFd(), 64);
+    impl_ = std::make_unique<Impl>(*bus_);
+    for (auto& b : sim_->boards()) impl_->locations.push_back(b.location);
+
+    std::string kind = module == "Kvmdrv"       ? "kvmdrv"
+                       : module == "Cardmaster" ? "cardmaster"
+                                                : "tolva";
+    NTSTATUS status = 0;
+    impl_->driver = impl_->kernel.loadDriver(std::string(KALVO_DRIVER_DIR) + "/" + module + ".sys",
+                                             module, &status);
+    if (impl_->driver) impl_->pnp.addDriver(impl_->driver, kind);
+}
+
+DriverHarness::~DriverHarness() {
+    impl_.reset();
+}
+
+bool DriverHarness::loaded() const {
+    return impl_->driver != nullptr;
+}
+
+bool DriverHarness::addAndStartAll() {
+    impl_->pnp.enumerate();
+    for (size_t i = 0; i < impl_->locations.size(); ++i)
+        if (pnpState(i) != "started") return false;
+    return true;
+}
+
+std::string DriverHarness::pnpState(size_t board) const {
+    auto d = impl_->info(board);
+    return d ? kernel::pnpStateName(d->state) : "none";
+}
+
+NTSTATUS DriverHarness::lastPnpStatus(size_t board) const {
+    auto d = impl_->info(board);
+    return d ? d->lastStatus : platform::STATUS_NO_SUCH_DEVICE;
+}
+
+NTSTATUS DriverHarness::start(size_t board) {
+    return impl_->pnp.start(impl_->locations.at(board));
+}
+NTSTATUS DriverHarness::stop(size_t board) {
+    return impl_->pnp.stop(impl_->locations.at(board));
+}
+NTSTATUS DriverHarness::remove(size_t board) {
+    return impl_->pnp.remove(impl_->locations.at(board));
+}
+
+NTSTATUS DriverHarness::createStaleLink(const std::u16string& name) {
+    return impl_->kernel.names().createLink(u"\\DosDevices\\" + name, u"\\Device\\Elsewhere");
+}
+
+std::vector<std::string> DriverHarness::deviceNames() const {
+    std::vector<std::string> names;
+    for (size_t i = 0; i < impl_->locations.size(); ++i) {
+        auto d = impl_->info(i);
+        if (!d || d->deviceName.empty()) continue;
+        if (d->state == kernel::PnpState::Removed || d->state == kernel::PnpState::AddDeviceFailed)
+            continue;
+        std::string n = d->deviceName;
+        const std::string prefix = "\\Device\\";
+        if (n.rfind(prefix, 0) == 0) n = n.substr(prefix.size());
+        names.push_back(n);
+    }
+    return names;
+}
+
+std::vector<ErrorLogRecord> DriverHarness::errorLog() const {
+    std::vector<ErrorLogRecord> out;
+    for (auto& e : impl_->kernel.errorLog().entries()) out.push_back({e.errorCode, e.strings});
+    return out;
+}
+
+NTSTATUS DriverHarness::open(const std::string& path, kernel::FileId* file) {
+    kernel::OpenRequest request;
+    request.path = path;
+    request.desiredAccess = 0xC0000000u;  // GENERIC_READ | GENERIC_WRITE
+    request.shareMode = 3;                // FILE_SHARE_READ | FILE_SHARE_WRITE
+    request.creationDisposition = 3;      // OPEN_EXISTING
+    return impl_->backend.open(request, wordSize_ == 32 ? *caller32_ : *caller64_, file);
+}
+
+void DriverHarness::close(kernel::FileId file) {
+    impl_->backend.close(file);
+}
+
+kernel::IoResult DriverHarness::ioctl(kernel::FileId file, uint32_t code,
+                                      std::vector<uint8_t> input, uint32_t outputLength) {
+    return impl_->backend.deviceControl(file, code, input, outputLength,
+                                        wordSize_ == 32 ? *caller32_ : *caller64_);
+}
+
+uint8_t* DriverHarness::memoryWindow(size_t board) const {
+    return sim_->memoryWindow(board);
+}
+uint8_t* DriverHarness::controlWindow(size_t board) const {
+    return sim_->controlWindow(board);
+}
+uint64_t DriverHarness::memoryWindowAddress(size_t board) const {
+    return sim_->memoryWindowAddress(board);
+}
+
+uint32_t DriverHarness::read32(size_t board, uint32_t offset) const {
+    return __atomic_load_n(reinterpret_cast<uint32_t*>(memoryWindow(board) + offset),
+                           __ATOMIC_SEQ_CST);
+}
+void DriverHarness::write32(size_t board, uint32_t offset, uint32_t value) {
+    __atomic_store_n(reinterpret_cast<uint32_t*>(memoryWindow(board) + offset), value,
+                     __ATOMIC_SEQ_CST);
+}
+uint32_t DriverHarness::readControl32(size_t board, uint32_t offset) const {
+    return __atomic_load_n(reinterpret_cast<uint32_t*>(controlWindow(board) + offset),
+                           __ATOMIC_SEQ_CST);
+}
+void DriverHarness::writeControl32(size_t board, uint32_t offset, uint32_t value) {
+    __atomic_store_n(reinterpret_cast<uint32_t*>(controlWindow(board) + offset), value,
+                     __ATOMIC_SEQ_CST);
+}
+
+std::optional<requests::StatusBlock> DriverHarness::status(kernel::FileId file) {
+    auto r = ioctl(file, requests::IOCTL_TOLVA_STATUS, {}, sizeof(requests::StatusBlock));
+    if (r.status != platform::STATUS_SUCCESS) return std::nullopt;
+    return requests::fromBytes<requests::StatusBlock>(r.output);
+}
+
+NTSTATUS DriverHarness::connect(kernel::FileId file, uint32_t code, const char* text,
+                                int32_t size) {
+    requests::ConnectRequestBlock block{};
+    std::memcpy(block.address, text, std::min(std::strlen(text), sizeof(block.address)));
+    block.size = size;
+    return ioctl(file, code, requests::toBytes(block), 0).status;
+}
+
+}  // namespace kalvo::drivertest
