@@ -76,8 +76,9 @@
 #define FILE_ANY_ACCESS 0
 #define FILE_READ_ACCESS 0x0001
 #define FILE_WRITE_ACCESS 0x0002
-#define CTL_CODE(DeviceType, Function, Method, Access) \
-    (((DeviceType) << 16) | ((Access) << 14) | ((Function) << 2) | (Method))
+#define CTL_CODE(DeviceType, Function, Method, Access)                             \
+    ((static_cast<ULONG>(DeviceType) << 16) | (static_cast<ULONG>(Access) << 14) | \
+     (static_cast<ULONG>(Function) << 2) | static_cast<ULONG>(Method))
 
 // Stack location control bits.
 #define SL_PENDING_RETURNED 0x01
