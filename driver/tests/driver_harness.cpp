@@ -154,6 +154,16 @@ NTSTATUS DriverHarness::createStaleLink(const std::u16string& name) {
     return impl_->kernel.names().createLink(u"\\DosDevices\\" + name, u"\\Device\\Elsewhere");
 }
 
+NTSTATUS DriverHarness::surpriseRemove(size_t board) {
+    return impl_->pnp.surpriseRemove(impl_->locations.at(board));
+}
+
+void DriverHarness::unloadDriver() {
+    if (!impl_->driver) return;
+    impl_->kernel.unloadDriver(impl_->driver);
+    impl_->driver = nullptr;
+}
+
 std::vector<std::string> DriverHarness::deviceNames() const {
     std::vector<std::string> names;
     for (size_t i = 0; i < impl_->locations.size(); ++i) {

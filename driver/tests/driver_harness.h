@@ -83,6 +83,10 @@ class DriverHarness {
     NTSTATUS start(size_t board);
     NTSTATUS stop(size_t board);    // query stop, then stop
     NTSTATUS remove(size_t board);  // query remove, then remove
+    NTSTATUS surpriseRemove(size_t board);
+    // DriverUnload with the devices still there, as a host shutting down
+    // without removing them would.
+    void unloadDriver();
 
     // A symbolic link "\DosDevices\<name>" made by someone else.
     NTSTATUS createStaleLink(const std::u16string& name);
