@@ -17,17 +17,15 @@ enum class MapBlockForms {
 
 struct DriverVariant {
     const char16_t* deviceBaseName;  // "\Device\<name><n>" and "\DosDevices\<name><n>"
-    const char* boardKind;           // which boards of the hardware this driver serves
     MapBlockForms mapForms;
 };
 
 #if defined(KALVO_DRIVER_VARIANT_KVMDRV)
-inline constexpr DriverVariant kVariant{u"KVMDRV", "kvmdrv", MapBlockForms::ThirtyTwoBitOnly};
+inline constexpr DriverVariant kVariant{u"KVMDRV", MapBlockForms::ThirtyTwoBitOnly};
 #elif defined(KALVO_DRIVER_VARIANT_CARDMASTER)
-inline constexpr DriverVariant kVariant{u"Cardmaster", "cardmaster",
-                                        MapBlockForms::ByCallerWordSize};
+inline constexpr DriverVariant kVariant{u"Cardmaster", MapBlockForms::ByCallerWordSize};
 #else
-inline constexpr DriverVariant kVariant{u"Tolva", "tolva", MapBlockForms::ByCallerWordSize};
+inline constexpr DriverVariant kVariant{u"Tolva", MapBlockForms::ByCallerWordSize};
 #endif
 
 // Instance numbers 0..9: a board takes the first one whose names are free.
