@@ -1,0 +1,22 @@
+// The device host's admin channel: a stream socket "admin.sock" beside the
+// device socket, in the same 0770 folder. A request is one text line; the
+// answer is "OK" or "ERROR <reason>" on its first line, then any text, and
+// the host closes the connection. Requests:
+//   ping | list | log | shutdown
+//   start <location> [one-memory-range | fail-map] | stop <location>
+//   remove <location> | surprise <location> | power <S0..S5>
+//   read <location> <window> <offset> <length>
+//   write <location> <window> <offset> <hex bytes>
+#pragma once
+
+#include <string>
+
+namespace kalvo::kernel::host {
+
+std::string adminSocketPath(const std::string& directory);
+
+// Sends one request; false with a reason when the host cannot be reached.
+bool adminRequest(const std::string& directory, const std::string& request, std::string* response,
+                  std::string* error);
+
+}  // namespace kalvo::kernel::host

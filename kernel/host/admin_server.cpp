@@ -1,0 +1,294 @@
+#include "kernel/host/admin_server.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <sstream>
+#include <vector>
+
+#include "kernel/error_log.h"
+#include "kernel/hardware_provider.h"
+#include "kernel/host/admin_channel.h"
+#include "kernel/kernel.h"
+#include "kernel/pnp_manager.h"
+
+namespace kalvo::kernel::host {
+
+namespace {
+
+constexpr size_t kMaxRequest = 8192;
+constexpr uint32_t kMaxTransfer = 0x10000;
+
+std::string hex32(NTSTATUS status) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%08X", unsigned(status));
+    return text;
+}
+
+std::string statusAnswer(NTSTATUS status) {
+    return NT_SUCCESS(status) ? "OK\n" : "ERROR status " + hex32(status) + "\n";
+}
+
+bool parseNumber(const std::string& text, uint64_t* value) {
+    if (text.empty()) return false;
+    errno = 0;
+    char* end = nullptr;
+    unsigned long long v = std::strtoull(text.c_str(), &end, 0);
+    if (errno != 0 || *end != 0 || text[0] == '-') return false;
+    *value = v;
+    return true;
+}
+
+const BoardDescription* findBoard(const std::vector<BoardDescription>& boards,
+                                  const std::string& location) {
+    for (auto& b : boards)
+        if (b.location == location) return &b;
+    return nullptr;
+}
+
+// The index-th memory range of a board (0: the first one the bus reports).
+const ResourceDescriptor* memoryWindow(const BoardDescription& board, uint64_t index) {
+    for (auto& r : board.resources)
+        if (r.type == ResourceDescriptor::Memory && index-- == 0) return &r;
+    return nullptr;
+}
+
+}  // namespace
+
+AdminServer::AdminServer(Kernel& kernel, PnpManager& pnp, HardwareProvider& hardware,
+                         std::function<void()> requestShutdown)
+    : kernel_(kernel),
+      pnp_(pnp),
+      hardware_(hardware),
+      requestShutdown_(std::move(requestShutdown)) {}
+
+AdminServer::~AdminServer() {
+    stop();
+}
+
+bool AdminServer::start(const std::string& directory, std::string* error) {
+    path_ = adminSocketPath(directory);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    if (path_.size() >= sizeof address.sun_path) {
+        *error = "socket path too long: " + path_;
+        return false;
+    }
+    std::memcpy(address.sun_path, path_.c_str(), path_.size() + 1);
+    listen_ = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (listen_ < 0) {
+        *error = std::strerror(errno);
+        return false;
+    }
+    // The device socket is already ours (its listener refuses a folder that
+    // a live host serves), so an admin socket left here is stale.
+    unlink(path_.c_str());
+    if (bind(listen_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        listen(listen_, 8) != 0 || pipe2(wake_, O_CLOEXEC) != 0) {
+        *error = path_ + ": " + std::strerror(errno);
+        close(listen_);
+        listen_ = -1;
+        return false;
+    }
+    thread_ = std::thread([this] { run(); });
+    return true;
+}
+
+void AdminServer::stop() {
+    if (thread_.joinable()) {
+        char c = 0;
+        ssize_t n = write(wake_[1], &c, 1);
+        (void)n;
+        thread_.join();
+    }
+    if (listen_ >= 0) {
+        close(listen_);
+        unlink(path_.c_str());
+        listen_ = -1;
+    }
+    for (int& fd : wake_) {
+        if (fd >= 0) close(fd);
+        fd = -1;
+    }
+}
+
+void AdminServer::run() {
+    for (;;) {
+        pollfd fds[2] = {{listen_, POLLIN, 0}, {wake_[0], POLLIN, 0}};
+        if (poll(fds, 2, -1) < 0) {
+            if (errno == EINTR) continue;
+            return;
+        }
+        if (fds[1].revents) return;
+        int sock = accept4(listen_, nullptr, nullptr, SOCK_CLOEXEC);
+        if (sock < 0) continue;
+        ucred peer{};
+        socklen_t length = sizeof peer;
+        bool allowed = getsockopt(sock, SOL_SOCKET, SO_PEERCRED, &peer, &length) == 0 &&
+                       (peer.uid == getuid() || peer.gid == getgid() || peer.uid == 0);
+        // A slow or silent client must not hold the host's admin thread.
+        timeval timeout{5, 0};
+        setsockopt(sock, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+        setsockopt(sock, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
+        std::string request;
+        char buffer[1024];
+        while (allowed && request.size() < kMaxRequest && request.find('\n') == std::string::npos) {
+            ssize_t n = recv(sock, buffer, sizeof buffer, 0);
+            if (n <= 0) break;
+            request.append(buffer, size_t(n));
+        }
+        std::string answer;
+        if (!allowed)
+            answer = "ERROR permission denied\n";
+        else if (request.size() >= kMaxRequest)
+            answer = "ERROR request too long\n";
+        else
+            answer = handle(request.substr(0, request.find('\n')));
+        for (size_t sent = 0; sent < answer.size();) {
+            ssize_t n = send(sock, answer.data() + sent, answer.size() - sent, MSG_NOSIGNAL);
+            if (n <= 0) break;
+            sent += size_t(n);
+        }
+        close(sock);
+    }
+}
+
+std::string AdminServer::handle(const std::string& request) {
+    std::istringstream in(request);
+    std::vector<std::string> words;
+    for (std::string w; in >> w;) words.push_back(w);
+    if (words.empty()) return "ERROR empty request\n";
+    const std::string& command = words[0];
+    auto need = [&](size_t n) { return words.size() == n; };
+
+    if (command == "ping" && need(1)) return "OK\n";
+    if (command == "shutdown" && need(1)) {
+        requestShutdown_();
+        return "OK\n";
+    }
+    if (command == "list" && need(1)) {
+        std::string out = "OK\n";
+        char line[512];
+        std::snprintf(line, sizeof line, "%-20s %-11s %-11s %-20s %-18s %s\n", "LOCATION", "KIND",
+                      "DRIVER", "DEVICE", "LINK", "STATE");
+        out += line;
+        for (const DeviceInfo& d : pnp_.devices()) {
+            std::string links;
+            for (auto& l : d.links) links += (links.empty() ? "" : ",") + l;
+            std::string state = pnpStateName(d.state);
+            if (d.state == PnpState::StartFailed || d.state == PnpState::AddDeviceFailed)
+                state += " (" + hex32(d.lastStatus) + ")";
+            std::snprintf(line, sizeof line, "%-20s %-11s %-11s %-20s %-18s %s\n",
+                          d.location.c_str(), d.kind.c_str(),
+                          d.service.empty() ? "-" : d.service.c_str(),
+                          d.deviceName.empty() ? "-" : d.deviceName.c_str(),
+                          links.empty() ? "-" : links.c_str(), state.c_str());
+            out += line;
+        }
+        return out;
+    }
+    if (command == "log" && need(1)) {
+        std::string out = "OK\n";
+        for (const ErrorLogEntry& e : kernel_.errorLog().entries())
+            out += ErrorLog::format(e) + "\n";
+        return out;
+    }
+    if (command == "stop" && need(2)) return statusAnswer(pnp_.stop(words[1]));
+    if (command == "remove" && need(2)) return statusAnswer(pnp_.remove(words[1]));
+    if (command == "surprise" && need(2)) return statusAnswer(pnp_.surpriseRemove(words[1]));
+    if (command == "start" && (need(2) || need(3))) {
+        auto boards = hardware_.boards();
+        const BoardDescription* board = findBoard(boards, words[1]);
+        if (!board) return "ERROR no board at " + words[1] + "\n";
+        if (need(2)) return statusAnswer(pnp_.start(words[1]));
+        std::vector<ResourceDescriptor> resources = board->resources;
+        if (words[2] == "one-memory-range") {
+            // Only the first memory range is reported.
+            bool seen = false;
+            std::vector<ResourceDescriptor> kept;
+            for (auto& r : resources) {
+                if (r.type == ResourceDescriptor::Memory) {
+                    if (seen) continue;
+                    seen = true;
+                }
+                kept.push_back(r);
+            }
+            resources = kept;
+        } else if (words[2] == "fail-map") {
+            // The last memory range moves to bus addresses that nothing
+            // backs, so that mapping it fails.
+            ResourceDescriptor* last = nullptr;
+            for (auto& r : resources)
+                if (r.type == ResourceDescriptor::Memory) last = &r;
+            if (!last) return "ERROR the board has no memory range\n";
+            last->start = hardware_.physicalBase() + hardware_.physicalSize() + 0x1000000;
+        } else {
+            return "ERROR unknown fault " + words[2] + " (one-memory-range or fail-map)\n";
+        }
+        return statusAnswer(pnp_.start(words[1], resources));
+    }
+    if (command == "power" && need(2)) {
+        const std::string& s = words[1];
+        if (s.size() != 2 || (s[0] != 'S' && s[0] != 's') || s[1] < '0' || s[1] > '5')
+            return "ERROR power state must be S0 to S5\n";
+        return statusAnswer(
+            pnp_.setSystemPower(SYSTEM_POWER_STATE(PowerSystemWorking + (s[1] - '0'))));
+    }
+    if ((command == "read" && need(5)) || (command == "write" && need(5))) {
+        auto boards = hardware_.boards();
+        const BoardDescription* board = findBoard(boards, words[1]);
+        if (!board) return "ERROR no board at " + words[1] + "\n";
+        uint64_t index, offset, length = 0;
+        if (!parseNumber(words[2], &index) || !parseNumber(words[3], &offset))
+            return "ERROR window and offset must be numbers\n";
+        const ResourceDescriptor* window = memoryWindow(*board, index);
+        if (!window) return "ERROR the board has no memory window " + words[2] + "\n";
+        std::vector<uint8_t> bytes;
+        if (command == "read") {
+            if (!parseNumber(words[4], &length) || length == 0 || length > kMaxTransfer)
+                return "ERROR length must be 1 to 65536\n";
+        } else {
+            const std::string& hex = words[4];
+            if (hex.size() % 2 || hex.size() / 2 > kMaxTransfer) return "ERROR bad hex bytes\n";
+            for (size_t i = 0; i < hex.size(); i += 2) {
+                uint64_t b;
+                if (!parseNumber("0x" + hex.substr(i, 2), &b)) return "ERROR bad hex bytes\n";
+                bytes.push_back(uint8_t(b));
+            }
+            length = bytes.size();
+        }
+        if (offset > window->length || length > window->length - offset)
+            return "ERROR beyond the window (length " + std::to_string(window->length) + ")\n";
+        auto* p =
+            static_cast<volatile uint8_t*>(hardware_.mapIoSpace(window->start + offset, length));
+        if (!p) return "ERROR the window cannot be mapped\n";
+        std::string out = "OK\n";
+        if (command == "read") {
+            char text[8];
+            for (uint64_t i = 0; i < length; ++i) {
+                if (i % 16 == 0) {
+                    char address[24];
+                    std::snprintf(address, sizeof address, "%s%06llx:", i ? "\n" : "",
+                                  static_cast<unsigned long long>(offset + i));
+                    out += address;
+                }
+                std::snprintf(text, sizeof text, " %02x", unsigned(p[i]));
+                out += text;
+            }
+            out += "\n";
+        } else {
+            for (uint64_t i = 0; i < length; ++i) p[i] = bytes[i];
+        }
+        hardware_.unmapIoSpace(const_cast<uint8_t*>(p), length);
+        return out;
+    }
+    return "ERROR unknown request: " + request + " (see kalvo-devctl --help)\n";
+}
+
+}  // namespace kalvo::kernel::host

@@ -1,0 +1,45 @@
+// The host side of the admin channel: one thread that accepts requests and
+// answers them from the PnP manager, the error log and the hardware.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <thread>
+
+namespace kalvo::kernel {
+class Kernel;
+class PnpManager;
+class HardwareProvider;
+}  // namespace kalvo::kernel
+
+namespace kalvo::kernel::host {
+
+class AdminServer {
+  public:
+    AdminServer(Kernel& kernel, PnpManager& pnp, HardwareProvider& hardware,
+                std::function<void()> requestShutdown);
+    ~AdminServer();  // stop()
+    AdminServer(const AdminServer&) = delete;
+    AdminServer& operator=(const AdminServer&) = delete;
+
+    // Listens on the admin socket in the folder (replacing a stale one).
+    bool start(const std::string& directory, std::string* error);
+    void stop();
+
+    // The answer to one request line (also used directly by tests).
+    std::string handle(const std::string& request);
+
+  private:
+    void run();
+
+    Kernel& kernel_;
+    PnpManager& pnp_;
+    HardwareProvider& hardware_;
+    std::function<void()> requestShutdown_;
+    std::string path_;
+    int listen_ = -1;
+    int wake_[2] = {-1, -1};
+    std::thread thread_;
+};
+
+}  // namespace kalvo::kernel::host

@@ -1,0 +1,132 @@
+#include "kernel/host/host_options.h"
+
+#include <cctype>
+#include <filesystem>
+#include <fstream>
+
+namespace kalvo::kernel::host {
+
+const char* const kHostUsage =
+    "Usage: kalvo-devhost [options]\n"
+    "The device host: loads the board drivers, builds a device for every board\n"
+    "of a kind a driver serves, and serves device handles of client processes\n"
+    "on a socket in its folder (KALVO_DEVICE_DIR, else /run/kalvo when run as\n"
+    "root, else /tmp/kalvo-<uid>). SIGTERM or SIGINT stops and removes every\n"
+    "device and ends the host.\n"
+    "\n"
+    "Options:\n"
+    "  --driver [KIND=]PATH  load a driver module (repeatable). It serves boards\n"
+    "                        of KIND, by default its file name in lower case\n"
+    "                        without extension (Tolva.sys serves \"tolva\").\n"
+    "                        Without --driver: Tolva.sys, Kvmdrv.sys and\n"
+    "                        Cardmaster.sys from the host's library folder.\n"
+    "  --boards TEXT         simulated boards, e.g. \"tolva:id=0,kvmdrv\" or\n"
+    "                        \"tolva:count=2:fault=one-memory-range\"; default:\n"
+    "                        one board of each kind\n"
+    "  --registry FILE       registry values (default <folder>/registry.reg)\n"
+    "  --error-log FILE      error log (default <folder>/errorlog.txt)\n"
+    "  --config FILE         host config: lines \"driver = [KIND=]PATH\",\n"
+    "                        \"boards = TEXT\", \"registry = FILE\",\n"
+    "                        \"error-log = FILE\"; '#' starts a comment\n"
+    "  --help                this text\n";
+
+DriverModule driverModule(const std::string& spec) {
+    DriverModule module;
+    std::string path = spec;
+    size_t eq = spec.find('=');
+    if (eq != std::string::npos && spec.find('/') > eq) {
+        module.kind = spec.substr(0, eq);
+        path = spec.substr(eq + 1);
+    }
+    module.path = path;
+    module.service = std::filesystem::path(path).stem().string();
+    if (module.service.rfind("lib", 0) == 0 && module.service.size() > 3)
+        module.service = module.service.substr(3);
+    if (module.kind.empty())
+        for (char c : module.service)
+            module.kind.push_back(char(std::tolower(static_cast<unsigned char>(c))));
+    return module;
+}
+
+namespace {
+
+std::string trim(const std::string& s) {
+    size_t a = s.find_first_not_of(" \t\r");
+    size_t b = s.find_last_not_of(" \t\r");
+    return a == std::string::npos ? "" : s.substr(a, b - a + 1);
+}
+
+bool setting(const std::string& key, const std::string& value, HostOptions* options,
+             std::string* error) {
+    if (value.empty()) {
+        *error = key + " needs a value";
+        return false;
+    }
+    if (key == "driver") {
+        options->drivers.push_back(driverModule(value));
+    } else if (key == "boards") {
+        options->boards = value;
+        options->boardsGiven = true;
+    } else if (key == "registry") {
+        options->registry = value;
+    } else if (key == "error-log") {
+        options->errorLog = value;
+    } else {
+        *error = "unknown setting " + key;
+        return false;
+    }
+    return true;
+}
+
+bool readConfig(const std::string& file, HostOptions* options, std::string* error) {
+    std::ifstream in(file);
+    if (!in) {
+        *error = "cannot read " + file;
+        return false;
+    }
+    int number = 0;
+    for (std::string line; std::getline(in, line);) {
+        ++number;
+        line = trim(line.substr(0, line.find('#')));
+        if (line.empty()) continue;
+        size_t eq = line.find('=');
+        if (eq == std::string::npos ||
+            !setting(trim(line.substr(0, eq)), trim(line.substr(eq + 1)), options, error)) {
+            if (eq == std::string::npos) *error = "expected KEY = VALUE";
+            *error = file + ":" + std::to_string(number) + ": " + *error;
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+bool parseHostOptions(const std::vector<std::string>& args, HostOptions* options,
+                      std::string* error) {
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        if (a == "--help" || a == "-h") {
+            options->help = true;
+            continue;
+        }
+        if (a != "--driver" && a != "--boards" && a != "--registry" && a != "--error-log" &&
+            a != "--config") {
+            *error = "unknown option " + a;
+            return false;
+        }
+        if (i + 1 >= args.size()) {
+            *error = a + " needs a value";
+            return false;
+        }
+        const std::string& value = args[++i];
+        if (a == "--config") {
+            if (!readConfig(value, options, error)) return false;
+        } else if (!setting(a.substr(2), value, options, error)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace kalvo::kernel::host

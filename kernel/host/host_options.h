@@ -1,0 +1,35 @@
+// The device host's settings: command line and host config file.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace kalvo::kernel::host {
+
+struct DriverModule {
+    std::string kind;     // the board kind it serves, e.g. "tolva"
+    std::string service;  // service name, e.g. "Tolva" (the file name without extension)
+    std::string path;
+};
+
+struct HostOptions {
+    std::vector<DriverModule> drivers;
+    std::string boards;  // simulated board set; empty: one board of each kind
+    bool boardsGiven = false;
+    std::string registry;  // empty: "<folder>/registry.reg"
+    std::string errorLog;  // empty: "<folder>/errorlog.txt"
+    bool help = false;
+};
+
+// "PATH" or "KIND=PATH": the service is the file name without its
+// extension, the kind its lower-case form unless given.
+DriverModule driverModule(const std::string& spec);
+
+// Parses the command line (and a --config file it names). False with a
+// message on a bad option.
+bool parseHostOptions(const std::vector<std::string>& args, HostOptions* options,
+                      std::string* error);
+
+extern const char* const kHostUsage;
+
+}  // namespace kalvo::kernel::host
