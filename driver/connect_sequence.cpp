@@ -1,8 +1,6 @@
 // The line's connect sequence: a small state machine stepped by a 10 ms
 // one-shot timer that every tick re-arms. Delays are counted in ticks, so
 // nothing waits at dispatch level. The line state names the step taken next.
-// The request headers come before the kernel header, whose CTL_CODE and
-// METHOD_* macros would otherwise rewrite their declarations.
 #include "driver/requests/request_codes.h"
 
 #include "driver/chip_registers.h"

@@ -1,8 +1,6 @@
 // The device control requests of the board library: one dispatcher for
 // every instance and one handler per request. Every handler runs in the
 // caller's thread, in the caller's process, and completes at once.
-// The request headers come before the kernel header, whose CTL_CODE and
-// METHOD_* macros would otherwise rewrite their declarations.
 #include "driver/requests/request_blocks.h"
 #include "driver/requests/request_codes.h"
 

@@ -2,8 +2,6 @@
 // process, so that the library reaches the chip with plain loads and stores.
 // It is served in the caller's own thread because the view is made in the
 // current process.
-// The request headers come before the kernel header, whose CTL_CODE and
-// METHOD_* macros would otherwise rewrite their declarations.
 #include "driver/requests/request_blocks.h"
 
 #include <cstring>

@@ -1,7 +1,5 @@
 // Device creation and naming: one numbered device object per board, with
 // its symbolic link, its registry parameters and its error log.
-// The request headers come before the kernel header, whose CTL_CODE and
-// METHOD_* macros would otherwise rewrite their declarations.
 #include "driver/requests/request_codes.h"
 
 #include <cstring>

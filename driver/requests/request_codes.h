@@ -9,12 +9,14 @@ namespace kalvo::requests {
 
 // The device type that the driver also gives its device objects.
 inline constexpr uint32_t FILE_DEVICE_TOLVA = 0x9902;
-inline constexpr uint32_t METHOD_BUFFERED = 0;
-inline constexpr uint32_t FILE_ANY_ACCESS = 0;
+// Named apart from the kernel header's CTL_CODE / METHOD_BUFFERED macros, so
+// both headers can be included in any order.
+inline constexpr uint32_t kMethodBuffered = 0;
+inline constexpr uint32_t kFileAnyAccess = 0;
 
 // The Windows device control code layout: type in bits 16-31, required
 // access in bits 14-15, function in bits 2-13, transfer method in bits 0-1.
-constexpr uint32_t CTL_CODE(uint32_t deviceType, uint32_t function, uint32_t method,
+constexpr uint32_t ctlCode(uint32_t deviceType, uint32_t function, uint32_t method,
                             uint32_t access) {
     return (deviceType << 16) | (access << 14) | (function << 2) | method;
 }
@@ -32,7 +34,7 @@ constexpr uint32_t methodOf(uint32_t code) {
 }
 
 constexpr uint32_t tolvaCode(uint32_t function) {
-    return CTL_CODE(FILE_DEVICE_TOLVA, function, METHOD_BUFFERED, FILE_ANY_ACCESS);
+    return ctlCode(FILE_DEVICE_TOLVA, function, kMethodBuffered, kFileAnyAccess);
 }
 
 inline constexpr uint32_t IOCTL_TOLVA_RESET = tolvaCode(0x800);

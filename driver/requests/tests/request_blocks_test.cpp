@@ -38,12 +38,12 @@ TEST(RequestCodes, ElevenConsecutiveFunctionsOfTheBoardDeviceType) {
         EXPECT_STREQ(requestName(code), name);
         EXPECT_EQ(deviceTypeOf(code), FILE_DEVICE_TOLVA);
         EXPECT_EQ(functionOf(code), 0x800 + i);
-        EXPECT_EQ(methodOf(code), METHOD_BUFFERED);
-        EXPECT_EQ(accessOf(code), FILE_ANY_ACCESS);
+        EXPECT_EQ(methodOf(code), kMethodBuffered);
+        EXPECT_EQ(accessOf(code), kFileAnyAccess);
     }
     EXPECT_EQ(requestName(tolvaCode(0x80c)), nullptr);
-    EXPECT_EQ(requestName(CTL_CODE(0x22, 0x800, METHOD_BUFFERED, FILE_ANY_ACCESS)), nullptr);
-    EXPECT_EQ(CTL_CODE(0x22, 0x801, 2, 3), 0x0022E006u);  // every field in its place
+    EXPECT_EQ(requestName(ctlCode(0x22, 0x800, kMethodBuffered, kFileAnyAccess)), nullptr);
+    EXPECT_EQ(ctlCode(0x22, 0x801, 2, 3), 0x0022E006u);  // every field in its place
 
     EXPECT_EQ(connectModeOf(IOCTL_TOLVA_CONNECT), ConnectMode::Normal);
     EXPECT_EQ(connectModeOf(IOCTL_TOLVA_CONNECT_LF), ConnectMode::LongFrame);
