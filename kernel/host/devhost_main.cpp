@@ -113,11 +113,12 @@ int main(int argc, char** argv) {
 
     // Clients go first (their handles get cleanup and close), then every
     // device is stopped and removed with no handle open, then the drivers
-    // are unloaded.
-    admin->stop();
+    // are unloaded. The admin socket answers until the devices are gone, so
+    // that "kalvo-devctl stop" returns only then.
     server->stop();
     backend->closeAll();
     pnp->shutdown();
+    admin->stop();
     admin.reset();
     server.reset();
     backend.reset();
