@@ -31,7 +31,8 @@ std::vector<host::DriverModule> defaultDrivers() {
     std::vector<host::DriverModule> found;
     auto dir = executableDirectory();
     for (const char* name : {"Tolva.sys", "Kvmdrv.sys", "Cardmaster.sys"}) {
-        for (auto candidate : {dir / name, dir / ".." / "lib" / name}) {
+        for (auto candidate :
+             {dir / name, dir / ".." / "lib" / name, dir / ".." / KALVO_LIBDIR / name}) {
             if (std::filesystem::exists(candidate)) {
                 found.push_back(host::driverModule(candidate.string()));
                 break;

@@ -10,6 +10,20 @@ trap 'rm -rf "$work"' EXIT
 cmake --install "$build" --prefix "$work/prefix" >/dev/null
 test -f "$work/prefix/include/kalvo/platform/semaphore.h"
 test ! -e "$work/prefix/include/kalvo/platform/futex.h"
+# The device host and its drivers: the installed host starts with the
+# installed drivers and serves the simulated boards.
+lib="$(dirname "$(find "$work/prefix" -name Tolva.sys | head -1)")"
+test -f "$lib/Kvmdrv.sys" && test -f "$lib/Cardmaster.sys"
+test -x "$work/prefix/bin/kalvo-devhost" && test -x "$work/prefix/bin/kalvo-devctl"
+export KALVO_DEVICE_DIR="$work/dev"
+"$work/prefix/bin/kalvo-devhost" >"$work/host.log" 2>&1 &
+host=$!
+trap 'kill $host 2>/dev/null || true; rm -rf "$work"' EXIT
+for _ in $(seq 100); do "$work/prefix/bin/kalvo-devctl" list >"$work/list.txt" 2>/dev/null && break; sleep 0.1; done
+grep -qi "tolva0" "$work/list.txt"
+"$work/prefix/bin/kalvo-devctl" stop >/dev/null
+wait $host
+unset KALVO_DEVICE_DIR
 cmake -S "$src/tests/install/consumer" -B "$work/consumer" -G Ninja \
     -DCMAKE_PREFIX_PATH="$work/prefix" >/dev/null
 cmake --build "$work/consumer" >/dev/null
