@@ -240,6 +240,27 @@ KALVO_CHILD(busy_client) {
     return 0;
 }
 
+// path, ready file: requests until one fails because the host has gone;
+// the view it holds stays readable after that.
+KALVO_CHILD(work_until_host_ends) {
+    HANDLE device = openBoardDevice(args.at(0).c_str(), 64);
+    CHILD_CHECK(device != INVALID_HANDLE_VALUE);
+    Window window;
+    CHILD_CHECK(window.map(device, 64));
+    const uint16_t id = window.read16(kBoardIdWord);
+    auto deadline = std::chrono::steady_clock::now() + 120s;
+    for (int i = 0;; ++i) {
+        CHILD_CHECK(std::chrono::steady_clock::now() < deadline);
+        StatusBlock status{};
+        if (requestStatus(device, &status) != 0) break;
+        if (i == 10) touch(args.at(1));
+    }
+    CHILD_CHECK(lastError() != 0);
+    CHILD_CHECK(window.read16(kBoardIdWord) == id);
+    closeBoardDevice(device);
+    return 0;
+}
+
 // ---- fixture ------------------------------------------------------------------------
 
 class HostE2E : public ::testing::Test {
@@ -419,6 +440,19 @@ TEST_F(HostE2E, MapShowsTheMemoryWindowInTheCallingProcess) {
     EXPECT_EQ(window.unmap(), 0);
     EXPECT_EQ(window.unmap(), -1);
     EXPECT_EQ(lastError(), ERROR_INVALID_ADDRESS);
+    // An address inside a view removes that view; an address of other
+    // memory of the process is no view and is left alone.
+    Window inner;
+    ASSERT_TRUE(inner.map(device, 64));
+    Window innerByte = inner;
+    innerByte.address += 0x10;
+    EXPECT_EQ(innerByte.unmap(), 0);
+    EXPECT_EQ(inner.unmap(), -1);
+    uint32_t local = 0x600DF00D;
+    Window notAView{device, 64, reinterpret_cast<uintptr_t>(&local)};
+    EXPECT_EQ(notAView.unmap(), -1);
+    EXPECT_EQ(lastError(), ERROR_INVALID_ADDRESS);
+    EXPECT_EQ(local, 0x600DF00Du);
 
     // Views belong to the process: they outlive the handle they came from,
     // and another handle may unmap them.
@@ -627,6 +661,19 @@ TEST_F(HostE2E, ManyClientsAtOnceAreAllServed) {
     EXPECT_EQ(requestStatus(device, &status), 0);
     EXPECT_TRUE(isLineState(status.lineState));
     closeBoardDevice(device);
+}
+
+TEST_F(HostE2E, StoppingTheHostEndsTheRequestsOfBusyClients) {
+    startHost("tolva:id=2");
+    std::vector<kalvo::testing::ChildProcess> clients;
+    for (int i = 0; i < 2; ++i) {
+        clients.push_back(
+            spawnChild("work_until_host_ends", {kTolva0, file("ready" + std::to_string(i))}));
+    }
+    for (int i = 0; i < 2; ++i) ASSERT_TRUE(waitForFile(file("ready" + std::to_string(i)), 60s));
+    EXPECT_EQ(host_.stop(), 0) << host_.log();
+    // No client hangs on a host that has gone, and none is told success.
+    for (auto& client : clients) EXPECT_EQ(client.wait(), 0);
 }
 
 }  // namespace
