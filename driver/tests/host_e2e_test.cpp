@@ -7,6 +7,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -644,6 +645,43 @@ TEST_F(HostE2E, KilledClientsLeaveTheHostServingTheOthers) {
     EXPECT_NE(deviceListLine(kFirstBoard).find(" stopped"), std::string::npos);
     EXPECT_EQ(devctl(std::string("pnp-start ") + kFirstBoard).exitCode, 0);
     EXPECT_EQ(spawnChild("busy_client", {kTolva0, "5", "9", "0"}).wait(), 0);
+}
+
+TEST_F(HostE2E, ARemovalWaitingForTheLastHandleEndsWhenItsHolderDies) {
+    startHost("tolva:id=0");
+    HANDLE device = openBoardDevice(kTolva0, 64);
+    ASSERT_NE(device, INVALID_HANDLE_VALUE);
+    auto holder = spawnChild("hold_view", {kTolva0, file("ready")});
+    ASSERT_TRUE(waitForFile(file("ready"), 60s));
+    ASSERT_EQ(devctl(std::string("surprise ") + kFirstBoard).exitCode, 0);
+    // The board is gone: requests on open handles and new opens are refused.
+    StatusBlock status{};
+    EXPECT_EQ(requestStatus(device, &status), -1);
+    EXPECT_EQ(lastError(), kalvo::platform::ERROR_ACCESS_DENIED);
+    EXPECT_EQ(openBoardDevice(kTolva0, 64), INVALID_HANDLE_VALUE);
+    closeBoardDevice(device);
+
+    // The removal waits for the handle that the child still holds ...
+    std::atomic<bool> removed{false};
+    ToolRun removal;
+    std::thread remover([&] {
+        removal = devctl(std::string("remove ") + kFirstBoard);
+        removed = true;
+    });
+    std::this_thread::sleep_for(200ms);
+    EXPECT_FALSE(removed.load());
+    // ... and the child's death closes it.
+    holder.kill(SIGKILL);
+    auto deadline = std::chrono::steady_clock::now() + 60s;
+    while (!removed && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(5ms);
+    EXPECT_TRUE(removed.load()) << "the dead client's handle was never closed";
+    if (!removed) host_.stop();  // lets the waiting removal end
+    remover.join();
+    EXPECT_EQ(removal.exitCode, 0) << removal.output;
+    EXPECT_NE(deviceListLine(kFirstBoard).find(" removed"), std::string::npos);
+    EXPECT_EQ(openBoardDevice(kTolva0, 64), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(lastError(), kalvo::platform::ERROR_FILE_NOT_FOUND);
 }
 
 TEST_F(HostE2E, ManyClientsAtOnceAreAllServed) {

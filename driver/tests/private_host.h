@@ -1,8 +1,8 @@
 // A device host of the test's own: the real kalvo-devhost process with the
 // board driver modules and a simulated board set, serving in a private
 // folder (KALVO_DEVICE_DIR), and kalvo-devctl to look into it. The host is
-// stopped the way an operator stops it, and killed if it does not end, so
-// that no test leaves a host behind.
+// stopped with SIGTERM and killed if it does not end, so that no test leaves
+// a host behind.
 #pragma once
 
 #include <fcntl.h>
@@ -115,12 +115,15 @@ class PrivateHost {
         return true;
     }
 
-    // `kalvo-devctl stop`, then waits for the process to end; kills it when
-    // it does not. The host's exit status: 0 for an orderly end, 128 +
-    // signal for a crash or a kill, -1 when nothing was running.
+    // SIGTERM, the host's own stop (it stops and removes every device),
+    // then waits for the process to end; kills it when it does not. The
+    // signal rather than the admin socket, so that a stop works even while
+    // an admin request waits in the host. The host's exit status: 0 for an
+    // orderly end, 128 + signal for a crash or a kill, -1 when nothing was
+    // running.
     int stop() {
         if (!running()) return exitStatus_;
-        devctl("stop");
+        ::kill(pid_, SIGTERM);
         auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
         while (running() && std::chrono::steady_clock::now() < deadline)
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
