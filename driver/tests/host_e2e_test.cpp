@@ -688,8 +688,8 @@ TEST_F(HostE2E, ManyClientsAtOnceAreAllServed) {
     startHost("tolva:id=0,tolva:id=1");
     std::vector<kalvo::testing::ChildProcess> clients;
     for (const char* station : {"3", "4", "5"})
-        clients.push_back(spawnChild("busy_client", {kTolva0, "60", station, "0"}));
-    clients.push_back(spawnChild("busy_client", {kTolva1, "60", "6", "1"}));
+        clients.push_back(spawnChild("busy_client", {kTolva0, "150", station, "0"}));
+    clients.push_back(spawnChild("busy_client", {kTolva1, "150", "6", "1"}));
     for (auto& client : clients) EXPECT_EQ(client.wait(), 0);
     ASSERT_TRUE(host_.running()) << host_.log();
 
