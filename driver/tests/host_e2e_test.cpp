@@ -5,6 +5,7 @@
 // and stops it at the end.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -186,6 +187,7 @@ KALVO_CHILD(hold_view) {
     Window window;
     CHILD_CHECK(window.map(device, 64));
     touch(args.at(1));
+    prctl(PR_SET_PDEATHSIG, SIGKILL);  // never outlives the test
     for (;;) pause();
 }
 

@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -74,12 +75,17 @@ class PrivateHost {
         std::vector<char*> argv;
         for (auto& a : args) argv.push_back(a.data());
         argv.push_back(nullptr);
+        const pid_t parent = getpid();
         pid_ = fork();
         if (pid_ < 0) {
             *why = "fork failed";
             return false;
         }
         if (pid_ == 0) {
+            // Should the test process die without its teardown, the host
+            // goes with it.
+            prctl(PR_SET_PDEATHSIG, SIGKILL);
+            if (getppid() != parent) _exit(127);
             int out = open(logPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0640);
             if (out >= 0) {
                 dup2(out, 1);
