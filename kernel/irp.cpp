@@ -68,6 +68,19 @@ NTSTATUS invalidRequest(PIRP irp) {
     return STATUS_INVALID_DEVICE_REQUEST;
 }
 
+// A fresh IRP of stackSize locations: zeroed, its current location above the
+// last one, as IoAllocateIrp and IoReuseIrp leave it.
+void resetIrp(PIRP irp, CCHAR stackSize) {
+    std::memset(static_cast<void*>(irp), 0, irpSize(stackSize));
+    irp->Type = kTypeIrp;
+    irp->Size = USHORT(irpSize(stackSize));
+    irp->StackCount = stackSize;
+    irp->CurrentLocation = CCHAR(stackSize + 1);
+    irp->Tail.Overlay.CurrentStackLocation =
+        reinterpret_cast<PIO_STACK_LOCATION>(irp + 1) + stackSize;
+    InitializeListHead(&irp->ThreadListEntry);
+}
+
 }  // namespace
 
 IrpHeader* headerOf(PIRP irp) noexcept {
@@ -86,14 +99,7 @@ PIRP allocateIrp(CCHAR stackSize, IrpOrigin origin) {
     header->callerWordSize = currentCaller() ? currentCaller()->wordSize() : 64;
     KeInitializeEvent(&header->doneEvent, NotificationEvent, FALSE);
     auto* irp = reinterpret_cast<PIRP>(static_cast<char*>(block) + kHeaderSize);
-    std::memset(static_cast<void*>(irp), 0, irpSize(stackSize));
-    irp->Type = kTypeIrp;
-    irp->Size = USHORT(irpSize(stackSize));
-    irp->StackCount = stackSize;
-    irp->CurrentLocation = CCHAR(stackSize + 1);
-    irp->Tail.Overlay.CurrentStackLocation =
-        reinterpret_cast<PIO_STACK_LOCATION>(irp + 1) + stackSize;
-    InitializeListHead(&irp->ThreadListEntry);
+    resetIrp(irp, stackSize);
     irp->RequestorMode = KernelMode;
     return irp;
 }
@@ -130,14 +136,7 @@ VOID IoFreeIrp(PIRP irp) {
 VOID IoReuseIrp(PIRP irp, NTSTATUS status) {
     if (!headerOf(irp)) return;
     CCHAR stackSize = irp->StackCount;
-    std::memset(static_cast<void*>(irp), 0, irpSize(stackSize));
-    irp->Type = kTypeIrp;
-    irp->Size = USHORT(irpSize(stackSize));
-    irp->StackCount = stackSize;
-    irp->CurrentLocation = CCHAR(stackSize + 1);
-    irp->Tail.Overlay.CurrentStackLocation =
-        reinterpret_cast<PIO_STACK_LOCATION>(irp + 1) + stackSize;
-    InitializeListHead(&irp->ThreadListEntry);
+    resetIrp(irp, stackSize);
     irp->IoStatus.Status = status;
 }
 

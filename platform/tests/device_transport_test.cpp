@@ -529,6 +529,18 @@ class RawClient {
         }
     }
     int sock() const { return sock_; }
+    // Opens "\\.\fake0" as a 64-bit caller, frame by frame.
+    bool openFake(wire::OpenReplyFrame* reply) {
+        const char path[] = "\\\\.\\fake0";
+        auto open = wire::makeFrame<wire::OpenFrame>(wire::FrameType::Open, sizeof path - 1);
+        open.wordSize = 64;
+        open.pathLength = sizeof path - 1;
+        wire::sendFrame(sock_, &open, sizeof open, path, sizeof path - 1);
+        std::vector<uint8_t> buffer;
+        size_t length = 0;
+        return wire::receiveFrame(sock_, buffer, &length) == wire::ReceiveResult::Frame &&
+               wire::parseFrame(buffer, length, wire::FrameType::OpenReply, reply);
+    }
 
   private:
     int sock_ = -1;
@@ -573,16 +585,10 @@ TEST_F(DeviceTransport, GarbageNeverHurtsTheHost) {
         // Opened properly, then nonsense: the host drops the handle and
         // closes its file.
         RawClient c(dir);
-        const char path[] = "\\\\.\\fake0";
-        auto open = wire::makeFrame<wire::OpenFrame>(wire::FrameType::Open, sizeof path - 1);
-        open.wordSize = 64;
-        open.pathLength = sizeof path - 1;
-        wire::sendFrame(c.sock(), &open, sizeof open, path, sizeof path - 1);
+        wire::OpenReplyFrame reply;
+        ASSERT_TRUE(c.openFake(&reply));
         std::vector<uint8_t> buffer;
         size_t length = 0;
-        ASSERT_EQ(wire::receiveFrame(c.sock(), buffer, &length), wire::ReceiveResult::Frame);
-        wire::OpenReplyFrame reply;
-        ASSERT_TRUE(wire::parseFrame(buffer, length, wire::FrameType::OpenReply, &reply));
         EXPECT_EQ(reply.status, STATUS_SUCCESS);
         // An answer to a callback nobody asked for.
         auto stray = wire::makeFrame<wire::MapReplyFrame>(wire::FrameType::MapReply);
@@ -603,14 +609,10 @@ TEST_F(DeviceTransport, GarbageNeverHurtsTheHost) {
     {
         // Requests with lengths out of bounds are refused, the handle stays.
         RawClient c(dir);
-        const char path[] = "\\\\.\\fake0";
-        auto open = wire::makeFrame<wire::OpenFrame>(wire::FrameType::Open, sizeof path - 1);
-        open.wordSize = 64;
-        open.pathLength = sizeof path - 1;
-        wire::sendFrame(c.sock(), &open, sizeof open, path, sizeof path - 1);
+        wire::OpenReplyFrame reply;
+        ASSERT_TRUE(c.openFake(&reply));
         std::vector<uint8_t> buffer;
         size_t length = 0;
-        ASSERT_EQ(wire::receiveFrame(c.sock(), buffer, &length), wire::ReceiveResult::Frame);
         auto request = wire::makeFrame<wire::RequestFrame>(wire::FrameType::Request);
         request.seq = 5;
         request.code = kEcho;
