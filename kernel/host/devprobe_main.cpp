@@ -1,0 +1,177 @@
+// kalvo-devprobe: opens a board device as the board library does, maps its
+// memory window, and walks the line's connect sequence while printing every
+// change of the line state with the chip registers the driver writes. A quick
+// way to see that a board, its driver and the host answer.
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <thread>
+
+#include "boardlib/requests/board_device.h"
+#include "boardlib/requests/request_wrappers.h"
+#include "driver/requests/request_blocks.h"
+#include "platform/device.h"
+#include "platform/win_error.h"
+
+namespace {
+
+namespace req = kalvo::requests;
+using namespace kalvo::boardlib;
+using kalvo::platform::HANDLE;
+
+const char* const kUsage =
+    "Usage: kalvo-devprobe [options] DEVICE\n"
+    "Opens DEVICE (e.g. \"\\\\.\\tolva0\", \"\\\\.\\KVMDRV0\", \"\\\\.\\Cardmaster0\") on the\n"
+    "device host, maps its memory window, shows the board ID word, connects the\n"
+    "line and prints every change of the line state with the command (0x44C)\n"
+    "and station (0x498) registers, then disconnects and unmaps.\n"
+    "\n"
+    "Options:\n"
+    "  --address N     station address of the master (default 0)\n"
+    "  --size N        station size (default 32)\n"
+    "  --mode M        normal, lf or gmm (default normal)\n"
+    "  --watch MS      how long to follow the line (default 400)\n"
+    "  --word-size N   32 or 64: the request forms of that build (default 64)\n"
+    "  --help          this text\n";
+
+const char* stateName(int32_t state) {
+    switch (state) {
+        case 0:
+            return "idle";
+        case 1:
+            return "connect accepted";
+        case 2:
+            return "preparing";
+        case 1000:
+            return "set-up";
+        case 1001:
+            return "station register";
+        case 1002:
+            return "command cleared";
+        case 1003:
+            return "start command";
+        case 1004:
+            return "running check";
+        default:
+            return "?";
+    }
+}
+
+int fail(const char* what) {
+    std::fprintf(stderr, "kalvo-devprobe: %s failed (error %u)\n", what,
+                 kalvo::platform::lastError());
+    return 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::string device;
+    int32_t address = 0, size = 32, watchMs = 400, wordSize = 64;
+    std::string mode = "normal";
+    for (int i = 1; i < argc; ++i) {
+        std::string a = argv[i];
+        auto value = [&]() -> const char* { return i + 1 < argc ? argv[++i] : nullptr; };
+        const char* v = nullptr;
+        if (a == "--help" || a == "-h") {
+            std::fputs(kUsage, stdout);
+            return 0;
+        } else if ((a == "--address" || a == "--size" || a == "--watch" || a == "--word-size" ||
+                    a == "--mode") &&
+                   (v = value()) != nullptr) {
+            if (a == "--mode") {
+                mode = v;
+                continue;
+            }
+            char* end = nullptr;
+            long n = std::strtol(v, &end, 0);
+            if (*v == '\0' || *end != '\0' || n < 0 || n > 600000) {
+                std::fprintf(stderr, "kalvo-devprobe: bad value for %s: %s\n", a.c_str(), v);
+                return 2;
+            }
+            (a == "--address" ? address
+             : a == "--size"  ? size
+             : a == "--watch" ? watchMs
+                              : wordSize) = static_cast<int32_t>(n);
+        } else if (a[0] != '-' && device.empty()) {
+            device = a;
+        } else {
+            std::fprintf(stderr, "kalvo-devprobe: bad argument %s\n%s", a.c_str(), kUsage);
+            return 2;
+        }
+    }
+    if (device.empty() || (mode != "normal" && mode != "lf" && mode != "gmm") ||
+        (wordSize != 32 && wordSize != 64) || address > 63 || size < 1 || size > 64) {
+        std::fputs(kUsage, stderr);
+        return 2;
+    }
+
+    HANDLE h = openBoardDevice(device.c_str(), wordSize);
+    if (h == kalvo::platform::INVALID_HANDLE_VALUE) return fail(("open " + device).c_str());
+
+    // The window, mapped the way the library maps it: 4096 bytes at offset 0.
+    volatile uint8_t* window = nullptr;
+    req::MapRequestBlock32 map32{0, 0, 4096};
+    req::MapRequestBlock64 map64{0, 0, 0, 4096, 0};
+    int32_t mapped = wordSize == 32 ? requestMapMemory(h, &map32) : requestMapMemory(h, &map64);
+    if (mapped != 0) {
+        closeBoardDevice(h);
+        return fail("map");
+    }
+    window = reinterpret_cast<volatile uint8_t*>(
+        static_cast<uintptr_t>(wordSize == 32 ? map32.address : map64.address));
+    auto reg32 = [&](unsigned offset) {
+        return *reinterpret_cast<volatile uint32_t*>(window + offset);
+    };
+    std::printf("%s: window at %p, board ID word 0x%04x\n", device.c_str(),
+                static_cast<void*>(const_cast<uint8_t*>(window)),
+                *reinterpret_cast<volatile uint16_t*>(window + 0x808));
+
+    req::ConnectRequestBlock block = req::makeConnectBlock(address, size);
+    int32_t r = mode == "lf"    ? requestConnectLF(h, &block)
+                : mode == "gmm" ? requestConnectGMM(h, &block)
+                                : requestConnect(h, &block);
+    if (r != 0) {
+        closeBoardDevice(h);
+        return fail("connect");
+    }
+    std::printf("connect (%s, address %d, size %d)\n", mode.c_str(), address, size);
+
+    auto start = std::chrono::steady_clock::now();
+    int32_t last = -1;
+    for (;;) {
+        auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
+                           std::chrono::steady_clock::now() - start)
+                           .count();
+        req::StatusBlock status{};
+        if (requestStatus(h, &status) != 0) {
+            closeBoardDevice(h);
+            return fail("status");
+        }
+        if (status.lineState != last) {
+            std::printf("%5lld ms  state %4d %-17s 0x44C=0x%04x 0x498=0x%04x\n",
+                        static_cast<long long>(elapsed), status.lineState,
+                        stateName(status.lineState), reg32(0x44C), reg32(0x498));
+            last = status.lineState;
+        }
+        if (elapsed >= watchMs) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+
+    if (requestDisconnect(h) != 0) return fail("disconnect");
+    std::printf("disconnect\n");
+    if (wordSize == 32) {
+        map32.command = -1;
+        r = requestMapMemory(h, &map32);
+    } else {
+        map64.command = -1;
+        r = requestMapMemory(h, &map64);
+    }
+    closeBoardDevice(h);
+    if (r != 0) return fail("unmap");
+    return 0;
+}
