@@ -121,15 +121,10 @@ Event Event::createOrOpen(std::string_view name, bool manualReset, bool initialS
         setLastError(ERROR_NOT_ENOUGH_MEMORY);
         return result;
     }
-    result.impl_.reset(new (std::nothrow)
-                           Impl{object, static_cast<EventState*>(object->payload()), bulletin});
-    if (!result.impl_) {
-        NamedObject::release(object);
-        setLastError(ERROR_NOT_ENOUGH_MEMORY);
-        return result;
-    }
+    result.impl_.reset(detail::adoptObject<Impl>(
+        object, created, static_cast<EventState*>(object->payload()), bulletin));
+    if (!result.impl_) return result;
     result.created_ = created;
-    setLastError(created ? ERROR_SUCCESS : ERROR_ALREADY_EXISTS);
     return result;
 }
 

@@ -36,7 +36,7 @@ class Sink {
     size_t len_ = 0;
 };
 
-struct Spec {
+struct FieldFormat {
     bool left = false, zero = false, plus = false, space = false, alt = false;
     size_t width = 0;
     bool hasPrecision = false;
@@ -57,12 +57,12 @@ void pad(Sink& out, char c, size_t used, size_t width) {
 }
 
 // One integer conversion: sign or prefix, precision zeros, digits, width.
-void putInteger(Sink& out, const Spec& spec, uint64_t magnitude, bool negative, unsigned base,
-                bool upper, bool isSigned) {
+void putInteger(Sink& out, const FieldFormat& field, uint64_t magnitude, bool negative,
+                unsigned base, bool upper, bool isSigned) {
     const char* digitsSet = upper ? "0123456789ABCDEF" : "0123456789abcdef";
     char digits[24];
     size_t nd = 0;
-    if (!(spec.hasPrecision && spec.precision == 0 && magnitude == 0)) {
+    if (!(field.hasPrecision && field.precision == 0 && magnitude == 0)) {
         do {
             digits[nd++] = digitsSet[magnitude % base];
             magnitude /= base;
@@ -73,12 +73,12 @@ void putInteger(Sink& out, const Spec& spec, uint64_t magnitude, bool negative, 
     if (isSigned) {
         if (negative) {
             prefix[np++] = '-';
-        } else if (spec.plus) {
+        } else if (field.plus) {
             prefix[np++] = '+';
-        } else if (spec.space) {
+        } else if (field.space) {
             prefix[np++] = ' ';
         }
-    } else if (spec.alt && nd > 0 && !(nd == 1 && digits[0] == '0')) {
+    } else if (field.alt && nd > 0 && !(nd == 1 && digits[0] == '0')) {
         if (base == 16) {
             prefix[np++] = '0';
             prefix[np++] = upper ? 'X' : 'x';
@@ -86,31 +86,31 @@ void putInteger(Sink& out, const Spec& spec, uint64_t magnitude, bool negative, 
             prefix[np++] = '0';
         }
     }
-    size_t zeros = (spec.hasPrecision && spec.precision > nd) ? spec.precision - nd : 0;
+    size_t zeros = (field.hasPrecision && field.precision > nd) ? field.precision - nd : 0;
     if (base == 8 && np == 1 && prefix[0] == '0' && zeros > 0) np = 0;  // already leads with 0
     size_t body = np + zeros + nd;
-    if (spec.left) {
+    if (field.left) {
         out.put(prefix, np);
         out.fill('0', zeros);
         while (nd > 0) out.put(digits[--nd]);
-        pad(out, ' ', body, spec.width);
-    } else if (spec.zero && !spec.hasPrecision) {
+        pad(out, ' ', body, field.width);
+    } else if (field.zero && !field.hasPrecision) {
         out.put(prefix, np);
-        pad(out, '0', body, spec.width);
+        pad(out, '0', body, field.width);
         out.fill('0', zeros);
         while (nd > 0) out.put(digits[--nd]);
     } else {
-        pad(out, ' ', body, spec.width);
+        pad(out, ' ', body, field.width);
         out.put(prefix, np);
         out.fill('0', zeros);
         while (nd > 0) out.put(digits[--nd]);
     }
 }
 
-void putText(Sink& out, const Spec& spec, const char* s, size_t n) {
-    if (!spec.left) pad(out, ' ', n, spec.width);
+void putText(Sink& out, const FieldFormat& field, const char* s, size_t n) {
+    if (!field.left) pad(out, ' ', n, field.width);
     out.put(s, n);
-    if (spec.left) pad(out, ' ', n, spec.width);
+    if (field.left) pad(out, ' ', n, field.width);
 }
 
 enum class Size { Char, Short, Int, Wide64, SizeT };
@@ -133,18 +133,18 @@ int formatV(char* buffer, size_t size, const char* format, va_list args) noexcep
             continue;
         }
         const char* start = p++;
-        Spec spec;
+        FieldFormat field;
         for (;; ++p) {
             if (*p == '-') {
-                spec.left = true;
+                field.left = true;
             } else if (*p == '0') {
-                spec.zero = true;
+                field.zero = true;
             } else if (*p == '+') {
-                spec.plus = true;
+                field.plus = true;
             } else if (*p == ' ') {
-                spec.space = true;
+                field.space = true;
             } else if (*p == '#') {
-                spec.alt = true;
+                field.alt = true;
             } else {
                 break;
             }
@@ -152,10 +152,10 @@ int formatV(char* buffer, size_t size, const char* format, va_list args) noexcep
         if (*p == '*') {
             int w = va_arg(ap, int);
             if (w < 0) {
-                spec.left = true;
-                spec.width = clampField(-static_cast<long long>(w));
+                field.left = true;
+                field.width = clampField(-static_cast<long long>(w));
             } else {
-                spec.width = clampField(w);
+                field.width = clampField(w);
             }
             ++p;
         } else {
@@ -164,16 +164,16 @@ int formatV(char* buffer, size_t size, const char* format, va_list args) noexcep
                 if (w < static_cast<long long>(kMaxField)) w = w * 10 + (*p - '0');
                 ++p;
             }
-            spec.width = clampField(w);
+            field.width = clampField(w);
         }
         if (*p == '.') {
             ++p;
-            spec.hasPrecision = true;
+            field.hasPrecision = true;
             if (*p == '*') {
                 int pr = va_arg(ap, int);
                 // A negative precision counts as none.
-                spec.hasPrecision = pr >= 0;
-                spec.precision = clampField(pr);
+                field.hasPrecision = pr >= 0;
+                field.precision = clampField(pr);
                 ++p;
             } else {
                 long long pr = 0;
@@ -181,7 +181,7 @@ int formatV(char* buffer, size_t size, const char* format, va_list args) noexcep
                     if (pr < static_cast<long long>(kMaxField)) pr = pr * 10 + (*p - '0');
                     ++p;
                 }
-                spec.precision = clampField(pr);
+                field.precision = clampField(pr);
             }
         }
         // Size prefixes. 'l' is 32 bits as on an LLP64 system; 64 bits take
@@ -235,7 +235,7 @@ int formatV(char* buffer, size_t size, const char* format, va_list args) noexcep
                     v = i;
                 }
                 uint64_t mag = v < 0 ? 0u - static_cast<uint64_t>(v) : static_cast<uint64_t>(v);
-                putInteger(out, spec, mag, v < 0, 10, false, true);
+                putInteger(out, field, mag, v < 0, 10, false, true);
                 break;
             }
             case 'u':
@@ -254,12 +254,12 @@ int formatV(char* buffer, size_t size, const char* format, va_list args) noexcep
                     v = u;
                 }
                 unsigned base = conv == 'u' ? 10 : conv == 'o' ? 8 : 16;
-                putInteger(out, spec, v, false, base, conv == 'X', false);
+                putInteger(out, field, v, false, base, conv == 'X', false);
                 break;
             }
             case 'p': {
                 // A pointer prints as all its hex digits, upper case, no prefix.
-                Spec ps = spec;
+                FieldFormat ps = field;
                 ps.hasPrecision = true;
                 ps.precision = 2 * sizeof(void*);
                 ps.alt = false;
@@ -272,7 +272,7 @@ int formatV(char* buffer, size_t size, const char* format, va_list args) noexcep
                 int c = va_arg(ap, int);  // wchar_t and char both arrive as int
                 char ch = static_cast<char>(c);
                 if ((wideText || conv == 'C') && (c < 0 || c > 0x7F)) ch = '?';
-                putText(out, spec, &ch, 1);
+                putText(out, field, &ch, 1);
                 break;
             }
             case 's':
@@ -282,24 +282,24 @@ int formatV(char* buffer, size_t size, const char* format, va_list args) noexcep
                     // become '?'.
                     const wchar_t* ws = va_arg(ap, const wchar_t*);
                     if (ws == nullptr) {
-                        putText(out, spec, "(null)",
-                                spec.hasPrecision && spec.precision < 6 ? spec.precision : 6);
+                        putText(out, field, "(null)",
+                                field.hasPrecision && field.precision < 6 ? field.precision : 6);
                         break;
                     }
                     size_t n = 0;
-                    while ((!spec.hasPrecision || n < spec.precision) && ws[n] != L'\0') ++n;
-                    if (!spec.left) pad(out, ' ', n, spec.width);
+                    while ((!field.hasPrecision || n < field.precision) && ws[n] != L'\0') ++n;
+                    if (!field.left) pad(out, ' ', n, field.width);
                     for (size_t i = 0; i < n; ++i) {
                         out.put((ws[i] >= 0 && ws[i] <= 0x7F) ? static_cast<char>(ws[i]) : '?');
                     }
-                    if (spec.left) pad(out, ' ', n, spec.width);
+                    if (field.left) pad(out, ' ', n, field.width);
                     break;
                 }
                 const char* s = va_arg(ap, const char*);
                 if (s == nullptr) s = "(null)";
                 // With a precision the text need not be terminated within it.
-                size_t n = spec.hasPrecision ? strnlen(s, spec.precision) : std::strlen(s);
-                putText(out, spec, s, n);
+                size_t n = field.hasPrecision ? strnlen(s, field.precision) : std::strlen(s);
+                putText(out, field, s, n);
                 break;
             }
             case '%':

@@ -56,15 +56,10 @@ Mutex Mutex::createOrOpen(std::string_view name, bool initialOwner) {
     NamedObject* object =
         NamedObject::acquire(detail::ObjectKind::Mutex, name, sizeof(MutexState), init, created);
     if (!object) return result;
-    result.impl_.reset(new (std::nothrow)
-                           Impl{object, static_cast<MutexState*>(object->payload())});
-    if (!result.impl_) {
-        NamedObject::release(object);
-        setLastError(ERROR_NOT_ENOUGH_MEMORY);
-        return result;
-    }
+    result.impl_.reset(
+        detail::adoptObject<Impl>(object, created, static_cast<MutexState*>(object->payload())));
+    if (!result.impl_) return result;
     result.created_ = created;
-    setLastError(created ? ERROR_SUCCESS : ERROR_ALREADY_EXISTS);
     return result;
 }
 

@@ -22,8 +22,11 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <new>
 #include <string>
 #include <string_view>
+
+#include "platform/win_error.h"
 
 namespace kalvo::platform::detail {
 
@@ -80,5 +83,20 @@ class NamedObject {
     void* payload_ = nullptr;
     size_t payloadSize_ = 0;
 };
+
+// The handle record {object, fields...} of an acquired object. On success
+// leaves the create-or-open last error (ERROR_SUCCESS or ERROR_ALREADY_EXISTS);
+// without memory releases the object and returns null.
+template <class Impl, class... Fields>
+Impl* adoptObject(NamedObject* object, bool created, Fields... fields) {
+    Impl* impl = new (std::nothrow) Impl{object, fields...};
+    if (!impl) {
+        NamedObject::release(object);
+        setLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return nullptr;
+    }
+    setLastError(created ? ERROR_SUCCESS : ERROR_ALREADY_EXISTS);
+    return impl;
+}
 
 }  // namespace kalvo::platform::detail

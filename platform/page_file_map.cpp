@@ -46,16 +46,11 @@ PageFileMap PageFileMap::createOrOpen(std::string_view name, size_t size) {
     NamedObject* object =
         NamedObject::acquire(detail::ObjectKind::PageFileMap, name, size, nullptr, created);
     if (!object) return result;
-    result.impl_ = new (std::nothrow) Impl{object};
-    if (!result.impl_) {
-        NamedObject::release(object);
-        setLastError(ERROR_NOT_ENOUGH_MEMORY);
-        return result;
-    }
+    result.impl_ = detail::adoptObject<Impl>(object, created);
+    if (!result.impl_) return result;
     result.data_ = object->payload();
     result.size_ = object->payloadSize();
     result.created_ = created;
-    setLastError(created ? ERROR_SUCCESS : ERROR_ALREADY_EXISTS);
     return result;
 }
 

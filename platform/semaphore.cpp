@@ -66,14 +66,9 @@ Semaphore Semaphore::createOrOpen(std::string_view name, int32_t initial, int32_
                                                sizeof(SemaphoreState), init, created);
     if (!object) return result;
     auto* state = static_cast<SemaphoreState*>(object->payload());
-    result.impl_.reset(new (std::nothrow) Impl{object, state, state->maximum == 1});
-    if (!result.impl_) {
-        NamedObject::release(object);
-        setLastError(ERROR_NOT_ENOUGH_MEMORY);
-        return result;
-    }
+    result.impl_.reset(detail::adoptObject<Impl>(object, created, state, state->maximum == 1));
+    if (!result.impl_) return result;
     result.created_ = created;
-    setLastError(created ? ERROR_SUCCESS : ERROR_ALREADY_EXISTS);
     return result;
 }
 

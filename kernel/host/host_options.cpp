@@ -30,13 +30,13 @@ const char* const kHostUsage =
     "                        \"error-log = FILE\"; '#' starts a comment\n"
     "  --help                this text\n";
 
-DriverModule driverModule(const std::string& spec) {
+DriverModule driverModule(const std::string& text) {
     DriverModule module;
-    std::string path = spec;
-    size_t eq = spec.find('=');
-    if (eq != std::string::npos && spec.find('/') > eq) {
-        module.kind = spec.substr(0, eq);
-        path = spec.substr(eq + 1);
+    std::string path = text;
+    size_t eq = text.find('=');
+    if (eq != std::string::npos && text.find('/') > eq) {
+        module.kind = text.substr(0, eq);
+        path = text.substr(eq + 1);
     }
     module.path = path;
     module.service = std::filesystem::path(path).stem().string();

@@ -23,7 +23,7 @@ struct HostOptions {
 
 // "PATH" or "KIND=PATH": the service is the file name without its
 // extension, the kind its lower-case form unless given.
-DriverModule driverModule(const std::string& spec);
+DriverModule driverModule(const std::string& text);
 
 // Parses the command line (and a --config file it names). False with a
 // message on a bad option.
