@@ -1,0 +1,54 @@
+// The mail service of one board line in one process: the polling thread, the
+// five named events, the mail-open mutex and the six mail calls. The board
+// frame owns one LineMail per open board line and calls it from KV_open, the
+// closing sequence, the map and unmap procedures and the mail exports (after
+// its own argument check; the exports write the call's log line from the
+// returned code).
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+namespace kalvo::diaglog {
+class LogFacility;
+}
+
+namespace kalvo::boardlib {
+
+class LineMail {
+  public:
+    // prefix: the board's object prefix (e.g. "KVMBrd0"), board: the board
+    // number, line: the line number. The log is the library's.
+    LineMail(const char* prefix, int32_t board, int32_t line, diaglog::LogFacility& log);
+    ~LineMail();  // stops the thread without waiting if still running
+    LineMail(const LineMail&) = delete;
+    LineMail& operator=(const LineMail&) = delete;
+
+    // ---- steps of KV_open --------------------------------------------------
+    bool startThread();   // false: the caller's code 5
+    bool createEvents();  // false: code 9 (events already made are closed)
+    // The map / unmap procedures hand the window base over (null: unmapped).
+    void setWindow(uint8_t* base) noexcept;
+
+    // ---- steps of the closing sequence, in this order --------------------
+    void closeIfOpen();            // as KV_MailClose without its log line
+    void destroyEvents();          // signals the close event first
+    void stopThread(bool wait);    // KV_close waits; unload / failed open do not
+
+    // ---- the calls: codes 0, 16, 18 .. 25, -1 ---------------------------
+    int32_t open();
+    int32_t close();
+    int32_t send(int32_t station, const uint8_t* data, int32_t length);
+    int32_t receive(uint8_t* data, int32_t length, int32_t* station);
+    int32_t status(uint16_t* status);
+    int32_t waitObject(uint16_t* status);
+
+    struct State;
+
+  private:
+    // Shared with the thread, which holds its own reference, so the thread
+    // never touches freed memory even when it is not waited for.
+    std::shared_ptr<State> state_;
+};
+
+}  // namespace kalvo::boardlib
