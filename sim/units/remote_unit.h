@@ -35,8 +35,8 @@ class StationPort {
 };
 
 struct CycleInfo {
-    uint64_t cycle = 0;          // cycles since the line started
-    uint32_t cycleMicros = 1000; // the cycle period
+    uint64_t cycle = 0;           // cycles since the line started
+    uint32_t cycleMicros = 1000;  // the cycle period
 };
 
 class RemoteUnit {
