@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cctype>
 
+#include "sim/units/ada_unit.h"
 #include "sim/units/dio_unit.h"
 #include "sim/units/echo_peer.h"
 #include "sim/units/remote_unit.h"
@@ -53,7 +54,9 @@ std::unique_ptr<RemoteUnit> makeRemoteUnit(std::string_view family, std::vector<
     if (reason.empty()) {
         if (sameName(family, "DIO")) {
             unit = std::make_unique<units::DioUnit>(std::move(offsets));
-        } else if (sameName(family, "ADA") || sameName(family, "AXSA") || sameName(family, "SIO")) {
+        } else if (sameName(family, "ADA")) {
+            unit = std::make_unique<units::AdaUnit>(std::move(offsets));
+        } else if (sameName(family, "AXSA") || sameName(family, "SIO")) {
             reason = checkBlocks(offsets, family);
             if (reason.empty()) reason = "the " + std::string(family) + " unit is not built yet";
         } else {
