@@ -28,12 +28,16 @@ class LineMail {
     bool startThread();   // false: the caller's code 5
     bool createEvents();  // false: code 9 (events already made are closed)
     // The map / unmap procedures hand the window base over (null: unmapped).
+    // Returns only after a window access in progress (the thread's poll, a
+    // mail call) is over, so handing over null before the window is unmapped
+    // (and the base again should the unmap fail) keeps the thread off memory
+    // that is going away.
     void setWindow(uint8_t* base) noexcept;
 
     // ---- steps of the closing sequence, in this order --------------------
-    void closeIfOpen();            // as KV_MailClose without its log line
-    void destroyEvents();          // signals the close event first
-    void stopThread(bool wait);    // KV_close waits; unload / failed open do not
+    void closeIfOpen();          // as KV_MailClose without its log line
+    void destroyEvents();        // signals the close event first
+    void stopThread(bool wait);  // KV_close waits; unload / failed open do not
 
     // ---- the calls: codes 0, 16, 18 .. 25, -1 ---------------------------
     int32_t open();
