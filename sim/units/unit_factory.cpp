@@ -5,9 +5,11 @@
 #include <cctype>
 
 #include "sim/units/ada_unit.h"
+#include "sim/units/axsa_unit.h"
 #include "sim/units/dio_unit.h"
 #include "sim/units/echo_peer.h"
 #include "sim/units/remote_unit.h"
+#include "sim/units/sio_unit.h"
 
 namespace kalvo::sim {
 namespace {
@@ -56,9 +58,12 @@ std::unique_ptr<RemoteUnit> makeRemoteUnit(std::string_view family, std::vector<
             unit = std::make_unique<units::DioUnit>(std::move(offsets));
         } else if (sameName(family, "ADA")) {
             unit = std::make_unique<units::AdaUnit>(std::move(offsets));
-        } else if (sameName(family, "AXSA") || sameName(family, "SIO")) {
-            reason = checkBlocks(offsets, family);
-            if (reason.empty()) reason = "the " + std::string(family) + " unit is not built yet";
+        } else if (sameName(family, "AXSA")) {
+            reason = checkBlocks(offsets, "AXSA");
+            if (reason.empty()) unit = std::make_unique<units::AxsaUnit>(std::move(offsets));
+        } else if (sameName(family, "SIO")) {
+            reason = checkBlocks(offsets, "SIO");
+            if (reason.empty()) unit = std::make_unique<units::SioUnit>(std::move(offsets));
         } else {
             reason = "unknown unit family \"" + std::string(family) + "\"";
         }
