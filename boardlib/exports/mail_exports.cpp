@@ -1,0 +1,96 @@
+// The six mail calls: the argument check, the line's mail service, the
+// call's log line.
+#include "boardlib/frame/library.h"
+#include "kalvo/board_library.h"
+
+using namespace kalvo::boardlib;
+
+namespace {
+
+constexpr int32_t kMailMax = 256;
+
+bool mailLengthValid(int32_t length) {
+    return length >= 1 && length <= kMailMax;
+}
+
+// The board's line mail after the argument check; null with the code set.
+LineMail* lineMail(int32_t board, int32_t line, int32_t* code) {
+    BoardContext* b;
+    *code = checkLine(board, line, &b);
+    if (*code != KV_OK) return nullptr;
+    return b->mail[line].get();  // present on every open board
+}
+
+}  // namespace
+
+extern "C" {
+
+int32_t KV_MailOpen(int32_t board, int32_t line) {
+    int32_t code;
+    if (LineMail* mail = lineMail(board, line, &code)) code = mail->open();
+    return logLineResult("KV_MailOpen", board, line, code);
+}
+
+int32_t KV_MailClose(int32_t board, int32_t line) {
+    int32_t code;
+    if (LineMail* mail = lineMail(board, line, &code)) code = mail->close();
+    return logLineResult("KV_MailClose", board, line, code);
+}
+
+int32_t KV_MailSend(int32_t board, int32_t line, int32_t station, const uint8_t* data,
+                    int32_t length) {
+    int32_t code;
+    if (LineMail* mail = lineMail(board, line, &code)) {
+        // The length is judged first; a missing buffer is refused before
+        // anything is read from it.
+        if (data == nullptr && mailLengthValid(length))
+            code = KV_ERR_ARGUMENT;
+        else
+            code = mail->send(station, data, length);
+    }
+    if (code == KV_OK)
+        libraryLog().writef(kLogCall, "%s(%d) KV_MailSend: Line(%d)-StationAdr(%d)-Leng(%d): OK",
+                            kBuild.shortName, board, line, station, length);
+    else
+        libraryLog().writef(kLogNg,
+                            "%s(%d) KV_MailSend: Line(%d)-StationAdr(%d)-Leng(%d): NG: Ret(%xh)",
+                            kBuild.shortName, board, line, station, length, code);
+    return code;
+}
+
+int32_t KV_MailReceive(int32_t board, int32_t line, uint8_t* data, int32_t length,
+                       int32_t* station) {
+    int32_t code;
+    if (LineMail* mail = lineMail(board, line, &code)) {
+        if ((data == nullptr || station == nullptr) && mailLengthValid(length))
+            code = KV_ERR_ARGUMENT;
+        else
+            code = mail->receive(data, length, station);
+    }
+    if (code == KV_OK)
+        libraryLog().writef(kLogCall, "%s(%d) KV_MailReceive: Line(%d)-Leng(%d): OK",
+                            kBuild.shortName, board, line, length);
+    else
+        libraryLog().writef(kLogNg, "%s(%d) KV_MailReceive: Line(%d)-Leng(%d): NG: Ret(%xh)",
+                            kBuild.shortName, board, line, length, code);
+    return code;
+}
+
+int32_t KV_MailStatus(int32_t board, int32_t line, uint16_t* status) {
+    int32_t code;
+    if (LineMail* mail = lineMail(board, line, &code))
+        code = status == nullptr ? KV_ERR_ARGUMENT : mail->status(status);
+    if (code != KV_OK) return logLineResult("KV_MailStatus", board, line, code);
+    libraryLog().writef(kLogCall, "%s(%d) KV_MailStatus: Line(%d)-Status(0x%x): OK",
+                        kBuild.shortName, board, line, static_cast<uint32_t>(*status));
+    return code;
+}
+
+int32_t KV_MailWaitObject(int32_t board, int32_t line, uint16_t* status) {
+    int32_t code;
+    if (LineMail* mail = lineMail(board, line, &code))
+        code = status == nullptr ? KV_ERR_ARGUMENT : mail->waitObject(status);
+    return logLineResult("KV_MailWaitObject", board, line, code);
+}
+
+}  // extern "C"

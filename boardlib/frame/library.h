@@ -1,0 +1,42 @@
+// The library as a whole in this process: its diagnostic log, the full path
+// of its ini file, the board table, and what happens at load and unload.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "boardlib/frame/board_context.h"
+#include "diaglog/log_facility.h"
+
+namespace kalvo::boardlib {
+
+// Log types of the library's lines: category 0x10000 with a level.
+inline constexpr diaglog::LogType kLogNg = 0x10001;      // failure lines
+inline constexpr diaglog::LogType kLogCall = 0x10002;    // call lines, banners
+inline constexpr diaglog::LogType kLogDetail = 0x10004;  // internal steps
+
+diaglog::LogFacility& libraryLog();
+const std::string& libraryIniPath();
+
+// The board table: one entry per board number, no lock (callers must not
+// open or close a board while other threads use it).
+BoardContext* boardEntry(int32_t board) noexcept;
+void setBoardEntry(int32_t board, std::unique_ptr<BoardContext> context) noexcept;
+std::unique_ptr<BoardContext> takeBoardEntry(int32_t board) noexcept;
+
+// The argument check of every per-line call: 3 for a line or board out of
+// range, 2 for a board not open here, else 0 with *context set.
+int32_t checkLine(int32_t board, int32_t line, BoardContext** context) noexcept;
+
+// Writes the common result line of a per-line call, "<short>(<board>)
+// <call>: Line(<line>): OK" or "...: NG: Ret(<code>h)", and returns code.
+int32_t logLineResult(const char* call, int32_t board, int32_t line, int32_t code);
+
+// Process attach: ini path, log, start banner, empty table. False refuses
+// the load.
+bool libraryAttach();
+// Process detach: finish and close every open board, stop banner, log closed.
+void libraryDetach();
+
+}  // namespace kalvo::boardlib

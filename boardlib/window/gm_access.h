@@ -1,0 +1,138 @@
+// The GM area of the board window and the chip's write count register.
+//
+// The chip moves a station block of the GM area onto the network only when
+// it has seen the block complete: before the library writes into a block it
+// loads the write count register (0x40C) with the number of bus accesses
+// about to be made into that block, and the chip counts it down by one per
+// access. Reads need no such protocol. Every access goes through the bus
+// layer, one element per access, straight between the caller's buffer and
+// the window.
+#pragma once
+
+#include <cstdint>
+
+#include "boardlib/frame/build_parameters.h"
+#include "boardlib/window/window_bus.h"
+#include "platform/semaphore.h"
+
+namespace kalvo::boardlib {
+
+inline constexpr uint32_t kGmArea = 0x200;
+inline constexpr uint32_t kWriteCountRegister = 0x40C;
+inline constexpr uint32_t kBoardWindowSize = 4096;
+
+// An 8-byte window access: one access in a 64-bit build, else two 32-bit
+// accesses, low word first.
+inline uint64_t load64(const uint8_t* base, uint32_t offset) noexcept {
+    if constexpr (kBuild.access64) {
+        return bus::load<uint64_t>(base, offset);
+    } else {
+        const uint64_t low = bus::load<uint32_t>(base, offset);
+        const uint64_t high = bus::load<uint32_t>(base, offset + 4);
+        return low | (high << 32);
+    }
+}
+
+inline void store64(uint8_t* base, uint32_t offset, uint64_t value) noexcept {
+    if constexpr (kBuild.access64) {
+        bus::store<uint64_t>(base, offset, value);
+    } else {
+        bus::store<uint32_t>(base, offset, static_cast<uint32_t>(value));
+        bus::store<uint32_t>(base, offset + 4, static_cast<uint32_t>(value >> 32));
+    }
+}
+
+template <class T>
+inline T loadElement(const uint8_t* base, uint32_t offset) noexcept {
+    if constexpr (sizeof(T) == 8)
+        return load64(base, offset);
+    else
+        return bus::load<T>(base, offset);
+}
+
+template <class T>
+inline void storeElement(uint8_t* base, uint32_t offset, T value) noexcept {
+    if constexpr (sizeof(T) == 8)
+        store64(base, offset, value);
+    else
+        bus::store<T>(base, offset, value);
+}
+
+// True when count elements of `size` bytes from element `offset` of the GM
+// area stay inside the 4096-byte window.
+constexpr bool gmFits(uint32_t offset, uint32_t count, uint32_t size) noexcept {
+    return kGmArea + (uint64_t{offset} + count) * size <= kBoardWindowSize;
+}
+
+// Bus accesses per element: the element size over the bus width, at least 1.
+constexpr uint32_t accessMultiplier(uint32_t size, int32_t busWidth) noexcept {
+    const uint32_t m = busWidth > 0 ? size / static_cast<uint32_t>(busWidth) : 0;
+    return m == 0 ? 1 : m;
+}
+
+// Reads count elements from element offset under the line's read semaphore.
+template <class T>
+void gmRead(const uint8_t* base, platform::Semaphore& readSemaphore, uint32_t offset,
+            uint32_t count, T* out) noexcept {
+    readSemaphore.wait();
+    for (uint32_t i = 0; i < count; ++i)
+        out[i] = loadElement<T>(base, kGmArea + (offset + i) * sizeof(T));
+    readSemaphore.release();
+}
+
+// The write procedure for 1-, 2- and 4-byte elements: the head of the first
+// block, whole middle blocks (re-arming the register whenever the chip has
+// counted it down to 0), the tail of the last block.
+template <class T>
+void gmWrite(uint8_t* base, platform::Semaphore& writeSemaphore, int32_t busWidth, uint32_t offset,
+             uint32_t count, const T* data) noexcept {
+    static_assert(sizeof(T) == 1 || sizeof(T) == 2 || sizeof(T) == 4);
+    constexpr uint32_t perBlock = 8 / sizeof(T);
+    const uint32_t m = accessMultiplier(sizeof(T), busWidth);
+    auto arm = [&](uint32_t elements) {
+        bus::store<uint16_t>(base, kWriteCountRegister, static_cast<uint16_t>(elements * m));
+    };
+    auto copy = [&](uint32_t index) {
+        bus::store<T>(base, kGmArea + (offset + index) * sizeof(T), data[index]);
+    };
+
+    writeSemaphore.wait();
+    const uint32_t head = perBlock - offset % perBlock;
+    if (count <= head) {
+        arm(count);
+        for (uint32_t i = 0; i < count; ++i) copy(i);
+    } else {
+        const uint32_t rest = count - head;
+        const uint32_t tail = rest % perBlock;
+        const uint32_t middle = rest - tail;
+        arm(head);
+        uint32_t i = 0;
+        for (; i < head; ++i) copy(i);
+        if (middle != 0) {
+            arm(perBlock);
+            for (uint32_t end = head + middle; i < end; ++i) {
+                if (bus::load<uint16_t>(base, kWriteCountRegister) == 0) arm(perBlock);
+                copy(i);
+            }
+        }
+        if (tail != 0) {
+            arm(tail);
+            for (; i < count; ++i) copy(i);
+        }
+    }
+    writeSemaphore.release();
+}
+
+// 8-byte elements: each is its own block write, preceded by its access count.
+inline void gmWriteDLong(uint8_t* base, platform::Semaphore& writeSemaphore, int32_t busWidth,
+                         uint32_t offset, uint32_t count, const uint64_t* data) noexcept {
+    const uint32_t m = accessMultiplier(8, busWidth);
+    writeSemaphore.wait();
+    for (uint32_t i = 0; i < count; ++i) {
+        bus::store<uint16_t>(base, kWriteCountRegister, static_cast<uint16_t>(m));
+        store64(base, kGmArea + (offset + i) * 8, data[i]);
+    }
+    writeSemaphore.release();
+}
+
+}  // namespace kalvo::boardlib
