@@ -51,9 +51,9 @@ struct NetworkSpec {
 
 struct LineTiming {
     uint32_t cycleMicros = 1000;
-    uint64_t cycles = 0;             // cycles run since the network was made
+    uint64_t cycles = 0;               // cycles run since the network was made
     uint64_t worstLatenessMicros = 0;  // worst start of a cycle after its due time
-    uint64_t lateCycles = 0;         // cycles that started a whole period late
+    uint64_t lateCycles = 0;           // cycles that started a whole period late
 };
 
 class Network {
@@ -74,6 +74,9 @@ class Network {
     std::string removeStation(size_t board, int32_t address);
     // The unit's base station must be one of the board's stations.
     std::string addUnit(size_t board, const UnitSpec& unit);
+    // The same with a unit the caller made (tests, or a unit of a kind the
+    // unit library does not offer); unit.family only names it.
+    std::string addUnit(size_t board, const UnitSpec& unit, std::unique_ptr<RemoteUnit> made);
     std::string removeUnit(std::string_view name);
 
     // Faults. A station off the line does not answer (its condition bit
