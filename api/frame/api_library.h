@@ -1,0 +1,30 @@
+// The library's process-wide state: the log, the board table, the started-up
+// flag and the unit table. Created by the process attach, gone after detach.
+#pragma once
+
+#include <string>
+
+#include "api/frame/board_manager.h"
+#include "api/frame/unit_table.h"
+
+namespace kalvo::api {
+
+struct ApiLibrary {
+    std::string iniFile;  // "Kalvo.ini" made absolute at load
+    BoardManager boards;
+    UnitTable units;
+    bool startedUp = false;
+};
+
+// Process attach: opens the log (false when it cannot), writes the banner,
+// reads Kalvo.ini, binds and opens the boards and, in the first process,
+// starts the lines.
+bool attachLibrary();
+// Process detach: destroys the open units, frees the board libraries, writes
+// the stop banner and closes the log.
+void detachLibrary();
+
+// Null outside attach .. detach.
+ApiLibrary* library() noexcept;
+
+}  // namespace kalvo::api

@@ -1,0 +1,96 @@
+// The board table: up to four boards of Kalvo.ini, each bound to its board
+// library by name, opened, and its lines started by the first process.
+//
+// Board numbers are 1-based towards the application and in Kalvo.ini; the
+// forwarding operations take 0-based board and line indexes. Each board
+// talks to its library under its library instance number: 0 for the first
+// board that names a library, one more for every later board naming the same
+// one (those share the first board's module).
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+#include "api/frame/board_calls.h"
+#include "platform/module.h"
+
+namespace kalvo::api {
+
+inline constexpr int32_t kMaxBoards = 4;
+inline constexpr int32_t kMaxLines = 4;
+
+// Return codes of the frame (the public header names them too).
+inline constexpr int32_t kRetOk = 0;
+inline constexpr int32_t kRetAlreadyOpen = 1;
+inline constexpr int32_t kRetNotOpen = 2;
+inline constexpr int32_t kRetArgument = 3;
+inline constexpr int32_t kRetStartup = 4;
+inline constexpr int32_t kRetSemaphore = 6;
+inline constexpr int32_t kRetUnit = 9;
+inline constexpr int32_t kRetNotLoaded = 10;
+inline constexpr int32_t kRetNoLibrary = 0x100;
+
+struct BoardRecord {
+    std::string libraryName;  // "Kind"; up to 259 characters
+    std::array<int32_t, kMaxLines> stationAddr{-1, -1, -1, -1};
+    std::array<int32_t, kMaxLines> stationSize{-1, -1, -1, -1};
+    std::array<int32_t, kMaxLines> busSize{2, 2, 2, 2};
+    std::array<int32_t, kMaxLines> timeOutTimes{1, 1, 1, 1};
+    platform::ModuleHandle module = nullptr;  // null when sharing an earlier board's module
+    bool loaded = false;
+    bool opened = false;
+    std::array<bool, kMaxLines> started{};
+    int32_t instance = 0;  // library instance number
+    int32_t lineCount = 0;
+    BoardCalls calls;
+};
+
+class BoardManager {
+  public:
+    // Start-up: reads the board count and the board sections of iniFile,
+    // binds and opens every board and, when firstUser, starts the lines.
+    // False when the count is above 4, a board did not open, or a started
+    // line failed.
+    bool startUp(const std::string& iniFile, bool firstUser);
+    // Frees the board libraries (their own unload closes and stops boards).
+    void unload();
+
+    int32_t boardCount() const noexcept { return boardCount_; }
+    // Null for an index outside the table or above the board count.
+    const BoardRecord* board(int32_t index) const noexcept;
+    // The line's timeout multiplier; the board and line must be valid.
+    int32_t timeOutTimes(int32_t boardIndex, int32_t lineIndex) const noexcept;
+    // True when board and line indexes name a line of a configured board.
+    bool validLine(int32_t boardIndex, int32_t lineIndex) const noexcept;
+
+    // Forwarding to the bound board library: 3 for a board or line out of
+    // range, 10 when its library is not loaded, 2 when the board did not
+    // open; else the board library's own code.
+    int32_t attach(int32_t board, int32_t line, void** address) const;
+    int32_t getReg64(int32_t board, int32_t line, int32_t offset, uint64_t* value) const;
+    int32_t getMemShort(int32_t board, int32_t line, uint16_t* data, int32_t station,
+                        int32_t offset, int32_t count) const;
+    int32_t getMemDLong(int32_t board, int32_t line, uint64_t* data, int32_t station,
+                        int32_t offset, int32_t count) const;
+    int32_t setMemShort(int32_t board, int32_t line, const uint16_t* data, int32_t station,
+                        int32_t offset, int32_t count) const;
+    int32_t setMemDLong(int32_t board, int32_t line, const uint64_t* data, int32_t station,
+                        int32_t offset, int32_t count) const;
+
+    // The board-level calls, 1-based (codes as in the public header).
+    int32_t checkBoard(int32_t board) const;
+    int32_t attachMemory(int32_t board, int32_t line, void** address) const;
+
+  private:
+    void bindLibrary(int32_t index);
+    void openBoard(int32_t index);
+    int32_t startLine(int32_t index, int32_t line);
+    // The forwarding checks; on 0 *record is the board.
+    int32_t forwardCheck(int32_t board, int32_t line, const BoardRecord** record) const;
+
+    int32_t boardCount_ = 0;
+    std::array<BoardRecord, kMaxBoards> boards_;
+};
+
+}  // namespace kalvo::api

@@ -1,0 +1,23 @@
+#include "api/frame/named_semaphore.h"
+
+namespace kalvo::api {
+
+bool NamedSemaphore::create(const std::string& name) {
+    name_ = name;
+    semaphore_ = platform::Semaphore::createOrOpen(name, 1, 1);
+    return semaphore_.valid();
+}
+
+void NamedSemaphore::wait() noexcept {
+    if (semaphore_.valid()) semaphore_.wait();
+}
+
+void NamedSemaphore::release() noexcept {
+    if (semaphore_.valid()) semaphore_.release(1);
+}
+
+void NamedSemaphore::close() noexcept {
+    semaphore_.close();
+}
+
+}  // namespace kalvo::api

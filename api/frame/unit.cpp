@@ -1,0 +1,69 @@
+#include "api/frame/unit.h"
+
+#include <string>
+
+#include "api/frame/api_log.h"
+#include "api/frame/board_manager.h"
+#include "api/frame/unit_kind_table.h"
+#include "platform/format.h"
+
+namespace kalvo::api {
+
+Unit::Unit(const UnitPlacement& p, const BoardManager& boards)
+    : boards_(boards),
+      family_(p.family),
+      unit_(p.unit),
+      kind_(p.kind),
+      board_(p.board - 1),
+      line_(p.line - 1),
+      base_(p.base),
+      outStation_(p.base),
+      inStation_(p.base + kStationsPerLine) {
+    offsets_.fill(-1);
+    for (int i = 0; i < kMaxUnitOffsets && p.offsets[i] >= 0; ++i) {
+        offsets_[i] = p.offsets[i];
+        offsetCount_ = i + 1;
+    }
+    const UnitFamily* family = findFamily(family_);
+    const char* familyName = family ? family->name : "";
+    unitName_ = std::string(familyName) + "(" + std::to_string(unit_) + ")";
+    if (family) {
+        const UnitKind& kind = validatedKind(*family, kind_);
+        kind_ = kind.code;
+        kindName_ = kind.name;
+    }
+
+    if (apiLog().passes(kLogFrame | kLevelEnd)) {
+        char head[256];
+        platform::formatTo(head, "%s-%s: Board(%d)-Line(%d)-BaseId(%d)-UseId(%d): OffsetId(",
+                           unitName_.c_str(), kindName_.c_str(), p.board, p.line, base_,
+                           offsetCount_);
+        std::string line = head;
+        for (int i = 0; i < offsetCount_; ++i) {
+            if (i) line += ',';
+            line += std::to_string(offsets_[i]);
+        }
+        line += ')';
+        apiLog().write(kLogFrame | kLevelEnd, line.c_str());
+    }
+}
+
+bool Unit::CheckInfo() {
+    if (!boards_.validLine(board_, line_)) return false;
+    if (base_ < 0 || base_ >= kStationsPerLine) return false;
+    if (offsetCount_ <= 0 || offsets_[0] < 0) return false;
+    for (int i = 0; i < offsetCount_; ++i)
+        if (offsets_[i] > 15) return false;
+    timeOutTimes_ = boards_.timeOutTimes(board_, line_);
+    return true;
+}
+
+int32_t Unit::GetCondition(int32_t* condition) const {
+    // A failed read leaves the register 0: the station counts as absent.
+    uint64_t reg = 0;
+    boards_.getReg64(board_, line_, kConditionRegister, &reg);
+    *condition = static_cast<int32_t>((reg >> (base_ + kStationsPerLine)) & 1);
+    return kRetOk;
+}
+
+}  // namespace kalvo::api

@@ -1,0 +1,182 @@
+/*
+ * The Kalvo application API: 51 KV_ calls over the remote I/O units of the
+ * network, addressed by unit number (1 to 1024). Board, line, channel and job
+ * numbers are 1-based in every call.
+ *
+ * Loading the library (linking with -lKalvo) reads "Kalvo.ini" from the
+ * current directory, binds the board libraries it names, opens the boards
+ * and, in the first process on the machine, starts their lines. Run an
+ * application with its configuration folder as the current directory.
+ *
+ * Every call returns 0 or one of the codes below and writes one line to the
+ * library's log ("KalvoLog_<slot><file>.log", chosen by "KalvoLog.ini").
+ * Usable from C and C++.
+ */
+#ifndef KALVO_KALVO_H
+#define KALVO_KALVO_H
+
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+#if defined(__GNUC__)
+#define KV_API __attribute__((visibility("default")))
+#else
+#define KV_API
+#endif
+
+/* Return codes. */
+enum {
+    KALVO_OK = 0,
+    KALVO_ERR_ALREADY_OPEN = 1,    /* Open: the unit is already open in this process */
+    KALVO_ERR_NOT_OPEN = 2,        /* the unit is not open (or its board is not opened) */
+    KALVO_ERR_ARGUMENT = 3,        /* channel, bit, job, board, line or pointer out of range */
+    KALVO_ERR_STARTUP = 4,         /* Open: start-up failed; board calls: board not opened */
+    KALVO_ERR_THREAD = 5,          /* SIO open: a receive thread could not be created */
+    KALVO_ERR_SEMAPHORE = 6,       /* open: a named semaphore could not be created */
+    KALVO_ERR_MAP = 7,             /* AXSA open: the pair map could not be created */
+    KALVO_ERR_UNIT = 9,            /* unit number outside 1-1024 or a placement that fails */
+    KALVO_ERR_NOT_LOADED = 10,     /* the board library is not loaded */
+    KALVO_ERR_UNIT_ERROR = 0x10,   /* SIO: the unit reported a receive or send error */
+    KALVO_ERR_TIMEOUT = 0x11,      /* a command reply or SIO transfer timed out */
+    KALVO_ERR_PAIR = 0x20,         /* AXSA: answer of another command; SIO: block not acknowledged */
+    KALVO_ERR_STATUS_DATA = 0x21,  /* AXSA GetStatus: status matched, data words did not */
+    KALVO_ERR_STATUS_WORD = 0x22,  /* AXSA GetStatus: data words matched, status word did not */
+    KALVO_ERR_BUFFER = 0x30,       /* SIO open: a buffer could not be created */
+    KALVO_ERR_NO_LIBRARY = 0x100   /* KV_CheckBoard / KV_AttachMemory: board library not loaded */
+};
+
+/* Unit families (the family field of a placement). */
+enum { KALVO_DIO = 1, KALVO_ADA = 2, KALVO_AXSA = 3, KALVO_ENC = 4, KALVO_SIO = 5 };
+
+/* Where a unit sits on the network: the argument of the OpenEx calls, and
+ * what a unit section "DIO_1" of Kalvo.ini gives. 88 bytes. */
+typedef struct UnitPlacement {
+    int32_t family;      /* set by the OpenEx call itself */
+    int32_t unit;        /* unit number 1-1024 */
+    int32_t kind;        /* kind code, e.g. 0x101 DIO; an unknown one means the family's first */
+    int32_t board;       /* 1-based */
+    int32_t line;        /* 1-based */
+    int32_t base;        /* the unit's station address, 0-31 */
+    int32_t offsets[16]; /* word offsets 0-15 from the station; the list ends at a negative one */
+} UnitPlacement;
+
+/* ---- board level --------------------------------------------------------- */
+/* Timer resolution of 1 ms for the unit calls' reply waits; call in pairs
+ * around unit I/O. Return the platform's result (0). */
+KV_API int32_t KV_BeginPeriod(void);
+KV_API int32_t KV_EndPeriod(void);
+/* 0 when the board is open, 4 when its library is loaded but the board did not
+ * open, 0x100 when its library is not loaded, 3 for a board not configured. */
+KV_API int32_t KV_CheckBoard(int32_t board);
+/* The address of the board line's 4096-byte memory window. 0, 3, 4 or 0x100,
+ * or the board library's code. */
+KV_API int32_t KV_AttachMemory(int32_t board, int32_t line, void** address);
+
+/* ---- opening units (the same for every family) ------------------------------
+ * Open places the unit by its section of Kalvo.ini ("DIO_<unit>"), OpenEx by
+ * the caller's placement. 0, 1 (already open), 4 (start-up failed),
+ * 9 (unit number or placement), or a family's open code (6, 7, 5, 0x30).
+ * Close: 0, 2 when not open, 9. GetCondition: 1 when the unit's station
+ * answers on the line, else 0. */
+KV_API int32_t KV_DIO_Open(int32_t unit);
+KV_API int32_t KV_DIO_OpenEx(UnitPlacement* placement);
+KV_API int32_t KV_DIO_Close(int32_t unit);
+KV_API int32_t KV_DIO_GetCondition(int32_t unit, int32_t* condition);
+KV_API int32_t KV_ADA_Open(int32_t unit);
+KV_API int32_t KV_ADA_OpenEx(UnitPlacement* placement);
+KV_API int32_t KV_ADA_Close(int32_t unit);
+KV_API int32_t KV_ADA_GetCondition(int32_t unit, int32_t* condition);
+KV_API int32_t KV_AXSA_Open(int32_t unit);
+KV_API int32_t KV_AXSA_OpenEx(UnitPlacement* placement);
+KV_API int32_t KV_AXSA_Close(int32_t unit);
+KV_API int32_t KV_AXSA_GetCondition(int32_t unit, int32_t* condition);
+KV_API int32_t KV_SIO_Open(int32_t unit);
+KV_API int32_t KV_SIO_OpenEx(UnitPlacement* placement);
+KV_API int32_t KV_SIO_Close(int32_t unit);
+KV_API int32_t KV_SIO_GetCondition(int32_t unit, int32_t* condition);
+
+/* ---- DIO: one 16-bit input word and one 16-bit output word -------------------
+ * Bits are numbered 0 (least significant) to 15; another number gives 3. */
+/* The input word, and the output word read back. */
+KV_API int32_t KV_DIO_InData(int32_t unit, uint16_t* data);
+KV_API int32_t KV_DIO_InOData(int32_t unit, uint16_t* data);
+/* Write the low 16 bits as the output word. */
+KV_API int32_t KV_DIO_OutData(int32_t unit, int32_t data);
+/* One bit (0 or 1) of the input word, and of the output word. */
+KV_API int32_t KV_DIO_InDataBit(int32_t unit, int32_t bitNo, int32_t* bit);
+KV_API int32_t KV_DIO_InODataBit(int32_t unit, int32_t bitNo, int32_t* bit);
+/* Set (bit not 0) or clear one output bit; atomic against every process. */
+KV_API int32_t KV_DIO_OutDataBit(int32_t unit, int32_t bitNo, int32_t bit);
+
+/* ---- ADA: analogue channels (1-based) with a command channel --------------- */
+/* The channel's input word & 0x0FFF, and the whole word. */
+KV_API int32_t KV_ADA_InValue(int32_t unit, int32_t channel, int32_t* value);
+KV_API int32_t KV_ADA_InValueFull(int32_t unit, int32_t channel, uint16_t* data);
+/* The channel's output word read back, & 0x0FFF and whole. */
+KV_API int32_t KV_ADA_InOValue(int32_t unit, int32_t channel, int32_t* value);
+KV_API int32_t KV_ADA_InOValueFull(int32_t unit, int32_t channel, uint16_t* data);
+/* Write a value clamped to 0..4095, or the low 16 bits as they are. */
+KV_API int32_t KV_ADA_OutValue(int32_t unit, int32_t channel, int32_t value);
+KV_API int32_t KV_ADA_OutValueFull(int32_t unit, int32_t channel, int32_t data);
+/* Channel settings through the command protocol; 0x11 when the unit does not
+ * answer in time. */
+KV_API int32_t KV_ADA_SetFilter(int32_t unit, int32_t channel, int32_t filter, int32_t maxMin,
+                                int32_t sample);
+KV_API int32_t KV_ADA_GetFilter(int32_t unit, int32_t channel, int32_t* filter, int32_t* maxMin,
+                                int32_t* sample);
+KV_API int32_t KV_ADA_GetInRange(int32_t unit, int32_t channel, int32_t* range);
+KV_API int32_t KV_ADA_GetOutRange(int32_t unit, int32_t channel, int32_t* range);
+KV_API int32_t KV_ADA_GetVersion(int32_t unit, int32_t* version);
+/* Any command code (top three bits) with a 12-bit parameter; the reply word. */
+KV_API int32_t KV_ADA_PutCmd(int32_t unit, int32_t channel, int32_t command, int32_t parameter,
+                             uint16_t* reply);
+
+/* ---- AXSA: axis controllers by command and answer, per job (1-based) ------- */
+/* Send a command with two parameters; no wait. */
+KV_API int32_t KV_AXSA_PutCmd(int32_t unit, int32_t jobNo, int32_t command, int32_t parameter1,
+                              int32_t parameter2);
+/* The status answering the last command (0x20 when it answers another);
+ * comErr is always 0. */
+KV_API int32_t KV_AXSA_Answer(int32_t unit, int32_t jobNo, uint16_t* status, uint16_t* comErr);
+/* Status and data answering the last command. */
+KV_API int32_t KV_AXSA_AnsWith(int32_t unit, int32_t jobNo, uint16_t* status, int32_t* jobData,
+                               uint16_t* comErr);
+/* Status and data the unit sends outside a command; 0x21 / 0x22 when only one
+ * half matched. */
+KV_API int32_t KV_AXSA_GetStatus(int32_t unit, int32_t jobNo, uint16_t* status, int32_t* jobData);
+/* Send a command with a function code and a 28-bit parameter and wait for the
+ * answer. */
+KV_API int32_t KV_AXSA_PutCmdEx(int32_t unit, int32_t jobNo, int32_t command, int32_t parameter1,
+                                int32_t parameter2, uint16_t* status, int32_t* jobData);
+/* Send a command with a function code and a 16-bit parameter; no wait. */
+KV_API int32_t KV_AXSA_PutForm(int32_t unit, int32_t jobNo, int32_t command, int32_t function,
+                               int32_t parameter);
+/* The same with the wait for the answer. */
+KV_API int32_t KV_AXSA_PutFormEx(int32_t unit, int32_t jobNo, int32_t command, int32_t function,
+                                 int32_t parameter, uint16_t* status, int32_t* jobData);
+
+/* ---- SIO: serial channels (1-based) ------------------------------------------- */
+/* Line settings and ring sizes; starts the channel's receive thread. */
+KV_API int32_t KV_SIO_Config(int32_t unit, int32_t channel, int32_t baud, int32_t bitLength,
+                             int32_t parity, int32_t stopBits, int32_t receiveSize,
+                             int32_t sendSize);
+/* Send length bytes, or receive up to length bytes; *done gets the count.
+ * A timeout of 0 ms waits without limit; a negative one gives 3. */
+KV_API int32_t KV_SIO_PutData(int32_t unit, int32_t channel, const uint8_t* data, int32_t length,
+                              int32_t* sent, int32_t timeoutMs);
+KV_API int32_t KV_SIO_GetData(int32_t unit, int32_t channel, uint8_t* data, int32_t length,
+                              int32_t* received, int32_t timeoutMs);
+/* Pulse the unit's error reset. */
+KV_API int32_t KV_SIO_ClearError(int32_t unit, int32_t channel);
+/* Bytes waiting in the receive ring, and emptying it. */
+KV_API int32_t KV_SIO_CheckBuffer(int32_t unit, int32_t channel, int32_t* size);
+KV_API int32_t KV_SIO_ClearBuffer(int32_t unit, int32_t channel);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* KALVO_KALVO_H */

@@ -1,0 +1,56 @@
+// libKalvo loaded into the test process by path, as an application's loader
+// would at start: the library's attach reads Kalvo.ini from the current
+// directory, so a test prepares its folder first. The calls are bound by
+// name with the public header's types.
+#pragma once
+
+#include <string>
+
+#include "kalvo/kalvo.h"
+#include "platform/module.h"
+
+namespace kalvo::apitest {
+
+#define KALVO_TEST_CALL(name) decltype(&::name) name = bind<decltype(&::name)>(#name)
+
+class KalvoLibrary {
+  public:
+    KalvoLibrary() : module_(platform::loadLibrary(KALVO_LIBRARY_PATH)) {}
+    ~KalvoLibrary() { unload(); }
+    KalvoLibrary(const KalvoLibrary&) = delete;
+    KalvoLibrary& operator=(const KalvoLibrary&) = delete;
+
+    bool loaded() const { return module_ != nullptr; }
+    // Runs the library's detach (the stop banner, the units closed).
+    void unload() {
+        if (module_) platform::freeLibrary(module_);
+        module_ = nullptr;
+    }
+
+  private:
+    template <typename Fn>
+    Fn bind(const char* name) {
+        return module_ ? reinterpret_cast<Fn>(platform::getProcAddress(module_, name)) : nullptr;
+    }
+    platform::ModuleHandle module_;
+
+  public:
+    KALVO_TEST_CALL(KV_BeginPeriod);
+    KALVO_TEST_CALL(KV_EndPeriod);
+    KALVO_TEST_CALL(KV_CheckBoard);
+    KALVO_TEST_CALL(KV_AttachMemory);
+    KALVO_TEST_CALL(KV_DIO_Open);
+    KALVO_TEST_CALL(KV_DIO_OpenEx);
+    KALVO_TEST_CALL(KV_DIO_Close);
+    KALVO_TEST_CALL(KV_DIO_GetCondition);
+    KALVO_TEST_CALL(KV_DIO_InData);
+    KALVO_TEST_CALL(KV_DIO_InOData);
+    KALVO_TEST_CALL(KV_DIO_OutData);
+    KALVO_TEST_CALL(KV_DIO_InDataBit);
+    KALVO_TEST_CALL(KV_DIO_InODataBit);
+    KALVO_TEST_CALL(KV_DIO_OutDataBit);
+};
+
+#undef KALVO_TEST_CALL
+
+}  // namespace kalvo::apitest
