@@ -139,11 +139,9 @@ void Chip::stopLine(std::string_view why) {
 }
 
 void Chip::clearSlots(const Station& station) {
-    const uint64_t bits = station.addressBits();
-    for (uint32_t a = 0; a < kSlotCount; ++a) {
-        if ((bits >> a & 1) && static_cast<int>(a) != ownAddress()) {
-            storeWindow<uint64_t>(window_, kSlotArea + 8 * a, 0);
-        }
+    for (int32_t a = station.spec.address; a < station.spec.address + station.spec.addressCount;
+         ++a) {
+        if (a != ownAddress()) storeWindow<uint64_t>(window_, kSlotArea + 8 * uint32_t(a), 0);
     }
 }
 
@@ -154,11 +152,11 @@ void Chip::writeSlots(const Station& station, int ownAddress) {
     }
     slot |= uint64_t(uint8_t(station.spec.address)) << 48;
     slot |= uint64_t(uint8_t(station.spec.addressCount)) << 56;
-    const uint64_t bits = station.addressBits();
-    for (uint32_t a = 0; a < kSlotCount; ++a) {
-        if (!(bits >> a & 1) || static_cast<int>(a) == ownAddress) continue;
-        if (loadWindow<uint64_t>(window_, kSlotArea + 8 * a) != slot) {
-            storeWindow<uint64_t>(window_, kSlotArea + 8 * a, slot);
+    for (int32_t a = station.spec.address; a < station.spec.address + station.spec.addressCount;
+         ++a) {
+        const uint32_t at = kSlotArea + 8 * uint32_t(a);
+        if (a != ownAddress && loadWindow<uint64_t>(window_, at) != slot) {
+            storeWindow<uint64_t>(window_, at, slot);
         }
     }
 }
