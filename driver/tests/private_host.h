@@ -56,10 +56,11 @@ class PrivateHost {
     ~PrivateHost() { kill(); }
 
     // Starts kalvo-devhost serving in folder with the three driver modules
-    // and the board set, and waits until it serves (its banner line).
-    // False, with the host's output in *why, when it does not come up.
+    // and the board set (and any further host options), and waits until it
+    // serves (its banner line). False, with the host's output in *why, when
+    // it does not come up.
     bool start(const std::string& folder, const std::string& logPath, const std::string& boards,
-               std::string* why) {
+               std::string* why, const std::vector<std::string>& moreOptions = {}) {
         folder_ = folder;
         log_ = logPath;
         setenv("KALVO_DEVICE_DIR", folder.c_str(), 1);
@@ -72,6 +73,7 @@ class PrivateHost {
                                          KALVO_CARDMASTER_DRIVER_PATH,
                                          "--boards",
                                          boards};
+        args.insert(args.end(), moreOptions.begin(), moreOptions.end());
         std::vector<char*> argv;
         for (auto& a : args) argv.push_back(a.data());
         argv.push_back(nullptr);

@@ -7,6 +7,7 @@
 //   remove <location> | surprise <location> | power <S0..S5>
 //   read <location> <window> <offset> <length>
 //   write <location> <window> <offset> <hex bytes>
+//   sim <request...>  (the simulated network; sim_usage.h)
 #pragma once
 
 #include <string>

@@ -168,6 +168,12 @@ std::string AdminServer::handle(const std::string& request) {
     auto need = [&](size_t n) { return words.size() == n; };
 
     if (command == "ping" && need(1)) return "OK\n";
+    if (command == "sim") {
+        if (!simHandler_) return "ERROR this host runs no simulated network\n";
+        std::string answer = simHandler_(words);
+        if (answer.empty() || answer.back() != '\n') answer += "\n";
+        return answer;
+    }
     if (command == "shutdown" && need(1)) {
         requestShutdown_();
         return "OK\n";

@@ -5,6 +5,7 @@
 #include <functional>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace kalvo::kernel {
 class Kernel;
@@ -22,6 +23,13 @@ class AdminServer {
     AdminServer(const AdminServer&) = delete;
     AdminServer& operator=(const AdminServer&) = delete;
 
+    // Requests whose first word is "sim" go to this handler with their
+    // words; it returns the whole answer ("OK\n..." or "ERROR <reason>\n").
+    // Set before start(). Without one they are refused. This keeps the
+    // kernel side free of the simulation's types.
+    using SimHandler = std::function<std::string(const std::vector<std::string>& words)>;
+    void setSimHandler(SimHandler handler) { simHandler_ = std::move(handler); }
+
     // Listens on the admin socket in the folder (replacing a stale one).
     bool start(const std::string& directory, std::string* error);
     void stop();
@@ -36,6 +44,7 @@ class AdminServer {
     PnpManager& pnp_;
     HardwareProvider& hardware_;
     std::function<void()> requestShutdown_;
+    SimHandler simHandler_;
     std::string path_;
     int listen_ = -1;
     int wake_[2] = {-1, -1};

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "kernel/host/admin_channel.h"
+#include "kernel/host/sim_usage.h"
 #include "kernel/transport/socket_folder.h"
 
 using namespace kalvo::kernel;
@@ -42,6 +43,8 @@ const char* const kUsage =
     "                            the first memory range the board reports)\n"
     "  write <location> <window> <offset> <hexbytes>\n"
     "                            write bytes, e.g. \"0a0b\", into a memory range\n"
+    "  sim <request...>          the simulated network: observation and faults\n"
+    "                            (kalvo-devctl sim --help)\n"
     "  --help                    this text\n";
 
 int request(const std::string& folder, const std::string& line, bool quietOk = false) {
@@ -149,6 +152,18 @@ int main(int argc, char** argv) {
         return l;
     };
     if (command == "start") return startHost(folder, rest);
+    if (command == "sim") {
+        if (rest.empty() || rest[0] == "--help" || rest[0] == "-h" || rest[0] == "help") {
+            std::fputs(kalvo::kernel::host::kSimUsage, rest.empty() ? stderr : stdout);
+            return rest.empty() ? 2 : 0;
+        }
+        for (const auto& word : rest)
+            if (word.find_first_of("\r\n") != std::string::npos) {
+                std::fprintf(stderr, "kalvo-devctl: a word holds a line break\n");
+                return 2;
+            }
+        return request(folder, line("sim"));
+    }
     if (command == "stop" && rest.empty()) return stopHost(folder);
     if ((command == "list" || command == "log") && rest.empty()) return request(folder, command);
     if (command == "pnp-start" && (rest.size() == 1 || rest.size() == 2))

@@ -1,6 +1,8 @@
 #include "kernel/host/host_options.h"
 
 #include <cctype>
+#include <cerrno>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 
@@ -23,11 +25,19 @@ const char* const kHostUsage =
     "  --boards TEXT         simulated boards, e.g. \"tolva:id=0,kvmdrv\" or\n"
     "                        \"tolva:count=2:fault=one-memory-range\"; default:\n"
     "                        one board of each kind\n"
+    "  --network PATH        the simulated network: a configuration folder\n"
+    "                        (Kalvo.ini with its unit and station sections,\n"
+    "                        ModelTbl.ini beside it) or a network file; with a\n"
+    "                        folder and no --boards, the boards are those of\n"
+    "                        the folder's board sections\n"
+    "  --cycle-us N          line cycle in microseconds, 100 to 1000000\n"
+    "                        (default 1000)\n"
     "  --registry FILE       registry values (default <folder>/registry.reg)\n"
     "  --error-log FILE      error log (default <folder>/errorlog.txt)\n"
     "  --config FILE         host config: lines \"driver = [KIND=]PATH\",\n"
     "                        \"boards = TEXT\", \"registry = FILE\",\n"
-    "                        \"error-log = FILE\"; '#' starts a comment\n"
+    "                        \"error-log = FILE\", \"network = PATH\",\n"
+    "                        \"cycle-us = N\"; '#' starts a comment\n"
     "  --help                this text\n";
 
 DriverModule driverModule(const std::string& text) {
@@ -67,6 +77,18 @@ bool setting(const std::string& key, const std::string& value, HostOptions* opti
     } else if (key == "boards") {
         options->boards = value;
         options->boardsGiven = true;
+    } else if (key == "network") {
+        options->network = value;
+    } else if (key == "cycle-us") {
+        char* end = nullptr;
+        errno = 0;
+        unsigned long long micros = std::strtoull(value.c_str(), &end, 10);
+        if (errno != 0 || *end != 0 || value[0] < '0' || value[0] > '9' || micros < 100 ||
+            micros > 1000000) {
+            *error = key + " must be 100 to 1000000 microseconds";
+            return false;
+        }
+        options->cycleMicros = uint32_t(micros);
     } else if (key == "registry") {
         options->registry = value;
     } else if (key == "error-log") {
@@ -111,7 +133,7 @@ bool parseHostOptions(const std::vector<std::string>& args, HostOptions* options
             continue;
         }
         if (a != "--driver" && a != "--boards" && a != "--registry" && a != "--error-log" &&
-            a != "--config") {
+            a != "--config" && a != "--network" && a != "--cycle-us") {
             *error = "unknown option " + a;
             return false;
         }

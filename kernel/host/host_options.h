@@ -1,6 +1,7 @@
 // The device host's settings: command line and host config file.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -18,6 +19,10 @@ struct HostOptions {
     bool boardsGiven = false;
     std::string registry;  // empty: "<folder>/registry.reg"
     std::string errorLog;  // empty: "<folder>/errorlog.txt"
+    // The simulated network: a configuration folder or a network file;
+    // empty for lines without stations.
+    std::string network;
+    uint32_t cycleMicros = 1000;  // the line cycle of the simulated boards
     bool help = false;
 };
 

@@ -75,6 +75,12 @@ NetworkSpec loadConfigurationFolder(const std::string& dir, const std::vector<Bo
 
 // The network file's text form (see above); errors name "line N".
 NetworkSpec parseNetworkText(std::string_view text, std::string* error);
+// One "station ..." or "unit ..." line on its own: its syntax and ranges,
+// without the checks that need the rest of the board (overlaps, a station
+// for the unit). Used for stations and units added while the line runs.
+bool parseStationLine(std::string_view line, StationSpec* station, std::string* error);
+bool parseUnitLine(std::string_view line, UnitSpec* unit, std::string* error);
+
 // The file at path; errors name "path:N".
 NetworkSpec loadNetworkFile(const std::string& path, std::string* error);
 // The file text of a description; parseNetworkText reads it back the same.

@@ -32,6 +32,97 @@ bool splitOption(const std::string& word, std::string* key, std::string* value) 
     return true;
 }
 
+// "station ADDRESS [options]" without the board's context.
+bool stationFromWords(const std::vector<std::string>& words, StationSpec* out, std::string* why) {
+    StationSpec station;
+    int64_t address = 0;
+    if (words.size() < 2 || !parseInteger(words[1], 0, kLineAddresses - 1, &address)) {
+        *why = "station needs an address from 0 to 31";
+        return false;
+    }
+    station.address = int32_t(address);
+    std::set<std::string> seen;
+    for (size_t i = 2; i < words.size(); ++i) {
+        std::string key, value;
+        if (words[i] == "echo") {
+            key = "echo";
+            station.echo = true;
+        } else if (!splitOption(words[i], &key, &value)) {
+            *why = "unknown station option \"" + words[i] + "\"";
+            return false;
+        } else if (key == "model") {
+            station.model = value;
+        } else if (key == "addresses") {
+            int64_t count = 0;
+            if (!parseInteger(value, 1, kLineAddresses, &count)) {
+                *why = "addresses must be 1 to 32";
+                return false;
+            }
+            station.addressCount = int32_t(count);
+        } else {
+            *why = "unknown station option \"" + key + "\"";
+            return false;
+        }
+        if (!seen.insert(key).second) {
+            *why = "station option " + key + " given twice";
+            return false;
+        }
+    }
+    *out = station;
+    return true;
+}
+
+// "unit NAME station=A offsets=LIST [kind=K]" without the board's context.
+bool unitFromWords(const std::vector<std::string>& words, UnitSpec* out, std::string* why) {
+    UnitSpec unit;
+    if (words.size() < 2 || !parseUnitName(words[1], &unit.family, &unit.number)) {
+        *why = "unit needs a name FAMILY_N (DIO, ADA, AXSA or SIO; N from 1 to 1024)";
+        return false;
+    }
+    bool haveStation = false, haveOffsets = false, haveKind = false;
+    for (size_t i = 2; i < words.size(); ++i) {
+        std::string key, value;
+        if (!splitOption(words[i], &key, &value)) {
+            *why = "unknown unit option \"" + words[i] + "\"";
+            return false;
+        }
+        bool* seen = key == "station"   ? &haveStation
+                     : key == "offsets" ? &haveOffsets
+                     : key == "kind"    ? &haveKind
+                                        : nullptr;
+        if (!seen) {
+            *why = "unknown unit option \"" + key + "\"";
+            return false;
+        }
+        if (*seen) {
+            *why = "unit option " + key + " given twice";
+            return false;
+        }
+        *seen = true;
+        if (key == "station") {
+            int64_t address = 0;
+            if (!parseInteger(value, 0, kLineAddresses - 1, &address)) {
+                *why = "station must be 0 to 31";
+                return false;
+            }
+            unit.station = int32_t(address);
+        } else if (key == "offsets") {
+            if (!parseOffsets(value, &unit.offsets)) {
+                *why = "offsets must be a list of 1 to 16 numbers from 0 to 15, e.g. 0,1,2";
+                return false;
+            }
+        } else {
+            unit.kind = value;
+        }
+    }
+    if (!haveStation || !haveOffsets) {
+        *why = "unit " + words[1] + " needs station= and offsets=";
+        return false;
+    }
+    *out = unit;
+    return true;
+}
+
 class Parser {
   public:
     NetworkSpec run(std::string_view text, std::string* error) {
@@ -101,39 +192,7 @@ class Parser {
 
     bool parseStation(const std::vector<std::string>& words, std::string* why) {
         StationSpec station;
-        int64_t address = 0;
-        if (words.size() < 2 || !parseInteger(words[1], 0, kLineAddresses - 1, &address)) {
-            *why = "station needs an address from 0 to 31";
-            return false;
-        }
-        station.address = int32_t(address);
-        std::set<std::string> seen;
-        for (size_t i = 2; i < words.size(); ++i) {
-            std::string key, value;
-            if (words[i] == "echo") {
-                key = "echo";
-                station.echo = true;
-            } else if (!splitOption(words[i], &key, &value)) {
-                *why = "unknown station option \"" + words[i] + "\"";
-                return false;
-            } else if (key == "model") {
-                station.model = value;
-            } else if (key == "addresses") {
-                int64_t count = 0;
-                if (!parseInteger(value, 1, kLineAddresses, &count)) {
-                    *why = "addresses must be 1 to 32";
-                    return false;
-                }
-                station.addressCount = int32_t(count);
-            } else {
-                *why = "unknown station option \"" + key + "\"";
-                return false;
-            }
-            if (!seen.insert(key).second) {
-                *why = "station option " + key + " given twice";
-                return false;
-            }
-        }
+        if (!stationFromWords(words, &station, why)) return false;
         if (!checkStation(board(), station, why)) return false;
         board().stations.push_back(station);
         return true;
@@ -141,50 +200,7 @@ class Parser {
 
     bool parseUnit(const std::vector<std::string>& words, std::string* why) {
         UnitSpec unit;
-        if (words.size() < 2 || !parseUnitName(words[1], &unit.family, &unit.number)) {
-            *why = "unit needs a name FAMILY_N (DIO, ADA, AXSA or SIO; N from 1 to 1024)";
-            return false;
-        }
-        bool haveStation = false, haveOffsets = false, haveKind = false;
-        for (size_t i = 2; i < words.size(); ++i) {
-            std::string key, value;
-            if (!splitOption(words[i], &key, &value)) {
-                *why = "unknown unit option \"" + words[i] + "\"";
-                return false;
-            }
-            bool* seen = key == "station"   ? &haveStation
-                         : key == "offsets" ? &haveOffsets
-                         : key == "kind"    ? &haveKind
-                                            : nullptr;
-            if (!seen) {
-                *why = "unknown unit option \"" + key + "\"";
-                return false;
-            }
-            if (*seen) {
-                *why = "unit option " + key + " given twice";
-                return false;
-            }
-            *seen = true;
-            if (key == "station") {
-                int64_t address = 0;
-                if (!parseInteger(value, 0, kLineAddresses - 1, &address)) {
-                    *why = "station must be 0 to 31";
-                    return false;
-                }
-                unit.station = int32_t(address);
-            } else if (key == "offsets") {
-                if (!parseOffsets(value, &unit.offsets)) {
-                    *why = "offsets must be a list of 1 to 16 numbers from 0 to 15, e.g. 0,1,2";
-                    return false;
-                }
-            } else {
-                unit.kind = value;
-            }
-        }
-        if (!haveStation || !haveOffsets) {
-            *why = "unit " + words[1] + " needs station= and offsets=";
-            return false;
-        }
+        if (!unitFromWords(words, &unit, why)) return false;
         for (auto& b : spec_.boards)
             for (auto& u : b.units)
                 if (u.name() == unit.name()) {
@@ -205,6 +221,24 @@ class Parser {
 };
 
 }  // namespace
+
+bool parseStationLine(std::string_view line, StationSpec* station, std::string* error) {
+    auto words = splitWords(line);
+    if (words.empty() || words[0] != "station") {
+        *error = "expected station ADDRESS [addresses=N] [model=TEXT] [echo]";
+        return false;
+    }
+    return stationFromWords(words, station, error);
+}
+
+bool parseUnitLine(std::string_view line, UnitSpec* unit, std::string* error) {
+    auto words = splitWords(line);
+    if (words.empty() || words[0] != "unit") {
+        *error = "expected unit FAMILY_N station=ADDRESS offsets=LIST [kind=KIND]";
+        return false;
+    }
+    return unitFromWords(words, unit, error);
+}
 
 NetworkSpec parseNetworkText(std::string_view text, std::string* error) {
     return Parser().run(text, error);
