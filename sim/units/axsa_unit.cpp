@@ -107,6 +107,7 @@ void AxsaUnit::exchange(StationPort& port, const CycleInfo&) {
         Job& job = jobs_[j];
         const int* words = &offsets_[4 * j];
         const uint64_t block = port.outputBlock(words[0]);
+        job.block = block;
         const uint16_t w0 = static_cast<uint16_t>(block);
         const uint16_t w1 = static_cast<uint16_t>(block >> 16);
         const uint16_t w2 = static_cast<uint16_t>(block >> 32);
@@ -155,7 +156,10 @@ std::string AxsaUnit::describe() const {
     for (int j = 0; j < jobCount(); ++j) {
         const Job& job = jobs_[j];
         text += "\n job" + std::to_string(j + 1) + " [" + std::to_string(offsets_[4 * j]) +
-                "] pair " + std::to_string(job.lastPair) + " command " + hexWord(job.lastCommand) +
+                "] out " + hexWord(static_cast<uint16_t>(job.block)) + " " +
+                hexWord(static_cast<uint16_t>(job.block >> 16)) + " " +
+                hexWord(static_cast<uint16_t>(job.block >> 32)) + " pair " +
+                std::to_string(job.lastPair) + " command " + hexWord(job.lastCommand) +
                 (job.refused ? " (refused)" : "") + " position " + std::to_string(job.position) +
                 " target " + std::to_string(job.target) + " speed " + std::to_string(job.speed) +
                 (job.position == job.target ? " in position" : " moving");

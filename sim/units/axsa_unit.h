@@ -65,6 +65,7 @@ class AxsaUnit final : public RemoteUnit {
         bool refused = false;
         int32_t answerData = 0;
         uint16_t lastCommand = 0;  // word 0 of the command in force
+        uint64_t block = 0;        // the output block last seen
         int32_t position = 0;
         int32_t target = 0;
         int32_t speed = kDefaultSpeed;
