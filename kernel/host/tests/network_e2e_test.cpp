@@ -5,6 +5,7 @@
 // channel (the test API) and through kalvo-devctl.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <cstring>
@@ -241,6 +242,55 @@ TEST_F(NetworkE2E, AxsaAnswersEachNewPairCodeAndStatusCommandsWithPairZero) {
     // A query of the target ('?', function 1) is answered with pair 0.
     command(2, 0x13F, 0);
     EXPECT_TRUE(eventually([&] { return answeredWith(0); }));
+}
+
+TEST_F(NetworkE2E, SioLoopbackSendsThirteenBytesInBlocksAndReceivesThemBack) {
+    // Channel 1's block: bytes 0-5 data, bytes 6-7 the control word (to the
+    // unit) or the status word (from it).
+    uint16_t control = 0;
+    auto writeBlock = [&](const uint8_t* data, size_t count) {
+        uint64_t block = 0;
+        for (size_t i = 0; i < count; ++i) block |= uint64_t(data[i]) << (8 * i);
+        master_.outBlock(kSio, block | uint64_t(control) << 48);
+    };
+    auto status = [&] { return master_.in(kSio, 3); };
+    std::vector<uint8_t> sent(13);
+    for (size_t i = 0; i < sent.size(); ++i) sent[i] = uint8_t('a' + i);
+
+    for (size_t at = 0; at < sent.size(); at += 6) {
+        size_t count = std::min<size_t>(6, sent.size() - at);
+        control = uint16_t(0x8000 | count << 8);
+        writeBlock(&sent[at], count);
+        ASSERT_TRUE(eventually([&] { return (status() & 0x8000) != 0; })) << "block at " << at;
+        control = 0;
+        writeBlock(nullptr, 0);
+        ASSERT_TRUE(eventually([&] { return (status() & 0x8000) == 0; }));
+    }
+
+    std::vector<uint8_t> received;
+    while (received.size() < sent.size()) {
+        ASSERT_TRUE(eventually([&] { return (status() & 0x4000) != 0; }))
+            << "after " << received.size() << " bytes";
+        uint16_t s = status();
+        size_t count = (s >> 8) & 7;
+        ASSERT_GE(count, 1u);
+        ASSERT_LE(count, 6u);
+        for (size_t i = 0; i < count; ++i)
+            received.push_back(uint8_t(master_.in(kSio, int(i / 2)) >> (8 * (i % 2))));
+        control = 0x4000;
+        writeBlock(nullptr, 0);
+        ASSERT_TRUE(eventually([&] { return (status() & 0x4000) == 0; }));
+        control = 0;
+        writeBlock(nullptr, 0);
+    }
+    EXPECT_EQ(received, sent);
+
+    // A receive error stands until the master's error reset.
+    ASSERT_TRUE(admin_.unitCommand("SIO_1", "rx-error 1")) << admin_.lastError();
+    EXPECT_TRUE(eventually([&] { return (status() & 0x0800) != 0; }));
+    control = 0x0800;
+    writeBlock(nullptr, 0);
+    EXPECT_TRUE(eventually([&] { return (status() & 0x0800) == 0; }));
 }
 
 TEST_F(NetworkE2E, MailToTheEchoStationComesBackFromItAndAnAbsentOneIsReported) {
