@@ -112,6 +112,48 @@ TEST_F(ChipTest, StartSetsTheRunningBitAndZeroStopsTheLine) {
     EXPECT_NE(all.find("station register 0x2000"), std::string::npos) << all;
 }
 
+// The board driver's connect sequence, tick by tick (a tick is 10 cycles),
+// with the library's baud bits already in the station register; then its
+// disconnect.
+TEST_F(ChipTest, TheDriversConnectSequenceBringsTheLineUpAndItsDisconnectStopsIt) {
+    station(5, 2);
+    store<uint16_t>(kStationRegister, 0x00C0);
+    auto tick = [&] { step(10); };
+    auto clearWords = [&](uint32_t from, uint32_t words) {
+        for (uint32_t i = 0; i < words; ++i) store<uint32_t>(from + 4 * i, 0);
+    };
+    store<uint32_t>(kCommand, 0);  // state 1
+    store<uint32_t>(kMailRegister, 0x700);
+    clearWords(0, 284);
+    tick();
+    tick();
+    store<uint32_t>(kCommand, 0);  // state 2
+    store<uint32_t>(kMailRegister, 0x700);
+    tick();
+    tick();
+    store<uint32_t>(kCommand, kCommandSetUp);  // state 1000
+    tick();
+    tick();
+    const uint32_t value = (load<uint32_t>(kStationRegister) & 0xC0C0) | 0 | 32 << 8;
+    store<uint32_t>(kStationRegister, value);  // state 1001
+    tick();
+    store<uint32_t>(kCommand, 0);  // state 1002
+    tick();
+    store<uint32_t>(kCommand, kCommandStart);  // state 1003, then 5 ticks to wait
+    for (int i = 0; i < 6; ++i) tick();
+    EXPECT_NE(load<uint32_t>(kCommand) & kCommandRunning, 0u) << "state 1004 finds it running";
+    EXPECT_EQ(condition(), (1ull << 37) | (1ull << 38));
+    EXPECT_EQ(load<uint16_t>(kStationRegister) & kStationBaudMask, 0xC0) << "baud bits kept";
+
+    store<uint32_t>(kCommand, 0);  // disconnect: state 0
+    clearWords(0, 256);
+    clearWords(kMailSendBuffer, 192);
+    tick();
+    EXPECT_FALSE(chip_->running());
+    EXPECT_EQ(condition(), 0u);
+    EXPECT_EQ(load<uint64_t>(kSlotArea + 8 * 5), 0u);
+}
+
 TEST_F(ChipTest, ChkcChangesEveryCycleAndWriteCountIsTaken) {
     step(2);
     EXPECT_EQ(load<uint16_t>(kChkc), 0) << "a stopped line does not count";
