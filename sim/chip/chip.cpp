@@ -62,7 +62,7 @@ uint64_t Chip::Station::addressBits() const {
     return bits;
 }
 
-Chip::Chip(size_t board, uint8_t* window, const uint8_t* control)
+Chip::Chip(size_t board, uint8_t* window, uint8_t* control)
     : board_(board), window_(window), control_(control) {}
 
 void Chip::note(std::string_view text) {
@@ -77,9 +77,7 @@ void Chip::step(uint32_t cycleMicros) {
     std::lock_guard lock(mutex_);
     ++chipCycle_;
     // While the board holds the chip in reset nothing runs.
-    const uint32_t control = std::atomic_ref<const uint32_t>(
-                                 *reinterpret_cast<const uint32_t*>(control_ + kControlRegister))
-                                 .load(std::memory_order_acquire);
+    const uint32_t control = loadWindow<uint32_t>(control_, kControlRegister);
     if (control & kControlResetBit) {
         if (!heldInReset_) note("chip held in reset");
         heldInReset_ = true;

@@ -30,7 +30,7 @@ class Chip {
   public:
     // window: the board's memory window; control: its control-register
     // window (bit 30 of the register at 0x50 holds the chip in reset).
-    Chip(size_t board, uint8_t* window, const uint8_t* control);
+    Chip(size_t board, uint8_t* window, uint8_t* control);
     Chip(const Chip&) = delete;
     Chip& operator=(const Chip&) = delete;
 
@@ -99,7 +99,7 @@ class Chip {
 
     const size_t board_;
     uint8_t* const window_;
-    const uint8_t* const control_;
+    uint8_t* const control_;
     TraceRing trace_;
 
     mutable std::mutex mutex_;
