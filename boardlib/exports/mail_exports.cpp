@@ -1,17 +1,11 @@
-// The six mail calls: the argument check, the line's mail service, the
-// call's log line.
+// The six mail calls: the argument check, the line's mail service (which
+// refuses missing pointers and bad lengths itself), the call's log line.
 #include "boardlib/frame/library.h"
 #include "kalvo/board_library.h"
 
 using namespace kalvo::boardlib;
 
 namespace {
-
-constexpr int32_t kMailMax = 256;
-
-bool mailLengthValid(int32_t length) {
-    return length >= 1 && length <= kMailMax;
-}
 
 // The board's line mail after the argument check; null with the code set.
 LineMail* lineMail(int32_t board, int32_t line, int32_t* code) {
@@ -40,14 +34,7 @@ int32_t KV_MailClose(int32_t board, int32_t line) {
 int32_t KV_MailSend(int32_t board, int32_t line, int32_t station, const uint8_t* data,
                     int32_t length) {
     int32_t code;
-    if (LineMail* mail = lineMail(board, line, &code)) {
-        // The length is judged first; a missing buffer is refused before
-        // anything is read from it.
-        if (data == nullptr && mailLengthValid(length))
-            code = KV_ERR_ARGUMENT;
-        else
-            code = mail->send(station, data, length);
-    }
+    if (LineMail* mail = lineMail(board, line, &code)) code = mail->send(station, data, length);
     if (code == KV_OK)
         libraryLog().writef(kLogCall, "%s(%d) KV_MailSend: Line(%d)-StationAdr(%d)-Leng(%d): OK",
                             kBuild.shortName, board, line, station, length);
@@ -61,12 +48,7 @@ int32_t KV_MailSend(int32_t board, int32_t line, int32_t station, const uint8_t*
 int32_t KV_MailReceive(int32_t board, int32_t line, uint8_t* data, int32_t length,
                        int32_t* station) {
     int32_t code;
-    if (LineMail* mail = lineMail(board, line, &code)) {
-        if ((data == nullptr || station == nullptr) && mailLengthValid(length))
-            code = KV_ERR_ARGUMENT;
-        else
-            code = mail->receive(data, length, station);
-    }
+    if (LineMail* mail = lineMail(board, line, &code)) code = mail->receive(data, length, station);
     if (code == KV_OK)
         libraryLog().writef(kLogCall, "%s(%d) KV_MailReceive: Line(%d)-Leng(%d): OK",
                             kBuild.shortName, board, line, length);
@@ -78,8 +60,7 @@ int32_t KV_MailReceive(int32_t board, int32_t line, uint8_t* data, int32_t lengt
 
 int32_t KV_MailStatus(int32_t board, int32_t line, uint16_t* status) {
     int32_t code;
-    if (LineMail* mail = lineMail(board, line, &code))
-        code = status == nullptr ? KV_ERR_ARGUMENT : mail->status(status);
+    if (LineMail* mail = lineMail(board, line, &code)) code = mail->status(status);
     if (code != KV_OK) return logLineResult("KV_MailStatus", board, line, code);
     libraryLog().writef(kLogCall, "%s(%d) KV_MailStatus: Line(%d)-Status(0x%x): OK",
                         kBuild.shortName, board, line, static_cast<uint32_t>(*status));
@@ -88,8 +69,7 @@ int32_t KV_MailStatus(int32_t board, int32_t line, uint16_t* status) {
 
 int32_t KV_MailWaitObject(int32_t board, int32_t line, uint16_t* status) {
     int32_t code;
-    if (LineMail* mail = lineMail(board, line, &code))
-        code = status == nullptr ? KV_ERR_ARGUMENT : mail->waitObject(status);
+    if (LineMail* mail = lineMail(board, line, &code)) code = mail->waitObject(status);
     return logLineResult("KV_MailWaitObject", board, line, code);
 }
 
