@@ -1,0 +1,51 @@
+#!/usr/bin/env bash
+# The application API on its simulated network: installs what is missing,
+# builds, starts a private device host whose network is the example
+# configuration folder (api/sample/config: one PCI board with DIO, ADA, AXSA
+# and SIO units), runs kalvo-sample with a copy of that folder as its working
+# directory, shows the DIO unit as the simulated line sees it, stops the host
+# and prints where the logs are. Arguments go to kalvo-sample (--help).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+[[ "${1:-}" == "-h" || "${1:-}" == "--help" ]] && {
+    sed -n '2,7p' "$0" | sed 's/^# //'
+    exit 0
+}
+scripts/install-deps.sh
+targets=(Kalvo Pcimaster64 kalvo-sample kalvo-devhost kalvo-devctl
+    KalvoDriverTolva KalvoDriverKvmdrv KalvoDriverCardmaster)
+build="${KALVO_BUILD_DIR:-build}"
+if [[ -z "${KALVO_BUILD_DIR:-}" ]]; then
+    cmake --preset default >/dev/null
+fi
+cmake --build "$build" --target "${targets[@]}"
+bin="$PWD/$build/bin"
+[[ "$build" = /* ]] && bin="$build/bin"
+
+# A private run folder: the host's socket and registry, the named objects,
+# and the configuration folder where the libraries write their logs.
+run="$(mktemp -d /tmp/kalvo-sample-XXXXXX)"
+export KALVO_DEVICE_DIR="$run/devices" KALVO_RUNTIME_DIR="$run/runtime"
+mkdir -p "$KALVO_DEVICE_DIR" "$KALVO_RUNTIME_DIR" "$run/config"
+cp api/sample/config/Kalvo.ini api/sample/config/ModelTbl.ini "$run/config/"
+trap '"$bin/kalvo-devctl" stop >/dev/null 2>&1 || true' EXIT
+
+echo "== device host with the network of $run/config"
+"$bin/kalvo-devctl" start --network "$run/config"
+"$bin/kalvo-devctl" sim show 0
+echo
+echo "== kalvo-sample"
+status=0
+(cd "$run/config" && "$bin/kalvo-sample" "$@") || status=$?
+echo
+echo "== DIO_1 and DIO_2 as the simulated line sees them"
+"$bin/kalvo-devctl" sim unit DIO_1
+"$bin/kalvo-devctl" sim unit DIO_2
+"$bin/kalvo-devctl" stop >/dev/null
+trap - EXIT
+echo
+echo "host stopped. Logs:"
+echo "  API library:   $run/config/KalvoLog_0000.log (levels chosen by KalvoLog.ini there)"
+echo "  board library: $run/config/Pcimaster64Log_0000.log (written when Pcimaster64Log.ini sets LOGLEVEL)"
+echo "  device host:   $run/devices (registry and error log; kalvo-devctl log)"
+exit $status
