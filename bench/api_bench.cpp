@@ -1,0 +1,176 @@
+// The DIO calls of libKalvo against calling the bound board library directly,
+// in one run: a private device host serves the example configuration
+// folder's network, libKalvo binds the real Pcimaster64 by "Kind", and the
+// baseline binds the same loaded module's KV_SetMemShort / KV_GetMemShort.
+// With the log mask 0 the library's cost is the unit lookup, the output lock
+// and the filter test; with the default mask every call also writes a line,
+// compared with a bare write(2) of a line of the same length.
+#include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+
+#include "bench/ratio_reporter.h"
+#include "driver/tests/private_host.h"
+#include "kalvo/board_library.h"
+#include "kalvo/kalvo.h"
+#include "platform/module.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using kalvo::platform::ModuleHandle;
+
+// libKalvo loaded with the given log mask (the mask is read at load).
+struct Library {
+    ModuleHandle kalvo = nullptr;
+    ModuleHandle board = nullptr;
+    decltype(&KV_DIO_OutData) outData = nullptr;
+    decltype(&KV_DIO_InData) inData = nullptr;
+    decltype(&::KV_SetMemShort) setMemShort = nullptr;
+    decltype(&::KV_GetMemShort) getMemShort = nullptr;
+    bool defaultMask = false;
+
+    Library(bool defaultMaskWanted, const std::string& dir) : defaultMask(defaultMaskWanted) {
+        const std::string ini = dir + "/KalvoLog.ini";
+        if (defaultMask)
+            fs::remove(ini);
+        else
+            std::ofstream(ini) << "[LOG]\nLOGLEVEL=0H\n";
+        kalvo = kalvo::platform::loadLibrary(KALVO_LIBRARY_PATH);
+        board = kalvo::platform::loadLibrary("Pcimaster64");
+        if (!kalvo || !board) return;
+        outData = reinterpret_cast<decltype(outData)>(
+            kalvo::platform::getProcAddress(kalvo, "KV_DIO_OutData"));
+        inData = reinterpret_cast<decltype(inData)>(
+            kalvo::platform::getProcAddress(kalvo, "KV_DIO_InData"));
+        setMemShort = reinterpret_cast<decltype(setMemShort)>(
+            kalvo::platform::getProcAddress(board, "KV_SetMemShort"));
+        getMemShort = reinterpret_cast<decltype(getMemShort)>(
+            kalvo::platform::getProcAddress(board, "KV_GetMemShort"));
+        auto open = reinterpret_cast<decltype(&KV_DIO_Open)>(
+            kalvo::platform::getProcAddress(kalvo, "KV_DIO_Open"));
+        if (!open || open(1) != 0) outData = nullptr;
+    }
+    ~Library() {
+        if (board) kalvo::platform::freeLibrary(board);
+        if (kalvo) kalvo::platform::freeLibrary(kalvo);
+    }
+    bool ready() const { return outData && inData && setMemShort && getMemShort; }
+};
+
+struct Setup {
+    std::string dir;
+    kalvo::drivertest::PrivateHost host;
+    bool ok = false;
+
+    Setup() {
+        char pattern[] = "/tmp/kalvo-api-bench-XXXXXX";
+        if (!mkdtemp(pattern)) return;
+        dir = pattern;
+        fs::create_directories(dir + "/runtime");
+        setenv("KALVO_RUNTIME_DIR", (dir + "/runtime").c_str(), 1);
+        for (const char* name : {"Kalvo.ini", "ModelTbl.ini"})
+            fs::copy_file(std::string(KALVO_SAMPLE_CONFIG) + "/" + name, dir + "/" + name);
+        if (chdir(dir.c_str()) != 0) return;
+        std::string why;
+        ok = host.start(dir + "/devices", dir + "/devhost.log", "tolva:id=0", &why,
+                        {"--network", dir});
+        if (!ok) std::fprintf(stderr, "api_bench: no device host: %s\n", why.c_str());
+    }
+    ~Setup() {
+        // The libraries go before the host, so that the board library's own
+        // unload still reaches its board.
+        library.reset();
+        host.stop();
+        std::error_code ec;
+        fs::remove_all(dir, ec);
+    }
+    std::unique_ptr<Library> library;
+};
+
+Setup& setup() {
+    static Setup s;
+    return s;
+}
+
+Library* library(benchmark::State& state, bool defaultMask) {
+    if (!setup().ok) {
+        state.SkipWithError("no device host");
+        return nullptr;
+    }
+    auto& lib = setup().library;
+    if (!lib || lib->defaultMask != defaultMask) {
+        lib.reset();
+        lib = std::make_unique<Library>(defaultMask, setup().dir);
+    }
+    if (!lib->ready()) {
+        state.SkipWithError("libKalvo or Pcimaster64 not usable");
+        return nullptr;
+    }
+    return lib.get();
+}
+
+// DIO_1 of the example folder: station 1, word 0; its input at station 33.
+void BM_DioOutData(benchmark::State& state, bool defaultMask) {
+    Library* lib = library(state, defaultMask);
+    if (!lib) return;
+    int32_t v = 0;
+    for (auto _ : state) benchmark::DoNotOptimize(lib->outData(1, ++v));
+}
+
+void BM_DioInData(benchmark::State& state, bool defaultMask) {
+    Library* lib = library(state, defaultMask);
+    if (!lib) return;
+    uint16_t w = 0;
+    for (auto _ : state) benchmark::DoNotOptimize(lib->inData(1, &w));
+}
+
+void BM_BoardSetMemShort(benchmark::State& state) {
+    Library* lib = library(state, false);
+    if (!lib) return;
+    uint16_t w = 0;
+    for (auto _ : state) {
+        ++w;
+        benchmark::DoNotOptimize(lib->setMemShort(0, 0, &w, 1, 0, 1));
+    }
+}
+
+void BM_BoardGetMemShort(benchmark::State& state) {
+    Library* lib = library(state, false);
+    if (!lib) return;
+    uint16_t w = 0;
+    for (auto _ : state) benchmark::DoNotOptimize(lib->getMemShort(0, 0, &w, 33, 0, 1));
+}
+
+// A log line as the library writes it for OutData, stamp included.
+void BM_WriteLine(benchmark::State& state) {
+    if (!setup().ok) return state.SkipWithError("no device host");
+    const std::string path = setup().dir + "/write-baseline.log";
+    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    const char line[] = "12/08/26 07:37:55 **   DIO(1) KV_DIO_OutData: OutData(1a5h): Ret(0h)\r\n";
+    for (auto _ : state) benchmark::DoNotOptimize(write(fd, line, sizeof line - 1));
+    close(fd);
+}
+
+BENCHMARK(BM_BoardSetMemShort);
+BENCHMARK_CAPTURE(BM_DioOutData, Mask0, false);
+BENCHMARK(BM_BoardGetMemShort);
+BENCHMARK_CAPTURE(BM_DioInData, Mask0, false);
+BENCHMARK(BM_WriteLine);
+BENCHMARK_CAPTURE(BM_DioOutData, DefaultMask, true);
+BENCHMARK_CAPTURE(BM_DioInData, DefaultMask, true);
+
+}  // namespace
+
+KALVO_RATIO("BM_DioOutData/Mask0", "BM_BoardSetMemShort", 1.5);
+KALVO_RATIO("BM_DioInData/Mask0", "BM_BoardGetMemShort", 1.5);
+KALVO_RATIO("BM_DioOutData/DefaultMask", "BM_WriteLine", 0);
+KALVO_RATIO("BM_DioInData/DefaultMask", "BM_WriteLine", 0);
