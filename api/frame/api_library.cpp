@@ -7,16 +7,17 @@ namespace kalvo::api {
 namespace {
 
 ApiLibrary* gLibrary = nullptr;
+diaglog::LogFacility* gLog = nullptr;
 
 constexpr LogType kBanner = kLogFrame | kLevelEnd;
 
 }  // namespace
 
+// Made at attach and destroyed at detach, not left to static destruction,
+// whose order against the module's detach is not defined.
 diaglog::LogFacility& apiLog() noexcept {
-    // Never destroyed: detach closes it, and static destructors of the
-    // process may run after detach in any order.
-    static diaglog::LogFacility* log = new diaglog::LogFacility;
-    return *log;
+    if (!gLog) gLog = new diaglog::LogFacility;
+    return *gLog;
 }
 
 ApiLibrary* library() noexcept {
@@ -29,6 +30,8 @@ bool attachLibrary() {
     lib->iniFile = configfiles::kalvoIniFileName();
     if (!apiLog().open("KalvoLog", "KalvoLog.ini", "KalvoLog.Map", kDefaultLogLevel)) {
         delete lib;
+        delete gLog;
+        gLog = nullptr;
         return false;
     }
     apiLog().write(kBanner, "---------- Kalvo DLL (Kalvo.dll) Service Start ----------");
@@ -47,6 +50,8 @@ void detachLibrary() {
     apiLog().close();
     gLibrary = nullptr;
     delete lib;
+    delete gLog;
+    gLog = nullptr;
 }
 
 }  // namespace kalvo::api
