@@ -2,8 +2,10 @@
 // sections, with the model texts from ModelTbl.ini.
 #include <algorithm>
 #include <cctype>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <sstream>
 
@@ -87,8 +89,24 @@ bool matchBoard(const ConfiguredBoard& board, const std::vector<BoardSpec>& boar
     return false;
 }
 
+// A code text as a whole number (sign allowed); false for anything else,
+// which matches no model.
+bool codeNumber(const std::string& text, int32_t* value) {
+    std::string t = text;
+    size_t a = t.find_first_not_of(" \t"), b = t.find_last_not_of(" \t");
+    if (a == std::string::npos) return false;
+    t = t.substr(a, b - a + 1);
+    size_t digits = (t[0] == '-' || t[0] == '+') ? 1 : 0;
+    if (digits == t.size() || t.size() > 10) return false;
+    for (size_t i = digits; i < t.size(); ++i)
+        if (t[i] < '0' || t[i] > '9') return false;
+    *value = int32_t(std::strtol(t.c_str(), nullptr, 10));
+    return true;
+}
+
 // ModelTbl.ini: model text and code number -> unit type, as the tool's
-// model-list lookup matches them.
+// model-list lookup matches them. Only sections the tool takes into its
+// model list count: a unit-type name as Type and a known Series.
 struct ModelTable {
     std::map<std::pair<std::string, int32_t>, std::string> types;
 
@@ -105,9 +123,16 @@ struct ModelTable {
         for (int32_t i = 0; i < count && i < 100000; ++i) {
             std::string section = "Model_" + std::to_string(i);
             if (!doc.hasSection(section)) continue;
+            std::string type = get(section, "Type", "NON");
+            std::string series = get(section, "Series", "");
+            static const char* const kTypes[] = {"NEW",  "DIO", "ADA",  "AXSA", "ENC",
+                                                 "ENCA", "SIO", "RFID", "SUB"};
+            if (std::find(std::begin(kTypes), std::end(kTypes), type) == std::end(kTypes) ||
+                (series != "QMS" && series != "MRU" && series != "KVZ"))
+                continue;
             std::string model = get(section, "Model", "--");
             int32_t code = std::atoi(get(section, "Code", "0").c_str());
-            types.emplace(std::make_pair(model, code), get(section, "Type", "NON"));
+            types.emplace(std::make_pair(model, code), type);
         }
     }
 
@@ -115,7 +140,9 @@ struct ModelTable {
     // for an unused module place.
     std::string text(const std::string& model, const std::string& code) const {
         if (model.empty() || model == kUnusedModule || model == "--") return {};
-        auto it = types.find({model, std::atoi(code.c_str())});
+        int32_t number = 0;
+        if (!codeNumber(code, &number)) return model;
+        auto it = types.find({model, number});
         return it == types.end() ? model : model + "(" + it->second + ")";
     }
 };

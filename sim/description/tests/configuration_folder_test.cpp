@@ -42,6 +42,12 @@ std::string toolFolderIni() {
             ini += ctr(1, a, 0, "MRUM04*", "40");
         else if (a == 20)
             ini += ctr(1, a, 1, "MYSTERY", "3");
+        else if (a == 21)
+            ini += ctr(1, a, 1, "ODD1", "5");
+        else if (a == 22)
+            ini += ctr(1, a, 1, "ODD2", "6");
+        else if (a == 23)
+            ini += ctr(1, a, 1, "QMDIO16", "17x");
         else
             ini += ctr(1, a, 2);
     }
@@ -50,10 +56,14 @@ std::string toolFolderIni() {
 }
 
 const char* const kModelTable =
-    "[Config]\r\nUnitCount=3\r\n"
+    "[Config]\r\nUnitCount=5\r\n"
     "[Model_0]\r\nModel=QMDIO16\r\nType=DIO\r\nCode=17\r\nId=1\r\nCh=1\r\nSeries=QMS\r\n"
     "[Model_1]\r\nModel=MRUM04*\r\nType=AXSA\r\nCode=40\r\nId=3\r\nCh=4\r\nSeries=MRU\r\n"
-    "[Model_2]\r\nModel=MYSTERY\r\nType=DIO\r\nCode=99\r\nSeries=QMS\r\n";
+    "[Model_2]\r\nModel=MYSTERY\r\nType=DIO\r\nCode=99\r\nSeries=QMS\r\n"
+    // Not in the tool's model list: an unknown series, a type that is no
+    // unit type.
+    "[Model_3]\r\nModel=ODD1\r\nType=DIO\r\nCode=5\r\nSeries=XYZ\r\n"
+    "[Model_4]\r\nModel=ODD2\r\nType=dio\r\nCode=6\r\nSeries=QMS\r\n";
 
 TEST(ConfigurationFolder, ToolWrittenFolderGivesItsStationsUnitsAndModels) {
     TempDir dir;
@@ -72,7 +82,7 @@ TEST(ConfigurationFolder, ToolWrittenFolderGivesItsStationsUnitsAndModels) {
     ASSERT_EQ(spec.boards.size(), 2u);
     const BoardNetwork& b1 = spec.boards[0];
     EXPECT_EQ(b1.board, 0u);
-    ASSERT_EQ(b1.stations.size(), 3u);
+    ASSERT_EQ(b1.stations.size(), 6u);
     EXPECT_EQ(b1.stations[0].address, 1);
     EXPECT_EQ(b1.stations[0].addressCount, 1);
     EXPECT_EQ(b1.stations[0].model, "QMDIO16(DIO)");
@@ -81,6 +91,9 @@ TEST(ConfigurationFolder, ToolWrittenFolderGivesItsStationsUnitsAndModels) {
     EXPECT_EQ(b1.stations[1].model, "MRUM04*(AXSA)");
     // A code that does not match the table's code number stays as written.
     EXPECT_EQ(b1.stations[2].model, "MYSTERY");
+    EXPECT_EQ(b1.stations[3].model, "ODD1");
+    EXPECT_EQ(b1.stations[4].model, "ODD2");
+    EXPECT_EQ(b1.stations[5].model, "QMDIO16");  // a code that is not a number
     ASSERT_EQ(b1.units.size(), 2u);
     EXPECT_EQ(b1.units[0].name(), "DIO_1");
     EXPECT_EQ(b1.units[0].offsets, (std::vector<int>{0, 1}));
