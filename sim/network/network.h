@@ -72,7 +72,8 @@ class Network {
     std::string addStation(size_t board, const StationSpec& station);
     // Removes the station and every unit placed on its addresses.
     std::string removeStation(size_t board, int32_t address);
-    // The unit's base station must be one of the board's stations.
+    // The unit's base station must be an address that one of the board's
+    // stations takes; its words are exchanged while that station answers.
     std::string addUnit(size_t board, const UnitSpec& unit);
     // The same with a unit the caller made (tests, or a unit of a kind the
     // unit library does not offer); unit.family only names it.
