@@ -20,13 +20,23 @@ struct LibraryState {
 LibraryState* gState = nullptr;
 
 LibraryState& state() {
-    if (gState == nullptr) gState = new LibraryState;
+    if (gState == nullptr) {
+        gState = new LibraryState;
+        detail::gLog = &gState->log;
+    }
     return *gState;
+}
+
+void dropState() {
+    delete gState;
+    gState = nullptr;
+    detail::gLog = nullptr;
+    for (auto& entry : detail::gBoards) entry = nullptr;
 }
 
 }  // namespace
 
-diaglog::LogFacility& libraryLog() {
+diaglog::LogFacility& detail::makeLibraryState() {
     return state().log;
 }
 
@@ -34,27 +44,14 @@ const std::string& libraryIniPath() {
     return state().iniPath;
 }
 
-BoardContext* boardEntry(int32_t board) noexcept {
-    if (board < 0 || board >= kMaxBoards) return nullptr;
-    return state().boards[board].get();
-}
-
 void setBoardEntry(int32_t board, std::unique_ptr<BoardContext> context) noexcept {
+    detail::gBoards[board] = context.get();
     state().boards[board] = std::move(context);
 }
 
 std::unique_ptr<BoardContext> takeBoardEntry(int32_t board) noexcept {
+    detail::gBoards[board] = nullptr;
     return std::move(state().boards[board]);
-}
-
-int32_t checkLine(int32_t board, int32_t line, BoardContext** context) noexcept {
-    *context = nullptr;
-    if (line < 0 || line >= kMaxLine) return 3;
-    if (board < 0 || board >= kBuild.boardCount) return 3;
-    BoardContext* entry = boardEntry(board);
-    if (entry == nullptr) return 2;
-    *context = entry;
-    return 0;
 }
 
 int32_t logLineResult(const char* call, int32_t board, int32_t line, int32_t code) {
@@ -74,12 +71,11 @@ bool libraryAttach() {
     s.iniPath = platform::fullPathName(kBuild.iniName);
     if (s.iniPath.empty()) s.iniPath = kBuild.iniName;
     if (!s.log.open(kBuild.logBase, kBuild.logIni, kBuild.logMap, kBuild.defaultLogLevel)) {
-        delete gState;
-        gState = nullptr;
+        dropState();
         return false;
     }
     s.log.write(kLogCall, kBuild.startBanner);
-    for (auto& entry : s.boards) entry.reset();
+    for (int32_t board = 0; board < kMaxBoards; ++board) takeBoardEntry(board);
     return true;
 }
 
@@ -88,14 +84,13 @@ void libraryDetach() {
     LibraryState& s = *gState;
     for (int32_t board = 0; board < kMaxBoards; ++board) {
         if (!s.boards[board]) continue;
-        finishLine(*s.boards[board]);
-        closeBoard(*s.boards[board], false);
-        s.boards[board].reset();
+        std::unique_ptr<BoardContext> context = takeBoardEntry(board);
+        finishLine(*context);
+        closeBoard(*context, false);
     }
     s.log.write(kLogCall, kBuild.stopBanner);
     s.log.close();
-    delete gState;
-    gState = nullptr;
+    dropState();
 }
 
 }  // namespace kalvo::boardlib

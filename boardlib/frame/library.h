@@ -16,18 +16,38 @@ inline constexpr diaglog::LogType kLogNg = 0x10001;      // failure lines
 inline constexpr diaglog::LogType kLogCall = 0x10002;    // call lines, banners
 inline constexpr diaglog::LogType kLogDetail = 0x10004;  // internal steps
 
-diaglog::LogFacility& libraryLog();
+namespace detail {
+// Read on every call, so kept where an inline check reaches them; owned by
+// the library's state (library.cpp).
+inline diaglog::LogFacility* gLog = nullptr;
+inline BoardContext* gBoards[kMaxBoards] = {};
+diaglog::LogFacility& makeLibraryState();
+}  // namespace detail
+
+inline diaglog::LogFacility& libraryLog() {
+    return detail::gLog != nullptr ? *detail::gLog : detail::makeLibraryState();
+}
 const std::string& libraryIniPath();
 
 // The board table: one entry per board number, no lock (callers must not
 // open or close a board while other threads use it).
-BoardContext* boardEntry(int32_t board) noexcept;
+inline BoardContext* boardEntry(int32_t board) noexcept {
+    return board >= 0 && board < kMaxBoards ? detail::gBoards[board] : nullptr;
+}
 void setBoardEntry(int32_t board, std::unique_ptr<BoardContext> context) noexcept;
 std::unique_ptr<BoardContext> takeBoardEntry(int32_t board) noexcept;
 
 // The argument check of every per-line call: 3 for a line or board out of
 // range, 2 for a board not open here, else 0 with *context set.
-int32_t checkLine(int32_t board, int32_t line, BoardContext** context) noexcept;
+inline int32_t checkLine(int32_t board, int32_t line, BoardContext** context) noexcept {
+    *context = nullptr;
+    if (line < 0 || line >= kMaxLine) return 3;
+    if (board < 0 || board >= kBuild.boardCount) return 3;
+    BoardContext* entry = detail::gBoards[board];
+    if (entry == nullptr) return 2;
+    *context = entry;
+    return 0;
+}
 
 // Writes the common result line of a per-line call, "<short>(<board>)
 // <call>: Line(<line>): OK" or "...: NG: Ret(<code>h)", and returns code.

@@ -84,17 +84,27 @@ GmRange gmRange(int32_t station, int32_t offset, int32_t count) {
     return {element & 0xFFFF, static_cast<uint32_t>(count) & 0xFFFF};
 }
 
-// "KV_GetMemByte" -> "Byte" and the like, for the size field of the line.
-int32_t logMemory(const char* call, const char* unit, int32_t board, int32_t line, GmRange range,
-                  int32_t code) {
+// The memory calls' line; the size field names the unit ("ByteSize"). Only
+// formatted when the log wants the line: the calls' fast path is a filter
+// test.
+[[gnu::noinline]] int32_t writeMemoryLine(const char* call, const char* unit, int32_t board,
+                                          int32_t line, GmRange range, int32_t code) {
     if (code != KV_OK) return logLineResult(call, board, line, code);
     libraryLog().writef(kLogCall, "%s(%d) %s: Line(%d)-OffsetAdr(%d)-%sSize(%d): OK",
                         kBuild.shortName, board, call, line, range.offset, unit, range.count);
     return KV_OK;
 }
 
+inline int32_t logMemory(const char* call, const char* unit, int32_t board, int32_t line,
+                         GmRange range, int32_t code) {
+    if (code == KV_OK && !libraryLog().passes(kLogCall)) [[likely]]
+        return KV_OK;
+    return writeMemoryLine(call, unit, board, line, range, code);
+}
+
 template <class T>
-int32_t checkMemory(int32_t board, int32_t line, const T* data, GmRange range, BoardContext** b) {
+[[gnu::always_inline]] inline int32_t checkMemory(int32_t board, int32_t line, const T* data,
+                                                  GmRange range, BoardContext** b) {
     int32_t code = checkLine(board, line, b);
     if (code == KV_OK && (data == nullptr || !gmFits(range.offset, range.count, sizeof(T))))
         code = KV_ERR_ARGUMENT;
