@@ -153,10 +153,15 @@ bool mapWindow(BoardContext& board) {
 
 void unmapWindow(BoardContext& board) {
     if (board.window == nullptr) return;
+    // The mail thread lets go of the window before it disappears (setWindow
+    // returns once no poll is using it), and gets it back if it stays.
+    uint8_t* const base = board.window;
+    for (auto& mail : board.mail)
+        if (mail) mail->setWindow(nullptr);
     unmapView(board.device, board.mapBlock, board.window);
-    if (board.window == nullptr) {
+    if (board.window != nullptr) {
         for (auto& mail : board.mail)
-            if (mail) mail->setWindow(nullptr);
+            if (mail) mail->setWindow(base);
     }
 }
 
