@@ -53,4 +53,26 @@ class KalvoLibrary {
 
 #undef KALVO_TEST_CALL
 
+// Opens DIO_1 and sets and clears one bit of its output word `count` times,
+// checking after each step that the bit is as this caller left it: a lost
+// update shows as a bit that another process's stale write turned back.
+// Leaves the bit set. The exit status for a child: 0 none lost, 1 some lost,
+// 2 the unit could not be had.
+inline int toggleOwnBit(int bitNo, int count) {
+    KalvoLibrary kv;
+    if (!kv.loaded() || kv.KV_DIO_Open(1) != 0) return 2;
+    int lost = 0;
+    for (int i = 0; i < count; ++i) {
+        int32_t bit = -1;
+        kv.KV_DIO_OutDataBit(1, bitNo, 1);
+        kv.KV_DIO_InODataBit(1, bitNo, &bit);
+        if (bit != 1) ++lost;
+        kv.KV_DIO_OutDataBit(1, bitNo, 0);
+        kv.KV_DIO_InODataBit(1, bitNo, &bit);
+        if (bit != 0) ++lost;
+    }
+    kv.KV_DIO_OutDataBit(1, bitNo, 1);
+    return lost == 0 ? 0 : 1;
+}
+
 }  // namespace kalvo::apitest

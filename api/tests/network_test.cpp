@@ -110,22 +110,7 @@ TEST_F(Network, ConditionFollowsAStationTakenOffTheLineAndPutBack) {
 }
 
 KALVO_CHILD(network_toggle_bit) {
-    const int bitNo = std::stoi(args.at(0));
-    const int count = std::stoi(args.at(1));
-    KalvoLibrary kv;
-    if (!kv.loaded() || kv.KV_DIO_Open(1) != 0) return 2;
-    int lost = 0;
-    for (int i = 0; i < count; ++i) {
-        int32_t bit = -1;
-        kv.KV_DIO_OutDataBit(1, bitNo, 1);
-        kv.KV_DIO_InODataBit(1, bitNo, &bit);
-        if (bit != 1) ++lost;
-        kv.KV_DIO_OutDataBit(1, bitNo, 0);
-        kv.KV_DIO_InODataBit(1, bitNo, &bit);
-        if (bit != 0) ++lost;
-    }
-    kv.KV_DIO_OutDataBit(1, bitNo, 1);
-    return lost == 0 ? 0 : 1;
+    return toggleOwnBit(std::stoi(args.at(0)), std::stoi(args.at(1)));
 }
 
 TEST_F(Network, TwoProcessesChangingDifferentBitsOfOneWordLoseNoUpdate) {
