@@ -31,7 +31,7 @@ void dropState() {
     delete gState;
     gState = nullptr;
     detail::gLog = nullptr;
-    for (auto& entry : detail::gBoards) entry = nullptr;
+    for (auto& entry : detail::gBoards) entry.store(nullptr, std::memory_order_release);
 }
 
 }  // namespace
@@ -45,12 +45,12 @@ const std::string& libraryIniPath() {
 }
 
 void setBoardEntry(int32_t board, std::unique_ptr<BoardContext> context) noexcept {
-    detail::gBoards[board] = context.get();
+    detail::gBoards[board].store(context.get(), std::memory_order_release);
     state().boards[board] = std::move(context);
 }
 
 std::unique_ptr<BoardContext> takeBoardEntry(int32_t board) noexcept {
-    detail::gBoards[board] = nullptr;
+    detail::gBoards[board].store(nullptr, std::memory_order_release);
     return std::move(state().boards[board]);
 }
 

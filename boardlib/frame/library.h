@@ -2,6 +2,7 @@
 // of its ini file, the board table, and what happens at load and unload.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -20,7 +21,9 @@ namespace detail {
 // Read on every call, so kept where an inline check reaches them; owned by
 // the library's state (library.cpp).
 inline diaglog::LogFacility* gLog = nullptr;
-inline BoardContext* gBoards[kMaxBoards] = {};
+// Atomic so that a thread blocked in a call of a board (a mail wait) and
+// the thread that closes the board see each other's entry cleanly.
+inline std::atomic<BoardContext*> gBoards[kMaxBoards] = {};
 diaglog::LogFacility& makeLibraryState();
 }  // namespace detail
 
@@ -32,7 +35,8 @@ const std::string& libraryIniPath();
 // The board table: one entry per board number, no lock (callers must not
 // open or close a board while other threads use it).
 inline BoardContext* boardEntry(int32_t board) noexcept {
-    return board >= 0 && board < kMaxBoards ? detail::gBoards[board] : nullptr;
+    return board >= 0 && board < kMaxBoards ? detail::gBoards[board].load(std::memory_order_acquire)
+                                            : nullptr;
 }
 void setBoardEntry(int32_t board, std::unique_ptr<BoardContext> context) noexcept;
 std::unique_ptr<BoardContext> takeBoardEntry(int32_t board) noexcept;
@@ -43,7 +47,7 @@ inline int32_t checkLine(int32_t board, int32_t line, BoardContext** context) no
     *context = nullptr;
     if (line < 0 || line >= kMaxLine) return 3;
     if (board < 0 || board >= kBuild.boardCount) return 3;
-    BoardContext* entry = detail::gBoards[board];
+    BoardContext* entry = detail::gBoards[board].load(std::memory_order_acquire);
     if (entry == nullptr) return 2;
     *context = entry;
     return 0;

@@ -33,7 +33,10 @@ inline void setObserver(BusObserver* observer) noexcept {
 template <class T>
 inline T load(const uint8_t* base, uint32_t offset) noexcept {
     static_assert(std::is_unsigned_v<T> && sizeof(T) <= 8);
-    T value = *reinterpret_cast<const volatile T*>(base + offset);
+    // A relaxed atomic access on a volatile location: one plain load of the
+    // width (the window is memory that the chip and other processes share),
+    // never merged or dropped by the compiler.
+    T value = __atomic_load_n(reinterpret_cast<const volatile T*>(base + offset), __ATOMIC_RELAXED);
     if (BusObserver* o = gObserver.load(std::memory_order_relaxed); o != nullptr) [[unlikely]]
         value = static_cast<T>(o->load(offset, sizeof(T), value));
     return value;
@@ -44,7 +47,7 @@ inline void store(uint8_t* base, uint32_t offset, T value) noexcept {
     static_assert(std::is_unsigned_v<T> && sizeof(T) <= 8);
     if (BusObserver* o = gObserver.load(std::memory_order_relaxed); o != nullptr) [[unlikely]]
         o->store(offset, sizeof(T), value);
-    *reinterpret_cast<volatile T*>(base + offset) = value;
+    __atomic_store_n(reinterpret_cast<volatile T*>(base + offset), value, __ATOMIC_RELAXED);
 }
 
 }  // namespace bus

@@ -74,12 +74,12 @@ class RecordingBus : public BusObserver {
 struct Window {
     alignas(8) uint8_t bytes[4096] = {};
     uint8_t* base() { return bytes; }
+    // One 16-bit access each, as the chip makes them beside the library's.
     void put16(uint32_t offset, uint16_t v) {
-        bytes[offset] = static_cast<uint8_t>(v);
-        bytes[offset + 1] = static_cast<uint8_t>(v >> 8);
+        __atomic_store_n(reinterpret_cast<uint16_t*>(bytes + offset), v, __ATOMIC_RELAXED);
     }
     uint16_t get16(uint32_t offset) const {
-        return static_cast<uint16_t>(bytes[offset] | (bytes[offset + 1] << 8));
+        return __atomic_load_n(reinterpret_cast<const uint16_t*>(bytes + offset), __ATOMIC_RELAXED);
     }
 };
 
