@@ -73,7 +73,7 @@ int Chip::ownAddress() const {
     return stationRegister_ & kStationAddressMask;
 }
 
-void Chip::step(uint32_t cycleMicros) {
+bool Chip::step(uint32_t cycleMicros) {
     std::lock_guard lock(mutex_);
     ++chipCycle_;
     // While the board holds the chip in reset nothing runs.
@@ -82,7 +82,7 @@ void Chip::step(uint32_t cycleMicros) {
         if (!heldInReset_) note("chip held in reset");
         heldInReset_ = true;
         if (running_) stopLine("line stopped: chip in reset");
-        return;
+        return false;
     }
     heldInReset_ = false;
 
@@ -97,6 +97,7 @@ void Chip::step(uint32_t cycleMicros) {
         storeWindow<uint16_t>(window_, kWriteCount, 0);
     if (running_) runCycle(cycleMicros);
     stepMail();
+    return running_;
 }
 
 void Chip::stepCommand() {

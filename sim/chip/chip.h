@@ -34,8 +34,9 @@ class Chip {
     Chip(const Chip&) = delete;
     Chip& operator=(const Chip&) = delete;
 
-    // One cycle of the chip (cycleMicros only informs the units).
-    void step(uint32_t cycleMicros);
+    // One cycle of the chip (cycleMicros only informs the units); true while
+    // the line runs (a stopped chip may be stepped less often).
+    bool step(uint32_t cycleMicros);
     // After the board's chip reset cleared the registers: the line stops,
     // the areas are cleared and mail waiting in the chip is dropped.
     void reset();

@@ -16,6 +16,8 @@ constexpr int64_t kSleepChunkNanos = 50'000'000;
 // The kernel may delay a timer wake-up by the thread's slack (50 us by
 // default) to batch wake-ups; a cycle clock wants it small.
 constexpr unsigned long kTimerSlackNanos = 1000;
+// How often the chips are looked at while no line runs.
+constexpr int64_t kIdlePeriodNanos = 10'000'000;
 
 int64_t toNanos(const timespec& t) {
     return int64_t(t.tv_sec) * kNanosPerSecond + t.tv_nsec;
@@ -70,9 +72,9 @@ void CycleThread::run() {
             lateCycles_.fetch_add(1, std::memory_order_relaxed);
             due = started;  // start the schedule again rather than catch up
         }
-        step_();
+        const bool running = step_();
         cycles_.fetch_add(1, std::memory_order_relaxed);
-        due += period;
+        due += running ? period : std::max(period, kIdlePeriodNanos);
     }
 }
 

@@ -18,9 +18,14 @@ namespace kalvo::sim {
 
 class CycleThread {
   public:
-    using Step = std::function<void()>;
+    // Returns whether any line runs.
+    using Step = std::function<bool()>;
 
-    // Starts at once; step runs once per period on the thread.
+    // Starts at once; step runs once per period on the thread while a line
+    // runs, and once per idle period (the period, but at least 10 ms) while
+    // none does: a stopped chip only watches for a start command, a reset
+    // and mail requests to refuse, and an idle host should cost next to
+    // nothing.
     CycleThread(uint32_t cycleMicros, Step step);
     ~CycleThread();  // stop()
     CycleThread(const CycleThread&) = delete;

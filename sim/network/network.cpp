@@ -94,8 +94,10 @@ struct Network::Impl {
         return nullptr;
     }
 
-    void stepAll() {
-        for (auto& c : chips) c->step(cycleMicros);
+    bool stepAll() {
+        bool running = false;
+        for (auto& c : chips) running = c->step(cycleMicros) || running;
+        return running;
     }
 };
 
@@ -118,7 +120,7 @@ std::unique_ptr<Network> Network::create(SimulatedHardware& hardware, uint32_t c
         hardware.setResetHandler(b, [c](size_t) { c->reset(); });
     }
     Impl* raw = impl.get();
-    impl->cycle = std::make_unique<CycleThread>(cycleMicros, [raw] { raw->stepAll(); });
+    impl->cycle = std::make_unique<CycleThread>(cycleMicros, [raw] { return raw->stepAll(); });
     return std::unique_ptr<Network>(new Network(std::move(impl)));
 }
 
