@@ -12,7 +12,7 @@
 #include "api/configfiles/kalvo_ini_class.h"
 #include "api/configfiles/kalvo_ini_reader.h"
 #include "sim/description/network_description.h"
-#include "sim/description/spec_checks.h"
+#include "sim/description/description_checks.h"
 
 namespace kalvo::sim {
 

@@ -5,7 +5,7 @@
 #include <sstream>
 
 #include "sim/description/network_description.h"
-#include "sim/description/spec_checks.h"
+#include "sim/description/description_checks.h"
 
 namespace kalvo::sim {
 

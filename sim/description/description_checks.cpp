@@ -1,4 +1,4 @@
-#include "sim/description/spec_checks.h"
+#include "sim/description/description_checks.h"
 
 namespace kalvo::sim {
 
