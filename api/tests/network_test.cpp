@@ -11,7 +11,7 @@
 #include "api/tests/api_test_folder.h"
 #include "api/tests/kalvo_loader.h"
 #include "driver/tests/private_host.h"
-#include "kernel/host/network_admin.h"
+#include "host/network_admin.h"
 #include "tests/support/child_process.h"
 
 namespace kalvo::apitest {

@@ -1,4 +1,4 @@
-#include "kernel/host/host_options.h"
+#include "host/host_options.h"
 
 #include <gtest/gtest.h>
 

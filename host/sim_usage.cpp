@@ -1,4 +1,4 @@
-#include "kernel/host/sim_usage.h"
+#include "host/sim_usage.h"
 
 namespace kalvo::kernel::host {
 

@@ -1,4 +1,4 @@
-#include "kernel/host/admin_server.h"
+#include "host/admin_server.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -14,7 +14,7 @@
 
 #include "kernel/error_log.h"
 #include "kernel/hardware_provider.h"
-#include "kernel/host/admin_channel.h"
+#include "host/admin_channel.h"
 #include "kernel/kernel.h"
 #include "kernel/pnp_manager.h"
 

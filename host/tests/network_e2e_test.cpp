@@ -18,7 +18,7 @@
 #include "boardlib/requests/request_wrappers.h"
 #include "driver/requests/request_blocks.h"
 #include "driver/tests/private_host.h"
-#include "kernel/host/network_admin.h"
+#include "host/network_admin.h"
 #include "platform/device.h"
 #include "tests/support/temp_dir.h"
 

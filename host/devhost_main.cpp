@@ -6,8 +6,8 @@
 #include <filesystem>
 #include <memory>
 
-#include "kernel/host/admin_server.h"
-#include "kernel/host/host_options.h"
+#include "host/admin_server.h"
+#include "host/host_options.h"
 #include "kernel/kernel.h"
 #include "kernel/pnp_manager.h"
 #include "kernel/transport/device_server.h"
@@ -16,7 +16,7 @@
 #include "sim/board_set.h"
 #include "sim/simulated_hardware.h"
 #ifdef KALVO_HOST_NETWORK
-#include "kernel/host/sim_commands.h"
+#include "host/sim_commands.h"
 #include "sim/description/network_description.h"
 #include "sim/network/network.h"
 #endif

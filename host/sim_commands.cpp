@@ -1,9 +1,9 @@
-#include "kernel/host/sim_commands.h"
+#include "host/sim_commands.h"
 
 #include <cstdint>
 #include <string_view>
 
-#include "kernel/host/sim_usage.h"
+#include "host/sim_usage.h"
 #include "sim/description/network_description.h"
 #include "sim/network/network.h"
 #include "sim/units/remote_unit.h"

@@ -1,4 +1,4 @@
-#include "kernel/host/admin_channel.h"
+#include "host/admin_channel.h"
 
 #include <sys/socket.h>
 #include <sys/un.h>

@@ -10,8 +10,8 @@
 #include <thread>
 #include <vector>
 
-#include "kernel/host/admin_channel.h"
-#include "kernel/host/sim_usage.h"
+#include "host/admin_channel.h"
+#include "host/sim_usage.h"
 #include "kernel/transport/socket_folder.h"
 
 using namespace kalvo::kernel;

@@ -1,8 +1,8 @@
-#include "kernel/host/network_admin.h"
+#include "host/network_admin.h"
 
 #include <sstream>
 
-#include "kernel/host/admin_channel.h"
+#include "host/admin_channel.h"
 
 namespace kalvo::kernel::host {
 
