@@ -18,7 +18,7 @@
 #include <string>
 
 #include "bench/ratio_reporter.h"
-#include "driver/tests/private_host.h"
+#include "tests/support/private_host.h"
 #include "kalvo/board_library.h"
 #include "kalvo/kalvo.h"
 #include "platform/module.h"

@@ -11,7 +11,7 @@
 
 #include "bench/ratio_reporter.h"
 #include "boardlib/frame/library.h"
-#include "boardlib/tests/board_fakes.h"
+#include "tests/support/board_fakes.h"
 #include "kalvo/board_library.h"
 #include "platform/semaphore.h"
 

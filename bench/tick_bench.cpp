@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "bench/ratio_reporter.h"
-#include "driver/tests/driver_harness.h"
+#include "tests/support/driver_harness.h"
 
 namespace {
 

@@ -6,6 +6,9 @@ function(kalvo_add_test)
   cmake_parse_arguments(T "" "NAME" "SOURCES;LIBS;LABELS" ${ARGN})
   add_executable(${T_NAME} ${T_SOURCES})
   target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} KalvoTestSupport GTest::gtest GTest::gmock)
+  # The support library links the kernel runtime for the tests that need it;
+  # the others do not load it.
+  target_link_options(${T_NAME} PRIVATE -Wl,--as-needed)
   set(props TIMEOUT 300)
   if(T_LABELS)
     list(APPEND props LABELS "${T_LABELS}")

@@ -8,9 +8,9 @@
 #include <functional>
 #include <thread>
 
-#include "api/tests/api_test_folder.h"
-#include "api/tests/kalvo_loader.h"
-#include "driver/tests/private_host.h"
+#include "tests/support/api_test_folder.h"
+#include "tests/support/kalvo_loader.h"
+#include "tests/support/private_host.h"
 #include "host/network_admin.h"
 #include "tests/support/child_process.h"
 

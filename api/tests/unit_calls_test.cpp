@@ -3,8 +3,8 @@
 // Kalvo.ini and from the caller, and the checks a placement must pass.
 #include <gtest/gtest.h>
 
-#include "api/tests/api_test_folder.h"
-#include "api/tests/kalvo_loader.h"
+#include "tests/support/api_test_folder.h"
+#include "tests/support/kalvo_loader.h"
 
 namespace kalvo::apitest {
 namespace {

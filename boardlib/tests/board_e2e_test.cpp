@@ -13,7 +13,7 @@
 
 #include "boardlib/requests/board_device.h"
 #include "boardlib/requests/request_wrappers.h"
-#include "driver/tests/private_host.h"
+#include "tests/support/private_host.h"
 #include "kalvo/board_library.h"
 #include "platform/module.h"
 #include "platform/win_error.h"

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "boardlib/frame/library.h"
-#include "boardlib/tests/board_fakes.h"
+#include "tests/support/board_fakes.h"
 #include "kalvo/board_library.h"
 #include "tests/support/temp_dir.h"
 

@@ -7,7 +7,7 @@
 #include <chrono>
 #include <thread>
 
-#include "driver/tests/driver_harness.h"
+#include "tests/support/driver_harness.h"
 
 namespace kalvo::drivertest {
 namespace {

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <thread>
 
-#include "driver/tests/driver_harness.h"
+#include "tests/support/driver_harness.h"
 
 namespace kalvo::drivertest {
 namespace {

@@ -22,7 +22,7 @@
 #include "boardlib/requests/request_wrappers.h"
 #include "driver/requests/request_blocks.h"
 #include "driver/requests/request_codes.h"
-#include "driver/tests/private_host.h"
+#include "tests/support/private_host.h"
 #include "platform/device.h"
 #include "platform/win_error.h"
 #include "sim/board_layout.h"

@@ -6,7 +6,7 @@
 #include <future>
 #include <thread>
 
-#include "driver/tests/driver_harness.h"
+#include "tests/support/driver_harness.h"
 
 namespace kalvo::drivertest {
 namespace {

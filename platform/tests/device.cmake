@@ -3,11 +3,8 @@
 # clients are the test process, its threads and further children.
 set(KALVO_DEVICE_TESTS ${CMAKE_CURRENT_LIST_DIR})
 if(TARGET KalvoTransport OR EXISTS ${PROJECT_SOURCE_DIR}/kernel/transport/CMakeLists.txt)
-  # The test host is shared with the request wrappers' tests.
-  add_library(KalvoDeviceTestHost STATIC ${KALVO_DEVICE_TESTS}/device_test_host.cpp)
-  target_link_libraries(KalvoDeviceTestHost PUBLIC KalvoTransport KalvoTestSupport)
   kalvo_add_test(NAME platform_device_test
     SOURCES ${KALVO_DEVICE_TESTS}/device_transport_test.cpp
-    LIBS KalvoPlatform KalvoDeviceTestHost Threads::Threads
+    LIBS KalvoPlatform Threads::Threads
     LABELS concurrency)
 endif()

@@ -23,7 +23,7 @@
 #include "kernel/transport/device_server.h"
 #include "platform/device.h"
 #include "platform/device_protocol.h"
-#include "platform/tests/device_test_host.h"
+#include "tests/support/device_test_host.h"
 #include "platform/win_error.h"
 #include "tests/support/child_process.h"
 

@@ -12,7 +12,7 @@
 #include <thread>
 #include <vector>
 
-#include "driver/tests/private_host.h"
+#include "tests/support/private_host.h"
 #include "platform/clock.h"
 #include "platform/module.h"
 #include "tests/support/child_process.h"

@@ -1,4 +1,4 @@
-#include "platform/tests/device_test_host.h"
+#include "tests/support/device_test_host.h"
 
 #include <fcntl.h>
 #include <signal.h>

@@ -15,7 +15,7 @@
 
 #include "driver/requests/request_blocks.h"
 #include "driver/requests/request_codes.h"
-#include "driver/tests/fake_caller.h"
+#include "tests/support/fake_caller.h"
 #include "kernel/device_backend.h"
 #include "kernel/hardware_provider.h"
 #include "platform/ntstatus.h"

@@ -18,7 +18,7 @@
 #include <mutex>
 #include <string>
 
-#include "api/tests/fake_board/test_board_window.h"
+#include "tests/support/fake_board/test_board_window.h"
 #include "kalvo/board_library.h"
 #include "platform/page_file_map.h"
 

@@ -7,7 +7,7 @@
 #include <mutex>
 #include <string>
 
-#include "kernel/tests/test_driver_codes.h"
+#include "tests/support/test_driver/test_driver_codes.h"
 
 namespace {
 

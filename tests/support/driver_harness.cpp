@@ -1,4 +1,4 @@
-#include "driver/tests/driver_harness.h"
+#include "tests/support/driver_harness.h"
 
 #include <sys/mman.h>
 
