@@ -15,3 +15,11 @@ function(kalvo_add_test)
   endif()
   gtest_discover_tests(${T_NAME} DISCOVERY_TIMEOUT 60 PROPERTIES ${props})
 endfunction()
+
+# kalvo_add_e2e_test(NAME <name> SOURCES ... LIBS ...)
+# A suite in tests/e2e that crosses layers: real processes against a private
+# device host. Labelled concurrency (the ThreadSanitizer run) and e2e.
+function(kalvo_add_e2e_test)
+  cmake_parse_arguments(T "" "NAME" "SOURCES;LIBS" ${ARGN})
+  kalvo_add_test(NAME ${T_NAME} SOURCES ${T_SOURCES} LIBS ${T_LIBS} LABELS concurrency e2e)
+endfunction()
