@@ -12,12 +12,8 @@ install(FILES ${PROJECT_BINARY_DIR}/KalvoConfig.cmake ${PROJECT_BINARY_DIR}/Kalv
 
 # The application API library, its public header and the sample program with
 # its example configuration folder.
-if(TARGET Kalvo)
-  install(TARGETS Kalvo EXPORT KalvoTargets LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
-  install(FILES ${PROJECT_SOURCE_DIR}/api/include/kalvo/kalvo.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/kalvo)
-endif()
-if(TARGET kalvo-sample)
-  install(TARGETS kalvo-sample RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-  install(FILES ${PROJECT_SOURCE_DIR}/api/sample/config/Kalvo.ini ${PROJECT_SOURCE_DIR}/api/sample/config/ModelTbl.ini
-    DESTINATION ${CMAKE_INSTALL_DATADIR}/kalvo/sample-config)
-endif()
+install(TARGETS Kalvo EXPORT KalvoTargets LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
+install(FILES ${PROJECT_SOURCE_DIR}/api/include/kalvo/kalvo.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/kalvo)
+install(TARGETS kalvo-sample RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(FILES ${PROJECT_SOURCE_DIR}/api/sample/config/Kalvo.ini ${PROJECT_SOURCE_DIR}/api/sample/config/ModelTbl.ini
+  DESTINATION ${CMAKE_INSTALL_DATADIR}/kalvo/sample-config)

@@ -20,12 +20,19 @@ struct DriverVariant {
     MapBlockForms mapForms;
 };
 
-#if defined(KALVO_DRIVER_VARIANT_KVMDRV)
-inline constexpr DriverVariant kVariant{u"KVMDRV", MapBlockForms::ThirtyTwoBitOnly};
-#elif defined(KALVO_DRIVER_VARIANT_CARDMASTER)
-inline constexpr DriverVariant kVariant{u"Cardmaster", MapBlockForms::ByCallerWordSize};
+// A build selects its set by name: KALVO_DRIVER_BUILD_TOLVA,
+// KALVO_DRIVER_BUILD_KVMDRV or KALVO_DRIVER_BUILD_CARDMASTER.
+#if defined(KALVO_DRIVER_BUILD_TOLVA)
+inline constexpr DriverVariant kVariant{.deviceBaseName = u"Tolva",
+                                        .mapForms = MapBlockForms::ByCallerWordSize};
+#elif defined(KALVO_DRIVER_BUILD_KVMDRV)
+inline constexpr DriverVariant kVariant{.deviceBaseName = u"KVMDRV",
+                                        .mapForms = MapBlockForms::ThirtyTwoBitOnly};
+#elif defined(KALVO_DRIVER_BUILD_CARDMASTER)
+inline constexpr DriverVariant kVariant{.deviceBaseName = u"Cardmaster",
+                                        .mapForms = MapBlockForms::ByCallerWordSize};
 #else
-inline constexpr DriverVariant kVariant{u"Tolva", MapBlockForms::ByCallerWordSize};
+#error "define one of KALVO_DRIVER_BUILD_TOLVA, _KVMDRV or _CARDMASTER"
 #endif
 
 // Instance numbers 0..9: a board takes the first one whose names are free.

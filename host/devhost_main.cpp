@@ -15,11 +15,9 @@
 #include "kernel/wdm_device_backend.h"
 #include "sim/board_set.h"
 #include "sim/simulated_hardware.h"
-#ifdef KALVO_HOST_NETWORK
 #include "host/sim_commands.h"
 #include "sim/description/network_description.h"
 #include "sim/network/network.h"
-#endif
 
 using namespace kalvo::kernel;
 
@@ -81,7 +79,6 @@ int main(int argc, char** argv) {
     auto boards = options.boardsGiven ? kalvo::sim::parseBoardSet(options.boards, &error)
                                       : std::optional(kalvo::sim::defaultBoardSet());
     if (!boards) return fail("--boards: " + error);
-#ifdef KALVO_HOST_NETWORK
     // A configuration folder brings its own boards: one per board section,
     // numbered as the board library will look for it.
     std::error_code ec;
@@ -95,19 +92,14 @@ int main(int argc, char** argv) {
         networkSpec = kalvo::sim::loadNetworkDescription(options.network, *boards, &error);
         if (!error.empty()) return fail("--network: " + error);
     }
-#else
-    if (!options.network.empty()) return fail("this host was built without the simulated network");
-#endif
     auto hardware = kalvo::sim::SimulatedHardware::create(*boards, &error);
     if (!hardware) return fail(error);
-#ifdef KALVO_HOST_NETWORK
     // The line model runs on every board from the start, so the drivers meet
     // a chip that answers; the description decides which stations are there.
     auto network = kalvo::sim::Network::create(*hardware, options.cycleMicros, &error);
     if (!network) return fail(error);
     std::string refusal = network->apply(networkSpec);
     if (!refusal.empty()) return fail("--network: " + refusal);
-#endif
 
     KernelOptions kernelOptions{
         hardware.get(), options.registry.empty() ? folder + "/registry.reg" : options.registry,
@@ -133,11 +125,9 @@ int main(int argc, char** argv) {
     pid_t self = getpid();
     auto admin = std::make_unique<host::AdminServer>(*kernel, *pnp, *hardware,
                                                      [self] { kill(self, SIGTERM); });
-#ifdef KALVO_HOST_NETWORK
     admin->setSimHandler([net = network.get()](const std::vector<std::string>& words) {
         return host::simRequest(*net, words);
     });
-#endif
     if (!admin->start(folder, &error)) return fail(error);
     std::printf("kalvo-devhost: serving %zu board(s) in %s\n", pnp->devices().size(),
                 folder.c_str());
@@ -160,9 +150,7 @@ int main(int argc, char** argv) {
     backend.reset();
     pnp.reset();
     kernel.reset();
-#ifdef KALVO_HOST_NETWORK
     // The line stops before the boards it steps go away.
     network.reset();
-#endif
     return 0;
 }

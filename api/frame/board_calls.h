@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstddef>
+#include <type_traits>
 
 #include "kalvo/board_library.h"
 
@@ -34,18 +35,61 @@ struct BoardCalls {
     decltype(&::KV_SetMemLong) setMemLong = nullptr;
     decltype(&::KV_SetMemDLong) setMemDLong = nullptr;
 
-    // The names in binding order, and the matching slots.
-    static constexpr std::array<const char*, 23> kNames{
-        "KV_boardname",   "KV_dllname",     "KV_version",    "KV_maxline",     "KV_open",
-        "KV_close",       "KV_start",       "KV_stop",       "KV_reset",       "KV_GetCnectStat",
-        "KV_Attach",      "KV_GetReg16",    "KV_GetReg64",   "KV_SetReg16",    "KV_SetReg64",
-        "KV_GetMemByte",  "KV_GetMemShort", "KV_GetMemLong", "KV_GetMemDLong", "KV_SetMemByte",
-        "KV_SetMemShort", "KV_SetMemLong",  "KV_SetMemDLong"};
-
-    // Binds slot i from an address found for kNames[i].
-    void set(size_t i, void* address) noexcept;
+    // Binds every call from its module: lookup(name) gives the address of
+    // an exported name, or null.
+    template <typename Lookup>
+    void bindAll(Lookup&& lookup);
     // True when all 23 are bound.
     bool complete() const noexcept;
 };
+
+// The bound calls, each by its exported name and the slot it fills, in
+// binding order.
+struct BoardCallEntry {
+    const char* name;
+    void (*bind)(BoardCalls&, void* address) noexcept;
+    bool (*bound)(const BoardCalls&) noexcept;
+};
+
+template <auto Slot>
+constexpr BoardCallEntry boardCall(const char* name) {
+    return {name,
+            [](BoardCalls& calls, void* address) noexcept {
+                using Fn = std::remove_reference_t<decltype(calls.*Slot)>;
+                calls.*Slot = reinterpret_cast<Fn>(address);
+            },
+            [](const BoardCalls& calls) noexcept { return calls.*Slot != nullptr; }};
+}
+
+inline constexpr std::array<BoardCallEntry, 23> kBoardCallTable{
+    boardCall<&BoardCalls::boardname>("KV_boardname"),
+    boardCall<&BoardCalls::dllname>("KV_dllname"),
+    boardCall<&BoardCalls::version>("KV_version"),
+    boardCall<&BoardCalls::maxline>("KV_maxline"),
+    boardCall<&BoardCalls::open>("KV_open"),
+    boardCall<&BoardCalls::close>("KV_close"),
+    boardCall<&BoardCalls::start>("KV_start"),
+    boardCall<&BoardCalls::stop>("KV_stop"),
+    boardCall<&BoardCalls::reset>("KV_reset"),
+    boardCall<&BoardCalls::getCnectStat>("KV_GetCnectStat"),
+    boardCall<&BoardCalls::attach>("KV_Attach"),
+    boardCall<&BoardCalls::getReg16>("KV_GetReg16"),
+    boardCall<&BoardCalls::getReg64>("KV_GetReg64"),
+    boardCall<&BoardCalls::setReg16>("KV_SetReg16"),
+    boardCall<&BoardCalls::setReg64>("KV_SetReg64"),
+    boardCall<&BoardCalls::getMemByte>("KV_GetMemByte"),
+    boardCall<&BoardCalls::getMemShort>("KV_GetMemShort"),
+    boardCall<&BoardCalls::getMemLong>("KV_GetMemLong"),
+    boardCall<&BoardCalls::getMemDLong>("KV_GetMemDLong"),
+    boardCall<&BoardCalls::setMemByte>("KV_SetMemByte"),
+    boardCall<&BoardCalls::setMemShort>("KV_SetMemShort"),
+    boardCall<&BoardCalls::setMemLong>("KV_SetMemLong"),
+    boardCall<&BoardCalls::setMemDLong>("KV_SetMemDLong"),
+};
+
+template <typename Lookup>
+void BoardCalls::bindAll(Lookup&& lookup) {
+    for (const BoardCallEntry& call : kBoardCallTable) call.bind(*this, lookup(call.name));
+}
 
 }  // namespace kalvo::api

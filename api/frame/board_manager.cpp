@@ -83,8 +83,7 @@ void BoardManager::bindLibrary(int32_t index) {
         board.libraryName.empty() ? nullptr : platform::loadLibrary(board.libraryName.c_str());
     BoardCalls calls;
     if (module) {
-        for (size_t i = 0; i < BoardCalls::kNames.size(); ++i)
-            calls.set(i, platform::getProcAddress(module, BoardCalls::kNames[i]));
+        calls.bindAll([module](const char* name) { return platform::getProcAddress(module, name); });
     }
     if (!module || !calls.complete()) {
         // A module that loaded stays loaded until the process ends: its

@@ -2,6 +2,7 @@
 // takes, and the named objects the families build on.
 #include <gtest/gtest.h>
 
+#include "api/frame/board_calls.h"
 #include "api/frame/board_manager.h"
 #include "api/frame/named_semaphore.h"
 #include "api/frame/shared_map.h"
@@ -9,8 +10,35 @@
 #include "api/frame/unit_kind_table.h"
 #include "tests/support/temp_dir.h"
 
+#include <set>
+#include <string>
+
 namespace kalvo::api {
 namespace {
+
+// Each row of the bound-call table fills its own slot: with every name bound
+// to a distinct address the set is complete, and leaving out any one row
+// leaves it incomplete.
+TEST(BoardCallTable, EachNameFillsItsOwnSlot) {
+    std::set<std::string> names;
+    for (const BoardCallEntry& call : kBoardCallTable) names.insert(call.name);
+    EXPECT_EQ(names.size(), kBoardCallTable.size());
+
+    static char addresses[kBoardCallTable.size()];
+    for (size_t missing = 0; missing <= kBoardCallTable.size(); ++missing) {
+        BoardCalls calls;
+        calls.bindAll([&](const char* name) -> void* {
+            for (size_t i = 0; i < kBoardCallTable.size(); ++i)
+                if (std::string(kBoardCallTable[i].name) == name)
+                    return i == missing ? nullptr : &addresses[i];
+            return nullptr;
+        });
+        EXPECT_EQ(calls.complete(), missing == kBoardCallTable.size()) << "row " << missing;
+        if (missing < kBoardCallTable.size()) {
+            EXPECT_FALSE(kBoardCallTable[missing].bound(calls)) << kBoardCallTable[missing].name;
+        }
+    }
+}
 
 TEST(UnitKindTable, KindsByNameAcrossFamiliesAndTheFamilysFirstAsFallback) {
     EXPECT_EQ(kindCodeByName("dio"), 0x101);

@@ -3,8 +3,8 @@
 // window and the word size of its device client. Everything else (the calls,
 // codes, log texts, window layout and protocols) is one source.
 //
-// A build selects its set with KALVO_BOARDLIB_VARIANT: 1 Dualmaster, 2
-// Pcimaster64, 3 Cardmaster.
+// A build selects its set by name: KALVO_BOARDLIB_BUILD_DUALMASTER,
+// KALVO_BOARDLIB_BUILD_PCIMASTER64 or KALVO_BOARDLIB_BUILD_CARDMASTER.
 #pragma once
 
 #include <cstdint>
@@ -32,73 +32,73 @@ struct BuildParameters {
 };
 
 inline constexpr BuildParameters kDualmaster{
-    32,
-    "PCI-DLM-02",
-    "Dualmaster.dll",
-    "Dualmaster",
-    "Dualmaster.ini",
-    "DualmasterLog",
-    "DualmasterLog.ini",
-    "DualmasterLog.Map",
-    "------------------- Dualmaster.dll Service Start -------------------",
-    "------------------- Dualmaster.dll Service Stop -------------------",
-    "KVMBrd",
-    "\\\\.\\KVMDRV",
-    true,
-    4,
-    4,
-    false,
-    0,
+    .wordSize = 32,
+    .boardName = "PCI-DLM-02",
+    .dllName = "Dualmaster.dll",
+    .shortName = "Dualmaster",
+    .iniName = "Dualmaster.ini",
+    .logBase = "DualmasterLog",
+    .logIni = "DualmasterLog.ini",
+    .logMap = "DualmasterLog.Map",
+    .startBanner = "------------------- Dualmaster.dll Service Start -------------------",
+    .stopBanner = "------------------- Dualmaster.dll Service Stop -------------------",
+    .objectPrefix = "KVMBrd",
+    .deviceBase = "\\\\.\\KVMDRV",
+    .scanInstances = true,
+    .boardCount = 4,
+    .busWidth = 4,
+    .access64 = false,
+    .defaultLogLevel = 0,
 };
 
 inline constexpr BuildParameters kPcimaster64{
-    64,
-    "PCI-Kalvo-MST-01",
-    "Pcimaster64.dll",
-    "Pcimaster64",
-    "Pcimaster64.ini",
-    "Pcimaster64Log",
-    "Pcimaster64Log.ini",
-    "Pcimaster64Log.Map",
-    "------------------- Pcimaster64.dll Service Start -------------------",
-    "------------------- Pcimaster64.dll Service Stop -------------------",
-    "Kalvo1Brd",
-    "\\\\.\\tolva",
-    true,
-    4,
-    4,
-    true,
-    0,
+    .wordSize = 64,
+    .boardName = "PCI-Kalvo-MST-01",
+    .dllName = "Pcimaster64.dll",
+    .shortName = "Pcimaster64",
+    .iniName = "Pcimaster64.ini",
+    .logBase = "Pcimaster64Log",
+    .logIni = "Pcimaster64Log.ini",
+    .logMap = "Pcimaster64Log.Map",
+    .startBanner = "------------------- Pcimaster64.dll Service Start -------------------",
+    .stopBanner = "------------------- Pcimaster64.dll Service Stop -------------------",
+    .objectPrefix = "Kalvo1Brd",
+    .deviceBase = "\\\\.\\tolva",
+    .scanInstances = true,
+    .boardCount = 4,
+    .busWidth = 4,
+    .access64 = true,
+    .defaultLogLevel = 0,
 };
 
 inline constexpr BuildParameters kCardmaster{
-    32,
-    "PCC-Kalvo-MST",
-    "Cardmaster.dll",
-    "Cardmaster",
-    "Cardmaster.ini",
-    "CardmasterLog",
-    "CardmasterLog.ini",
-    "CardmasterLog.Map",
-    "------------------- Cardmaster.dll Service Start -------------------",
-    "------------------- Cardmaster.dll Service Stop -------------------",
-    "CardmasterBrd",
-    "\\\\.\\Cardmaster",
-    false,
-    2,
-    2,
-    false,
-    0,
+    .wordSize = 32,
+    .boardName = "PCC-Kalvo-MST",
+    .dllName = "Cardmaster.dll",
+    .shortName = "Cardmaster",
+    .iniName = "Cardmaster.ini",
+    .logBase = "CardmasterLog",
+    .logIni = "CardmasterLog.ini",
+    .logMap = "CardmasterLog.Map",
+    .startBanner = "------------------- Cardmaster.dll Service Start -------------------",
+    .stopBanner = "------------------- Cardmaster.dll Service Stop -------------------",
+    .objectPrefix = "CardmasterBrd",
+    .deviceBase = "\\\\.\\Cardmaster",
+    .scanInstances = false,
+    .boardCount = 2,
+    .busWidth = 2,
+    .access64 = false,
+    .defaultLogLevel = 0,
 };
 
-#if KALVO_BOARDLIB_VARIANT == 1
+#if defined(KALVO_BOARDLIB_BUILD_DUALMASTER)
 inline constexpr const BuildParameters& kBuild = kDualmaster;
-#elif KALVO_BOARDLIB_VARIANT == 2
+#elif defined(KALVO_BOARDLIB_BUILD_PCIMASTER64)
 inline constexpr const BuildParameters& kBuild = kPcimaster64;
-#elif KALVO_BOARDLIB_VARIANT == 3
+#elif defined(KALVO_BOARDLIB_BUILD_CARDMASTER)
 inline constexpr const BuildParameters& kBuild = kCardmaster;
 #else
-#error "KALVO_BOARDLIB_VARIANT must be 1 (Dualmaster), 2 (Pcimaster64) or 3 (Cardmaster)"
+#error "define one of KALVO_BOARDLIB_BUILD_DUALMASTER, _PCIMASTER64 or _CARDMASTER"
 #endif
 
 // Every build drives one line per board; the per-line records keep room for two.
