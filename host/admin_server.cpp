@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <sstream>
@@ -159,32 +160,32 @@ void AdminServer::run() {
     }
 }
 
-std::string AdminServer::handle(const std::string& request) {
-    std::istringstream in(request);
-    std::vector<std::string> words;
-    for (std::string w; in >> w;) words.push_back(w);
-    if (words.empty()) return "ERROR empty request\n";
-    const std::string& command = words[0];
-    auto need = [&](size_t n) { return words.size() == n; };
+using Words = std::vector<std::string>;
 
-    if (command == "ping" && need(1)) return "OK\n";
-    if (command == "sim") {
-        if (!simHandler_) return "ERROR this host runs no simulated network\n";
-        std::string answer = simHandler_(words);
+// The requests of the admin channel, one small handler each; the table
+// below holds each with the number of words it takes (the verb included).
+struct AdminHandlers {
+    static std::string ping(AdminServer&, const Words&) { return "OK\n"; }
+
+    static std::string sim(AdminServer& server, const Words& words) {
+        if (!server.simHandler_) return "ERROR this host runs no simulated network\n";
+        std::string answer = server.simHandler_(words);
         if (answer.empty() || answer.back() != '\n') answer += "\n";
         return answer;
     }
-    if (command == "shutdown" && need(1)) {
-        requestShutdown_();
+
+    static std::string shutdown(AdminServer& server, const Words&) {
+        server.requestShutdown_();
         return "OK\n";
     }
-    if (command == "list" && need(1)) {
+
+    static std::string list(AdminServer& server, const Words&) {
         std::string out = "OK\n";
         char line[512];
         std::snprintf(line, sizeof line, "%-20s %-11s %-11s %-20s %-18s %s\n", "LOCATION", "KIND",
                       "DRIVER", "DEVICE", "LINK", "STATE");
         out += line;
-        for (const DeviceInfo& d : pnp_.devices()) {
+        for (const DeviceInfo& d : server.pnp_.devices()) {
             std::string links;
             for (auto& l : d.links) links += (links.empty() ? "" : ",") + l;
             std::string state = pnpStateName(d.state);
@@ -199,20 +200,31 @@ std::string AdminServer::handle(const std::string& request) {
         }
         return out;
     }
-    if (command == "log" && need(1)) {
+
+    static std::string log(AdminServer& server, const Words&) {
         std::string out = "OK\n";
-        for (const ErrorLogEntry& e : kernel_.errorLog().entries())
+        for (const ErrorLogEntry& e : server.kernel_.errorLog().entries())
             out += ErrorLog::format(e) + "\n";
         return out;
     }
-    if (command == "stop" && need(2)) return statusAnswer(pnp_.stop(words[1]));
-    if (command == "remove" && need(2)) return statusAnswer(pnp_.remove(words[1]));
-    if (command == "surprise" && need(2)) return statusAnswer(pnp_.surpriseRemove(words[1]));
-    if (command == "start" && (need(2) || need(3))) {
-        auto boards = hardware_.boards();
+
+    static std::string stop(AdminServer& server, const Words& words) {
+        return statusAnswer(server.pnp_.stop(words[1]));
+    }
+
+    static std::string remove(AdminServer& server, const Words& words) {
+        return statusAnswer(server.pnp_.remove(words[1]));
+    }
+
+    static std::string surprise(AdminServer& server, const Words& words) {
+        return statusAnswer(server.pnp_.surpriseRemove(words[1]));
+    }
+
+    static std::string start(AdminServer& server, const Words& words) {
+        auto boards = server.hardware_.boards();
         const BoardDescription* board = findBoard(boards, words[1]);
         if (!board) return "ERROR no board at " + words[1] + "\n";
-        if (need(2)) return statusAnswer(pnp_.start(words[1]));
+        if (words.size() == 2) return statusAnswer(server.pnp_.start(words[1]));
         std::vector<ResourceDescriptor> resources = board->resources;
         if (words[2] == "one-memory-range") {
             // Only the first memory range is reported.
@@ -233,21 +245,26 @@ std::string AdminServer::handle(const std::string& request) {
             for (auto& r : resources)
                 if (r.type == ResourceDescriptor::Memory) last = &r;
             if (!last) return "ERROR the board has no memory range\n";
-            last->start = hardware_.physicalBase() + hardware_.physicalSize() + 0x1000000;
+            last->start =
+                server.hardware_.physicalBase() + server.hardware_.physicalSize() + 0x1000000;
         } else {
             return "ERROR unknown fault " + words[2] + " (one-memory-range or fail-map)\n";
         }
-        return statusAnswer(pnp_.start(words[1], resources));
+        return statusAnswer(server.pnp_.start(words[1], resources));
     }
-    if (command == "power" && need(2)) {
+
+    static std::string power(AdminServer& server, const Words& words) {
         const std::string& s = words[1];
         if (s.size() != 2 || (s[0] != 'S' && s[0] != 's') || s[1] < '0' || s[1] > '5')
             return "ERROR power state must be S0 to S5\n";
         return statusAnswer(
-            pnp_.setSystemPower(SYSTEM_POWER_STATE(PowerSystemWorking + (s[1] - '0'))));
+            server.pnp_.setSystemPower(SYSTEM_POWER_STATE(PowerSystemWorking + (s[1] - '0'))));
     }
-    if ((command == "read" && need(5)) || (command == "write" && need(5))) {
-        auto boards = hardware_.boards();
+
+    // read and write: a board's memory range by its index among the ranges.
+    static std::string window(AdminServer& server, const Words& words) {
+        const bool read = words[0] == "read";
+        auto boards = server.hardware_.boards();
         const BoardDescription* board = findBoard(boards, words[1]);
         if (!board) return "ERROR no board at " + words[1] + "\n";
         uint64_t index, offset, length = 0;
@@ -256,7 +273,7 @@ std::string AdminServer::handle(const std::string& request) {
         const ResourceDescriptor* window = memoryWindow(*board, index);
         if (!window) return "ERROR the board has no memory window " + words[2] + "\n";
         std::vector<uint8_t> bytes;
-        if (command == "read") {
+        if (read) {
             if (!parseNumber(words[4], &length) || length == 0 || length > kMaxTransfer)
                 return "ERROR length must be 1 to 65536\n";
         } else {
@@ -271,11 +288,11 @@ std::string AdminServer::handle(const std::string& request) {
         }
         if (offset > window->length || length > window->length - offset)
             return "ERROR beyond the window (length " + std::to_string(window->length) + ")\n";
-        auto* p =
-            static_cast<volatile uint8_t*>(hardware_.mapIoSpace(window->start + offset, length));
+        auto* p = static_cast<volatile uint8_t*>(
+            server.hardware_.mapIoSpace(window->start + offset, length));
         if (!p) return "ERROR the window cannot be mapped\n";
         std::string out = "OK\n";
-        if (command == "read") {
+        if (read) {
             char text[8];
             for (uint64_t i = 0; i < length; ++i) {
                 if (i % 16 == 0) {
@@ -291,9 +308,38 @@ std::string AdminServer::handle(const std::string& request) {
         } else {
             for (uint64_t i = 0; i < length; ++i) p[i] = bytes[i];
         }
-        hardware_.unmapIoSpace(const_cast<uint8_t*>(p), length);
+        server.hardware_.unmapIoSpace(const_cast<uint8_t*>(p), length);
         return out;
     }
+};
+
+namespace {
+
+struct AdminRequest {
+    const char* verb;
+    size_t minWords, maxWords;  // with the verb; SIZE_MAX: any number
+    std::string (*handle)(AdminServer&, const Words&);
+};
+
+constexpr AdminRequest kAdminRequests[] = {
+    {"ping", 1, 1, &AdminHandlers::ping},         {"sim", 1, SIZE_MAX, &AdminHandlers::sim},
+    {"shutdown", 1, 1, &AdminHandlers::shutdown}, {"list", 1, 1, &AdminHandlers::list},
+    {"log", 1, 1, &AdminHandlers::log},           {"stop", 2, 2, &AdminHandlers::stop},
+    {"remove", 2, 2, &AdminHandlers::remove},     {"surprise", 2, 2, &AdminHandlers::surprise},
+    {"start", 2, 3, &AdminHandlers::start},       {"power", 2, 2, &AdminHandlers::power},
+    {"read", 5, 5, &AdminHandlers::window},       {"write", 5, 5, &AdminHandlers::window},
+};
+
+}  // namespace
+
+std::string AdminServer::handle(const std::string& request) {
+    std::istringstream in(request);
+    Words words;
+    for (std::string w; in >> w;) words.push_back(w);
+    if (words.empty()) return "ERROR empty request\n";
+    for (const AdminRequest& r : kAdminRequests)
+        if (words[0] == r.verb && words.size() >= r.minWords && words.size() <= r.maxWords)
+            return r.handle(*this, words);
     return "ERROR unknown request: " + request + " (see kalvo-devctl --help)\n";
 }
 

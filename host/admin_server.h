@@ -38,6 +38,7 @@ class AdminServer {
     std::string handle(const std::string& request);
 
   private:
+    friend struct AdminHandlers;  // one handler per request (admin_server.cpp)
     void run();
 
     Kernel& kernel_;

@@ -17,6 +17,8 @@ const char* const kHostUsage =
     "device and ends the host.\n"
     "\n"
     "Options:\n"
+    "  --hardware KIND       the boards served: \"sim\" (the default), simulated\n"
+    "                        boards with the simulated network\n"
     "  --driver [KIND=]PATH  load a driver module (repeatable). It serves boards\n"
     "                        of KIND, by default its file name in lower case\n"
     "                        without extension (Tolva.sys serves \"tolva\").\n"
@@ -34,7 +36,8 @@ const char* const kHostUsage =
     "                        (default 1000)\n"
     "  --registry FILE       registry values (default <folder>/registry.reg)\n"
     "  --error-log FILE      error log (default <folder>/errorlog.txt)\n"
-    "  --config FILE         host config: lines \"driver = [KIND=]PATH\",\n"
+    "  --config FILE         host config: lines \"hardware = KIND\",\n"
+    "                        \"driver = [KIND=]PATH\",\n"
     "                        \"boards = TEXT\", \"registry = FILE\",\n"
     "                        \"error-log = FILE\", \"network = PATH\",\n"
     "                        \"cycle-us = N\"; '#' starts a comment\n"
@@ -72,7 +75,9 @@ bool setting(const std::string& key, const std::string& value, HostOptions* opti
         *error = key + " needs a value";
         return false;
     }
-    if (key == "driver") {
+    if (key == "hardware") {
+        options->hardware = value;
+    } else if (key == "driver") {
         options->drivers.push_back(driverModule(value));
     } else if (key == "boards") {
         options->boards = value;
@@ -133,7 +138,7 @@ bool parseHostOptions(const std::vector<std::string>& args, HostOptions* options
             continue;
         }
         if (a != "--driver" && a != "--boards" && a != "--registry" && a != "--error-log" &&
-            a != "--config" && a != "--network" && a != "--cycle-us") {
+            a != "--config" && a != "--network" && a != "--cycle-us" && a != "--hardware") {
             *error = "unknown option " + a;
             return false;
         }

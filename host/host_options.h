@@ -14,6 +14,7 @@ struct DriverModule {
 };
 
 struct HostOptions {
+    std::string hardware = "sim";  // the kind of hardware served (host_hardware.h)
     std::vector<DriverModule> drivers;
     std::string boards;  // simulated board set; empty: one board of each kind
     bool boardsGiven = false;

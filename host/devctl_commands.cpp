@@ -1,0 +1,240 @@
+#include "host/devctl_commands.h"
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <thread>
+
+#include "host/admin_channel.h"
+#include "host/sim_usage.h"
+#include "kernel/transport/socket_folder.h"
+
+namespace kalvo::kernel::host {
+
+namespace {
+
+using Args = std::vector<std::string>;
+
+const char* const kHeader =
+    "Usage: kalvo-devctl <command> [arguments]\n"
+    "Controls the device host of this machine (folder: KALVO_DEVICE_DIR, else\n"
+    "/run/kalvo or /tmp/kalvo-<uid>).\n"
+    "\n"
+    "Commands:\n";
+
+const char* const kHelpUsage =
+    "  help [command]            this text, or one command's usage\n"
+    "  --help                    this text\n";
+
+std::string joined(const std::string& verb, const Args& args) {
+    std::string line = verb;
+    for (auto& a : args) line += " " + a;
+    return line;
+}
+
+int request(const std::string& folder, const std::string& line, bool quietOk = false) {
+    std::string response, error;
+    if (!adminRequest(folder, line, &response, &error)) {
+        std::fprintf(stderr, "kalvo-devctl: %s\n", error.c_str());
+        return 2;
+    }
+    size_t nl = response.find('\n');
+    std::string first = response.substr(0, nl);
+    std::string rest = nl == std::string::npos ? "" : response.substr(nl + 1);
+    if (first == "OK") {
+        if (!rest.empty())
+            std::fputs(rest.c_str(), stdout);
+        else if (!quietOk)
+            std::puts("OK");
+        return 0;
+    }
+    std::fprintf(stderr, "kalvo-devctl: %s\n",
+                 first.rfind("ERROR ", 0) == 0 ? first.c_str() + 6 : first.c_str());
+    return 1;
+}
+
+bool alive(const std::string& folder) {
+    std::string response, error;
+    return adminRequest(folder, "ping", &response, &error);
+}
+
+int startHost(const std::string& folder, const Args& options) {
+    if (alive(folder)) {
+        std::fprintf(stderr, "kalvo-devctl: a device host already serves %s\n", folder.c_str());
+        return 1;
+    }
+    if (!transport::prepareSocketFolder(folder)) {
+        std::fprintf(stderr, "kalvo-devctl: cannot use the folder %s\n", folder.c_str());
+        return 1;
+    }
+    std::error_code ec;
+    auto self = std::filesystem::read_symlink("/proc/self/exe", ec);
+    std::string hostPath = (self.parent_path() / "kalvo-devhost").string();
+    std::string logPath = folder + "/devhost.log";
+    pid_t pid = fork();
+    if (pid < 0) return 1;
+    if (pid == 0) {
+        // The host outlives this tool: its own session, no terminal, its
+        // output in the folder.
+        setsid();
+        int in = open("/dev/null", O_RDONLY);
+        int out = open(logPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0640);
+        if (in >= 0) dup2(in, 0);
+        if (out >= 0) {
+            dup2(out, 1);
+            dup2(out, 2);
+        }
+        std::vector<char*> argv{const_cast<char*>(hostPath.c_str())};
+        for (auto& o : options) argv.push_back(const_cast<char*>(o.c_str()));
+        argv.push_back(nullptr);
+        execv(hostPath.c_str(), argv.data());
+        _exit(127);
+    }
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (std::chrono::steady_clock::now() < deadline) {
+        int status;
+        if (waitpid(pid, &status, WNOHANG) == pid) {
+            std::fprintf(stderr, "kalvo-devctl: the device host ended at once; see %s\n",
+                         logPath.c_str());
+            return 1;
+        }
+        if (alive(folder)) {
+            std::printf("device host %d serves %s\n", int(pid), folder.c_str());
+            return 0;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    std::fprintf(stderr, "kalvo-devctl: the device host did not answer; see %s\n", logPath.c_str());
+    return 1;
+}
+
+int stopHost(const std::string& folder, const Args&) {
+    int result = request(folder, "shutdown", true);
+    if (result != 0) return result;
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (std::chrono::steady_clock::now() < deadline) {
+        if (!alive(folder)) return 0;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    std::fprintf(stderr, "kalvo-devctl: the device host is still shutting down\n");
+    return 1;
+}
+
+int sim(const std::string& folder, const Args& args) {
+    if (args.empty() || args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
+        std::fputs(kSimUsage, args.empty() ? stderr : stdout);
+        return args.empty() ? 2 : 0;
+    }
+    for (const auto& word : args)
+        if (word.find_first_of("\r\n") != std::string::npos) {
+            std::fprintf(stderr, "kalvo-devctl: a word holds a line break\n");
+            return 2;
+        }
+    return request(folder, joined("sim", args));
+}
+
+// The admin request of the same name with the arguments.
+template <const char* Verb>
+int forward(const std::string& folder, const Args& args) {
+    return request(folder, joined(Verb, args));
+}
+
+constexpr char kList[] = "list";
+constexpr char kLog[] = "log";
+constexpr char kStart[] = "start";
+constexpr char kStop[] = "stop";
+constexpr char kRemove[] = "remove";
+constexpr char kSurprise[] = "surprise";
+constexpr char kPower[] = "power";
+constexpr char kRead[] = "read";
+constexpr char kWrite[] = "write";
+
+}  // namespace
+
+const std::vector<DevctlCommand>& devctlCommands() {
+    static const std::vector<DevctlCommand> commands = {
+        {"start",
+         "  start [host options]      start a device host in the background and wait\n"
+         "                            until it serves (options: kalvo-devhost --help)\n",
+         0, SIZE_MAX, &startHost},
+        {"stop", "  stop                      stop and remove every device, end the host\n", 0, 0,
+         &stopHost},
+        {"list",
+         "  list                      devices: board location, kind, driver, device\n"
+         "                            name, link and PnP state\n",
+         0, 0, &forward<kList>},
+        {"log", "  log                       the error log\n", 0, 0, &forward<kLog>},
+        {"pnp-start",
+         "  pnp-start <location> [one-memory-range | fail-map]\n"
+         "                            start a device, optionally with faulty resources:\n"
+         "                            its first memory range only, or a memory range\n"
+         "                            that cannot be mapped\n",
+         1, 2, &forward<kStart>},
+        {"pnp-stop", "  pnp-stop <location>       query stop, then stop\n", 1, 1, &forward<kStop>},
+        {"remove", "  remove <location>         query remove, then remove\n", 1, 1,
+         &forward<kRemove>},
+        {"surprise", "  surprise <location>       surprise removal\n", 1, 1, &forward<kSurprise>},
+        {"power", "  power <S0..S5>            system power state for every started device\n", 1, 1,
+         &forward<kPower>},
+        {"read",
+         "  read <location> <window> <offset> <length>\n"
+         "                            hex dump of a board's memory range (window 0 is\n"
+         "                            the first memory range the board reports)\n",
+         4, 4, &forward<kRead>},
+        {"write",
+         "  write <location> <window> <offset> <hexbytes>\n"
+         "                            write bytes, e.g. \"0a0b\", into a memory range\n",
+         4, 4, &forward<kWrite>},
+        {"sim",
+         "  sim <request...>          the simulated network: observation and faults\n"
+         "                            (kalvo-devctl sim --help)\n",
+         0, SIZE_MAX, &sim},
+    };
+    return commands;
+}
+
+const DevctlCommand* findDevctlCommand(const std::string& name) {
+    for (const DevctlCommand& command : devctlCommands())
+        if (name == command.name) return &command;
+    return nullptr;
+}
+
+std::string devctlUsage() {
+    std::string text = kHeader;
+    for (const DevctlCommand& command : devctlCommands()) text += command.usage;
+    return text + kHelpUsage;
+}
+
+int runDevctl(const std::vector<std::string>& args) {
+    if (args.empty() || args[0] == "--help" || args[0] == "-h" ||
+        (args[0] == "help" && args.size() == 1)) {
+        std::fputs(devctlUsage().c_str(), args.empty() ? stderr : stdout);
+        return args.empty() ? 2 : 0;
+    }
+    if (args[0] == "help") {
+        const DevctlCommand* command = findDevctlCommand(args[1]);
+        if (!command || args.size() > 2) {
+            std::fprintf(stderr, "kalvo-devctl: no command %s (see kalvo-devctl --help)\n",
+                         joined(args[1], Args(args.begin() + 2, args.end())).c_str());
+            return 2;
+        }
+        std::fputs(command->usage, stdout);
+        if (std::string(command->name) == "sim") std::fputs(kSimUsage, stdout);
+        return 0;
+    }
+    Args rest(args.begin() + 1, args.end());
+    const DevctlCommand* command = findDevctlCommand(args[0]);
+    if (!command || rest.size() < command->minArgs || rest.size() > command->maxArgs) {
+        std::fprintf(stderr, "kalvo-devctl: bad command or arguments: %s (%s)\n",
+                     joined(args[0], rest).c_str(),
+                     command ? ("usage: kalvo-devctl help " + args[0]).c_str() : "see --help");
+        return 2;
+    }
+    return command->run(transport::hostSocketDirectory(), rest);
+}
+
+}  // namespace kalvo::kernel::host

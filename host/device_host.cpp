@@ -1,0 +1,108 @@
+#include "host/device_host.h"
+
+#include <cstdio>
+#include <filesystem>
+
+#include "host/admin_server.h"
+#include "host/host_hardware.h"
+#include "kernel/kernel.h"
+#include "kernel/pnp_manager.h"
+#include "kernel/transport/device_server.h"
+#include "kernel/wdm_device_backend.h"
+
+namespace kalvo::kernel::host {
+
+namespace {
+
+std::filesystem::path executableDirectory() {
+    std::error_code ec;
+    auto self = std::filesystem::read_symlink("/proc/self/exe", ec);
+    return ec ? std::filesystem::path(".") : self.parent_path();
+}
+
+// The drivers that come with the host, from its library folder.
+std::vector<DriverModule> defaultDrivers() {
+    std::vector<DriverModule> found;
+    auto dir = executableDirectory();
+    for (const char* name : {"Tolva.sys", "Kvmdrv.sys", "Cardmaster.sys"}) {
+        for (auto candidate :
+             {dir / name, dir / ".." / "lib" / name, dir / ".." / KALVO_LIBDIR / name}) {
+            if (std::filesystem::exists(candidate)) {
+                found.push_back(driverModule(candidate.string()));
+                break;
+            }
+        }
+    }
+    return found;
+}
+
+}  // namespace
+
+// Members in build order, so that destruction runs the reverse one.
+struct DeviceHost::Parts {
+    std::unique_ptr<HostHardware> hardware;
+    std::unique_ptr<Kernel> kernel;
+    std::unique_ptr<PnpManager> pnp;
+    std::unique_ptr<WdmDeviceBackend> backend;
+    std::unique_ptr<transport::DeviceServer> server;
+    std::unique_ptr<AdminServer> admin;
+};
+
+std::unique_ptr<DeviceHost> DeviceHost::start(const HostOptions& options, const std::string& folder,
+                                              std::function<void()> requestShutdown,
+                                              std::string* error) {
+    auto parts = std::make_unique<Parts>();
+    parts->hardware = createHostHardware(options, error);
+    if (!parts->hardware) return nullptr;
+
+    KernelOptions kernelOptions{
+        &parts->hardware->provider(),
+        options.registry.empty() ? folder + "/registry.reg" : options.registry,
+        options.errorLog.empty() ? folder + "/errorlog.txt" : options.errorLog};
+    parts->kernel = std::make_unique<Kernel>(kernelOptions);
+    parts->pnp = std::make_unique<PnpManager>(*parts->kernel);
+    for (const auto& module : options.drivers.empty() ? defaultDrivers() : options.drivers) {
+        NTSTATUS status;
+        PDRIVER_OBJECT driver = parts->kernel->loadDriver(module.path, module.service, &status);
+        if (!driver) {
+            std::fprintf(stderr, "kalvo-devhost: driver %s not loaded (status 0x%08X)\n",
+                         module.path.c_str(), unsigned(status));
+            continue;
+        }
+        parts->pnp->addDriver(driver, module.kind);
+    }
+    parts->pnp->enumerate();
+
+    parts->backend = std::make_unique<WdmDeviceBackend>(*parts->kernel);
+    parts->server = std::make_unique<transport::DeviceServer>(*parts->backend);
+    if (!parts->server->start(folder)) {
+        *error = "cannot serve devices in " + folder + " (another host?)";
+        return nullptr;
+    }
+    parts->admin = std::make_unique<AdminServer>(
+        *parts->kernel, *parts->pnp, parts->hardware->provider(), std::move(requestShutdown));
+    if (auto sim = parts->hardware->simHandler()) parts->admin->setSimHandler(std::move(sim));
+    if (!parts->admin->start(folder, error)) return nullptr;
+    return std::unique_ptr<DeviceHost>(new DeviceHost(std::move(parts)));
+}
+
+DeviceHost::DeviceHost(std::unique_ptr<Parts> parts) : parts_(std::move(parts)) {}
+
+DeviceHost::~DeviceHost() {
+    parts_->server->stop();
+    parts_->backend->closeAll();
+    parts_->pnp->shutdown();
+    parts_->admin->stop();
+    parts_->admin.reset();
+    parts_->server.reset();
+    parts_->backend.reset();
+    parts_->pnp.reset();
+    parts_->kernel.reset();
+    parts_->hardware.reset();
+}
+
+size_t DeviceHost::deviceCount() const {
+    return parts_->pnp->devices().size();
+}
+
+}  // namespace kalvo::kernel::host

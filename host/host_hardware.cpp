@@ -1,0 +1,23 @@
+#include "host/host_hardware.h"
+
+namespace kalvo::kernel::host {
+
+const std::vector<HardwareKind>& hardwareKinds() {
+    static const std::vector<HardwareKind> kinds = {
+        {"sim", "simulated boards (--boards) with the simulated network (--network)",
+         &createSimulatedHardware},
+    };
+    return kinds;
+}
+
+std::unique_ptr<HostHardware> createHostHardware(const HostOptions& options, std::string* error) {
+    std::string known;
+    for (const HardwareKind& kind : hardwareKinds()) {
+        if (options.hardware == kind.name) return kind.create(options, error);
+        known += (known.empty() ? "" : ", ") + std::string(kind.name);
+    }
+    *error = "--hardware: unknown kind " + options.hardware + " (known: " + known + ")";
+    return nullptr;
+}
+
+}  // namespace kalvo::kernel::host
