@@ -1,5 +1,5 @@
 // The hardware under the device host: boards with their PCI resources and
-// the physical memory their windows live in. The simulated boards (sim/) are
+// the physical memory their windows live in. The simulated boards are
 // the default provider; a provider for real boards through Linux UIO / sysfs
 // resource files can stand behind the same interface, so nothing above it
 // may assume simulation.

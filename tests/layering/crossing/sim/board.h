@@ -1,0 +1,4 @@
+// Uses the kernel, as the graph allows.
+#pragma once
+
+#include "kernel/runtime.h"
