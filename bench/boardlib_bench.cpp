@@ -11,11 +11,14 @@
 
 #include "bench/ratio_reporter.h"
 #include "boardlib/frame/library.h"
-#include "tests/support/board_fakes.h"
+#include "driver/requests/chip_registers.h"
 #include "kalvo/board_library.h"
 #include "platform/semaphore.h"
+#include "tests/support/board_fakes.h"
 
 namespace {
+
+namespace chip = kalvo::chipmap;
 
 using namespace kalvo::boardlib;
 
@@ -75,8 +78,8 @@ void BM_InlineSetShort(benchmark::State& state) {
     uint16_t word = 0x1234;
     for (auto _ : state) {
         semaphore.wait();
-        *reinterpret_cast<volatile uint16_t*>(window + 0x40C) = 1;
-        *reinterpret_cast<volatile uint16_t*>(window + 0x200 + 24) = word;
+        *reinterpret_cast<volatile uint16_t*>(window + chip::kWriteCountRegister) = 1;
+        *reinterpret_cast<volatile uint16_t*>(window + chip::kGmArea + 24) = word;
         semaphore.release();
         ++word;
     }
@@ -88,7 +91,7 @@ void BM_InlineGetShort(benchmark::State& state) {
     auto semaphore = kalvo::platform::Semaphore::createOrOpen("Kalvo1Brd00_GmSemR", 1, 1);
     for (auto _ : state) {
         semaphore.wait();
-        uint16_t word = *reinterpret_cast<volatile uint16_t*>(window + 0x200 + 24);
+        uint16_t word = *reinterpret_cast<volatile uint16_t*>(window + chip::kGmArea + 24);
         semaphore.release();
         benchmark::DoNotOptimize(word);
     }
@@ -107,7 +110,7 @@ void BM_KvGetReg64(benchmark::State& state) {
     board();
     uint64_t value = 0;
     for (auto _ : state) {
-        benchmark::DoNotOptimize(KV_GetReg64(0, 0, 0x428, &value));
+        benchmark::DoNotOptimize(KV_GetReg64(0, 0, chip::kConditionRegister, &value));
         benchmark::DoNotOptimize(value);
     }
 }

@@ -14,9 +14,12 @@
 #include <vector>
 
 #include "bench/ratio_reporter.h"
+#include "driver/requests/chip_registers.h"
 #include "tests/support/driver_harness.h"
 
 namespace {
+
+namespace chip = kalvo::chipmap;
 
 using namespace kalvo::drivertest;
 namespace rq = kalvo::requests;
@@ -65,17 +68,18 @@ void ConnectSequenceTick(benchmark::State& state) {
         const int starts = 1 + (kTicks - 8 + 6) / 7;
         waitFor(
             [&] {
-                auto w = h.bus().writesTo(window + 0x44C);
-                return std::count_if(w.begin(), w.end(),
-                                     [](const BusWrite& b) { return b.value == 0x100; }) >= starts;
+                auto w = h.bus().writesTo(window + chip::kCommandRegister);
+                return std::count_if(w.begin(), w.end(), [](const BusWrite& b) {
+                           return b.value == chip::kCommandStart;
+                       }) >= starts;
             },
             std::chrono::seconds(30));
 
         // The marks: (tick number, time).
         std::vector<std::pair<int, Clock::time_point>> marks;
-        auto prepare = h.bus().writesTo(window + 0x448);
-        auto command = h.bus().writesTo(window + 0x44C);
-        auto station = h.bus().writesTo(window + 0x498);
+        auto prepare = h.bus().writesTo(window + chip::kMailRegister);
+        auto command = h.bus().writesTo(window + chip::kCommandRegister);
+        auto station = h.bus().writesTo(window + chip::kStationRegister);
         if (prepare.size() < 2 || station.empty()) {
             state.SkipWithError("the sequence did not run");
             return;

@@ -5,7 +5,12 @@
 
 #include <cstdint>
 
+#include "driver/requests/chip_registers.h"
+
 namespace tolva {
+
+// The chip registers the board library uses too.
+using namespace kalvo::chipmap;
 
 // Control register window (first memory range of the board).
 inline constexpr uint32_t kControlRegister = 0x50;
@@ -15,16 +20,9 @@ inline constexpr uint32_t kControlResetBit = 0x40000000;  // bit 30: board reset
 inline constexpr uint32_t kStationArea = 0x000;  // 256 words up to 0x3FC
 inline constexpr uint32_t kStationAreaWords = 256;
 inline constexpr uint32_t kConnectClearWords = 284;  // 0x000..0x46C at a connect
-inline constexpr uint32_t kPrepareRegister = 0x448;  // written 0x700 while preparing
-inline constexpr uint32_t kPrepareValue = 0x700;
-inline constexpr uint32_t kCommandRegister = 0x44C;
-inline constexpr uint32_t kCommandSetup = 0x8000;
-inline constexpr uint32_t kCommandStart = 0x100;
-inline constexpr uint32_t kCommandRunningBit = 0x200;  // read back: the line runs
-inline constexpr uint32_t kStationRegister = 0x498;
-inline constexpr uint32_t kStationKeepMask = 0xC0C0;  // baud-rate bits the library owns
-inline constexpr uint32_t kStationLongFrame = 0x8000;
-inline constexpr uint32_t kMailArea = 0x500;  // 192 words up to 0x7FC
+inline constexpr uint32_t kMailRegisterPrepare = 0x700;  // into kMailRegister while preparing
+inline constexpr uint32_t kStationKeepMask = 0xC0C0;     // baud-rate bits the library owns
+inline constexpr uint32_t kMailArea = kMailSendBuffer;   // the three buffers: 192 words up to 0x7FC
 inline constexpr uint32_t kMailAreaWords = 192;
 inline constexpr uint32_t kBoardEnable0 = 0x800;  // 16-bit, 0 at start and stop
 inline constexpr uint32_t kBoardEnable1 = 0x802;

@@ -71,19 +71,19 @@ void CTolva::Step(TOLVA_SEQUENCE* seq) {
                 break;
             case LineState::Accepted:
                 Write(seq, kCommandRegister, 0);
-                Write(seq, kPrepareRegister, kPrepareValue);
+                Write(seq, kMailRegister, kMailRegisterPrepare);
                 ClearWords(seq, kStationArea, kConnectClearWords);
                 Advance(seq, state, LineState::Prepare);
                 seq->Countdown.store(1);
                 break;
             case LineState::Prepare:
                 Write(seq, kCommandRegister, 0);
-                Write(seq, kPrepareRegister, kPrepareValue);
+                Write(seq, kMailRegister, kMailRegisterPrepare);
                 Advance(seq, state, LineState::SetUp);
                 seq->Countdown.store(1);
                 break;
             case LineState::SetUp:
-                Write(seq, kCommandRegister, kCommandSetup);
+                Write(seq, kCommandRegister, kCommandSetUp);
                 seq->Countdown.store(1);
                 if (seq->ConnectMode.load() == static_cast<LONG>(ConnectMode::Gmm)) {
                     // A GMM connect only puts the chip into set-up.
@@ -117,7 +117,7 @@ void CTolva::Step(TOLVA_SEQUENCE* seq) {
                 seq->Countdown.store(5);
                 break;
             case LineState::Running:
-                if (READ_REGISTER_ULONG(Register(seq, kCommandRegister)) & kCommandRunningBit) {
+                if (READ_REGISTER_ULONG(Register(seq, kCommandRegister)) & kCommandRunning) {
                     seq->Countdown.store(5);
                 } else {
                     Advance(seq, state, LineState::Start);  // the line dropped: start again

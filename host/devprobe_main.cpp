@@ -13,6 +13,7 @@
 
 #include "boardlib/requests/board_device.h"
 #include "boardlib/requests/request_wrappers.h"
+#include "driver/requests/chip_registers.h"
 #include "driver/requests/request_blocks.h"
 #include "platform/device.h"
 #include "platform/win_error.h"
@@ -20,6 +21,7 @@
 namespace {
 
 namespace req = kalvo::requests;
+namespace chip = kalvo::chipmap;
 using namespace kalvo::boardlib;
 using kalvo::platform::HANDLE;
 
@@ -27,8 +29,8 @@ const char* const kUsage =
     "Usage: kalvo-devprobe [options] DEVICE\n"
     "Opens DEVICE (e.g. \"\\\\.\\tolva0\", \"\\\\.\\KVMDRV0\", \"\\\\.\\Cardmaster0\") on the\n"
     "device host, maps its memory window, shows the board ID word, connects the\n"
-    "line and prints every change of the line state with the command (0x44C)\n"
-    "and station (0x498) registers, then disconnects and unmaps.\n"
+    "line and prints every change of the line state with the command and\n"
+    "station registers, then disconnects and unmaps.\n"
     "\n"
     "Options:\n"
     "  --address N     station address of the master (default 0)\n"
@@ -153,9 +155,11 @@ int main(int argc, char** argv) {
             return fail("status");
         }
         if (status.lineState != last) {
-            std::printf("%5lld ms  state %4d %-17s 0x44C=0x%04x 0x498=0x%04x\n",
+            std::printf("%5lld ms  state %4d %-17s 0x%03X=0x%04x 0x%03X=0x%04x\n",
                         static_cast<long long>(elapsed), status.lineState,
-                        stateName(status.lineState), reg32(0x44C), reg32(0x498));
+                        stateName(status.lineState), unsigned(chip::kCommandRegister),
+                        reg32(chip::kCommandRegister), unsigned(chip::kStationRegister),
+                        reg32(chip::kStationRegister));
             last = status.lineState;
         }
         if (elapsed >= watchMs) break;

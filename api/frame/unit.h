@@ -11,6 +11,7 @@
 #include <string>
 
 #include "api/frame/unit_placement.h"
+#include "driver/requests/chip_registers.h"
 
 namespace kalvo::api {
 
@@ -20,7 +21,7 @@ inline constexpr int32_t kMaxUnitNumber = 1024;
 inline constexpr int32_t kStationsPerLine = 32;
 // The chip's station condition register: bit s is set while station block s
 // answers on the line (the units' input blocks are 32 to 63).
-inline constexpr int32_t kConditionRegister = 0x428;
+inline constexpr int32_t kConditionRegister = int32_t(chipmap::kConditionRegister);
 
 class Unit {
   public:

@@ -23,9 +23,9 @@ constexpr uint32_t kFinishPauseMs = 10;
 
 void setBaudBits(BoardContext& board, int32_t line) {
     if (board.window == nullptr) return;
-    uint16_t value = bus::load<uint16_t>(board.window, kLineSetupRegister);
+    uint16_t value = bus::load<uint16_t>(board.window, kStationRegister);
     value = static_cast<uint16_t>((value & ~0xC0u) | baudBits(board.baud[line]));
-    bus::store<uint16_t>(board.window, kLineSetupRegister, value);
+    bus::store<uint16_t>(board.window, kStationRegister, value);
 }
 
 // The start request sequence of a mode (normal or long frame) under the

@@ -6,12 +6,14 @@
 #include <cstdint>
 
 #include "boardlib/frame/board_context.h"
+#include "driver/requests/chip_registers.h"
 
 namespace kalvo::boardlib {
 
-inline constexpr uint32_t kLineSetupRegister = 0x498;
+// The station register (driver/requests/chip_registers.h).
+using kalvo::chipmap::kStationRegister;
 
-// Bits 6 and 7 of the line setup register for a baud code (Mbit/s).
+// Bits 6 and 7 of the station register for a baud code (Mbit/s).
 constexpr uint16_t baudBits(int32_t baud) noexcept {
     return baud == 3 ? 0x40 : baud == 6 ? 0x80 : 0xC0;
 }

@@ -84,8 +84,8 @@ struct LineMail::State {
     void setBuffer(int k, bool enable) noexcept {
         bus::store<uint16_t>(window, kMailRegister, kMailRegisterValue);
         bus::store<uint16_t>(window, kMailStatusRegister, 0);
-        bus::store<uint16_t>(window, k == 1 ? kRecvControl1 : kRecvControl2,
-                             enable ? kRecvEnable : 0);
+        bus::store<uint16_t>(window, k == 1 ? kReceiveControl1 : kReceiveControl2,
+                             enable ? kReceiveEnabled : 0);
     }
 
     // The mutex goes first: it is the other processes' sign that mail is open.
@@ -243,7 +243,7 @@ int32_t LineMail::send(int32_t station, const uint8_t* data, int32_t length) {
     std::lock_guard guard(s.lock);
     if (s.window == nullptr) return kNotMapped;
     if (!s.mailOpen) return kMailNotOpen;
-    if (bus::load<uint16_t>(s.window, kMailControl) & kSendInProgress) return kMailBusy;
+    if (bus::load<uint16_t>(s.window, kMailControl) & kMailSendRequest) return kMailBusy;
 
     s.poll.status &= kStatusMailWaiting;
     // This send is in progress from now on: a chip that finishes it before
@@ -251,9 +251,9 @@ int32_t LineMail::send(int32_t station, const uint8_t* data, int32_t length) {
     s.poll.prevSend = kSendWasBusy;
     bus::store<uint16_t>(s.window, kMailRegister, kMailRegisterValue);
     bus::store<uint16_t>(s.window, kMailStatusRegister, 0);
-    bus::store<uint16_t>(s.window, kMailSendRegister, kSendRegisterValue);
+    bus::store<uint16_t>(s.window, kMailSendRegister, kMailSendRegisterValue);
     for (int32_t i = 0; i < length; ++i)
-        bus::store<uint8_t>(s.window, kSendBuffer + static_cast<uint32_t>(i), data[i]);
+        bus::store<uint8_t>(s.window, kMailSendBuffer + static_cast<uint32_t>(i), data[i]);
     // The control word goes last: it starts the send. Blocks of 8 bytes,
     // destination station in the high byte.
     const uint32_t command = 0x4001u + static_cast<uint32_t>(length - 1) / 8u +
@@ -273,8 +273,9 @@ int32_t LineMail::receive(uint8_t* data, int32_t length, int32_t* station) {
     if (k == 0) return kMailEmpty;
     if (k != 1 && k != 2) return kFailed;
 
-    const uint16_t control = bus::load<uint16_t>(s.window, k == 1 ? kRecvControl1 : kRecvControl2);
-    const uint32_t buffer = k == 1 ? kRecvBuffer1 : kRecvBuffer2;
+    const uint16_t control =
+        bus::load<uint16_t>(s.window, k == 1 ? kReceiveControl1 : kReceiveControl2);
+    const uint32_t buffer = k == 1 ? kMailReceiveBuffer1 : kMailReceiveBuffer2;
     *station = (control >> 8) & 0x3F;
     const int32_t size = (control & 0x3F) * 8;
     const int32_t n = std::min(length, size);

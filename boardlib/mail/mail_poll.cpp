@@ -10,23 +10,23 @@ PollSignals applyPoll(PollState& state, const PollRegisters& regs) noexcept {
     uint16_t status =
         static_cast<uint16_t>(((regs.status & 0x7) << 1) | ((regs.status & 0x20) >> 1));
 
-    const uint16_t bufferBits = kRecvEnable | kRecvFull;
+    const uint16_t bufferBits = kReceiveEnabled | kReceiveFull;
     const bool enabled = (regs.recv1 & bufferBits) != 0 || (regs.recv2 & bufferBits) != 0;
     if (!enabled) status |= kStatusNoBuffer;
 
-    const uint16_t recv = static_cast<uint16_t>(((regs.recv1 & kRecvFull) ? 1 : 0) |
-                                                ((regs.recv2 & kRecvFull) ? 2 : 0));
+    const uint16_t recv = static_cast<uint16_t>(((regs.recv1 & kReceiveFull) ? 1 : 0) |
+                                                ((regs.recv2 & kReceiveFull) ? 2 : 0));
     if (recv != 0) status |= kStatusMailWaiting;
 
     // Send complete stays until the next send clears it.
     if (state.status & kStatusSendComplete) status |= kStatusSendComplete;
 
-    if (state.prevSend == kSendWasBusy && (regs.control & kSendInProgress) == 0) {
+    if (state.prevSend == kSendWasBusy && (regs.control & kMailSendRequest) == 0) {
         status |= kStatusSendComplete;
         out.sendResult = true;
     }
     state.status = status;
-    state.prevSend = (regs.control2 & kSendInProgress) ? kSendWasBusy : 0;
+    state.prevSend = (regs.control2 & kMailSendRequest) ? kSendWasBusy : 0;
 
     switch (recv) {
         case 3:
@@ -59,8 +59,8 @@ PollSignals applyPoll(PollState& state, const PollRegisters& regs) noexcept {
 PollSignals pollWindow(uint8_t* base, PollState& state) noexcept {
     PollRegisters regs;
     regs.status = bus::load<uint16_t>(base, kMailStatusRegister);
-    regs.recv1 = bus::load<uint16_t>(base, kRecvControl1);
-    regs.recv2 = bus::load<uint16_t>(base, kRecvControl2);
+    regs.recv1 = bus::load<uint16_t>(base, kReceiveControl1);
+    regs.recv2 = bus::load<uint16_t>(base, kReceiveControl2);
     regs.control = bus::load<uint16_t>(base, kMailControl);
     regs.control2 = bus::load<uint16_t>(base, kMailControl);
     return applyPoll(state, regs);

@@ -7,25 +7,13 @@
 
 #include <cstdint>
 
+#include "driver/requests/chip_registers.h"
+
 namespace kalvo::boardlib::mail {
 
-// Window offsets of the mail registers and buffers (16-bit registers).
-inline constexpr uint32_t kMailRegister = 0x448;  // 0x30 before every buffer operation
-inline constexpr uint32_t kMailControl = 0x47C;   // send command; bit 14: send in progress
-inline constexpr uint32_t kMailSendRegister = 0x480;
-inline constexpr uint32_t kMailStatusRegister = 0x484;
-inline constexpr uint32_t kRecvControl1 = 0x48C;
-inline constexpr uint32_t kRecvControl2 = 0x490;
-inline constexpr uint32_t kSendBuffer = 0x500;
-inline constexpr uint32_t kRecvBuffer1 = 0x600;
-inline constexpr uint32_t kRecvBuffer2 = 0x700;
+// The mail registers and buffers of the chip (driver/requests/chip_registers.h).
+using namespace kalvo::chipmap;
 inline constexpr int32_t kMaxMailLength = 256;
-
-inline constexpr uint16_t kMailRegisterValue = 0x30;
-inline constexpr uint16_t kSendRegisterValue = 0x1FFF;
-inline constexpr uint16_t kSendInProgress = 0x4000;  // control register bit 14
-inline constexpr uint16_t kRecvEnable = 0x40;        // receive control bit 6
-inline constexpr uint16_t kRecvFull = 0x80;          // receive control bit 7
 
 // Status word bits.
 inline constexpr uint16_t kStatusSendComplete = 0x0001;

@@ -13,12 +13,13 @@
 
 #include "boardlib/frame/build_parameters.h"
 #include "boardlib/window/window_bus.h"
+#include "driver/requests/chip_registers.h"
 #include "platform/semaphore.h"
 
 namespace kalvo::boardlib {
 
-inline constexpr uint32_t kGmArea = 0x200;
-inline constexpr uint32_t kWriteCountRegister = 0x40C;
+using kalvo::chipmap::kGmArea;
+using kalvo::chipmap::kWriteCountRegister;
 inline constexpr uint32_t kBoardWindowSize = 4096;
 
 // An 8-byte window access: one access in a 64-bit build, else two 32-bit

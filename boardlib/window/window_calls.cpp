@@ -12,7 +12,7 @@
 namespace kalvo::boardlib {
 namespace {
 
-constexpr uint32_t kChkcRegister = 0x478;
+using kalvo::chipmap::kChkcRegister;
 constexpr int32_t kStations = 64;
 constexpr size_t kMapTextRoom = 12;  // the name record's name field with its NUL
 

@@ -36,9 +36,9 @@ class LineMailTest : public ::testing::Test {
     }
     // The chip fills receive buffer k: full and enabled, source and blocks.
     void fill(int k, int source, int blocks, const char* text) {
-        window_.put16(k == 1 ? kRecvControl1 : kRecvControl2,
+        window_.put16(k == 1 ? kReceiveControl1 : kReceiveControl2,
                       static_cast<uint16_t>(0xC0 | (source << 8) | blocks));
-        std::memcpy(window_.bytes + (k == 1 ? kRecvBuffer1 : kRecvBuffer2), text,
+        std::memcpy(window_.bytes + (k == 1 ? kMailReceiveBuffer1 : kMailReceiveBuffer2), text,
                     std::strlen(text));
     }
     static platform::Event openEvent(const char* name) {
@@ -150,7 +150,7 @@ TEST_F(LineMailTest, SendWritesTheBufferThenTheControlWordLast) {
         std::vector<Access> stores = bus.takeStores16();
         ASSERT_FALSE(stores.empty());
         EXPECT_EQ(stores.back(), St16(0x47C, c.control)) << c.station << "/" << c.length;
-        EXPECT_EQ(std::memcmp(window_.bytes + kSendBuffer, data, c.length), 0);
+        EXPECT_EQ(std::memcmp(window_.bytes + kMailSendBuffer, data, c.length), 0);
     }
 }
 
@@ -165,7 +165,7 @@ TEST_F(LineMailTest, SendWhileTheChipIsStillSendingChangesNothing) {
     bus.take();
     EXPECT_EQ(mail_->send(7, data, 4), 21);
     EXPECT_EQ(bus.take(), (std::vector<Access>{{false, 0x47C, 2, 0x4501}}));
-    EXPECT_EQ(window_.bytes[kSendBuffer], 0);
+    EXPECT_EQ(window_.bytes[kMailSendBuffer], 0);
     // The refused send did not clear the status word; the earlier send
     // then completes as usual.
     bus.unscript(kMailControl);
@@ -294,8 +294,8 @@ TEST_F(LineMailTest, AMailArrivingBeforeTheNextPollInATakenBufferStillSignals) {
 TEST_F(LineMailTest, NoEnabledBufferSignalsTheErrorAndTheWaiterGetsMinusOne) {
     openMail();
     ASSERT_TRUE(mail_->createEvents());
-    window_.put16(kRecvControl1, 0);
-    window_.put16(kRecvControl2, 0);
+    window_.put16(kReceiveControl1, 0);
+    window_.put16(kReceiveControl2, 0);
     uint16_t status = 0;
     ASSERT_EQ(mail_->status(&status), 0);
     EXPECT_EQ(status, kStatusNoBuffer);

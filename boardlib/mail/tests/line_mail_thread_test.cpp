@@ -57,14 +57,14 @@ class MailThreadTest : public ::testing::Test {
 };
 
 TEST_F(MailThreadTest, ThePollingThreadSignalsAReceivedMailOnlyWhileMailIsOpen) {
-    window_.put16(kRecvControl1, 0xC0 | (9 << 8) | 1);
-    std::memcpy(window_.bytes + kRecvBuffer1, "hello", 5);
+    window_.put16(kReceiveControl1, 0xC0 | (9 << 8) | 1);
+    std::memcpy(window_.bytes + kMailReceiveBuffer1, "hello", 5);
     platform::Event recv1 = platform::Event::createOrOpen("MailRecv1_00_MailEve", true, false);
     platform::sleepMs(60);
     EXPECT_FALSE(recv1.isSet());  // mail closed: no poll
 
     ASSERT_EQ(mail_->open(), 0);  // enables the buffers, so the chip fills again
-    window_.put16(kRecvControl1, 0xC0 | (9 << 8) | 1);
+    window_.put16(kReceiveControl1, 0xC0 | (9 << 8) | 1);
     uint16_t status = 0xFFFF;
     ASSERT_EQ(mail_->waitObject(&status), 24);
     EXPECT_EQ(status, 0);
@@ -128,7 +128,7 @@ TEST_F(MailThreadTest, StatusPollsBesideTheThread) {
     // The chip side: buffers fill and sends finish while both poll.
     std::thread chip([&] {
         for (int i = 0; !stop; ++i) {
-            window_.put16(kRecvControl2, (i & 1) ? 0xC1 : 0x40);
+            window_.put16(kReceiveControl2, (i & 1) ? 0xC1 : 0x40);
             window_.put16(kMailControl, (i & 2) ? 0x4001 : 0x0001);
             platform::sleepMs(1);
         }

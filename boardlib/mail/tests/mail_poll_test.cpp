@@ -117,7 +117,7 @@ TEST(MailPoll, ReadsTheRegistersInOrderWithTheControlRegisterTwice) {
     pollWindow(w.base(), st);
     std::vector<test::Access> seen = bus.take();
     ASSERT_EQ(seen.size(), 5u);
-    const uint32_t order[] = {kMailStatusRegister, kRecvControl1, kRecvControl2, kMailControl,
+    const uint32_t order[] = {kMailStatusRegister, kReceiveControl1, kReceiveControl2, kMailControl,
                               kMailControl};
     for (size_t i = 0; i < 5; ++i) {
         EXPECT_FALSE(seen[i].store);
