@@ -145,7 +145,7 @@ std::string simRequest(sim::Network& network, const std::vector<std::string>& w)
             return answer(
                 "usage: sim add-station <board> <address> [addresses=N] [model=TEXT] [echo]");
         if (!board(network, w[2], &b, &why)) return answer(why);
-        sim::StationSpec station;
+        sim::StationDescription station;
         if (!sim::parseStationLine("station " + join(w, 3), &station, &why)) return answer(why);
         return answer(network.addStation(b, station));
     }
@@ -153,7 +153,7 @@ std::string simRequest(sim::Network& network, const std::vector<std::string>& w)
         if (w.size() < 5)
             return answer("usage: sim add-unit <board> <FAMILY_N> station=A offsets=LIST [kind=K]");
         if (!board(network, w[2], &b, &why)) return answer(why);
-        sim::UnitSpec unit;
+        sim::UnitDescription unit;
         if (!sim::parseUnitLine("unit " + join(w, 3), &unit, &why)) return answer(why);
         return answer(network.addUnit(b, unit));
     }

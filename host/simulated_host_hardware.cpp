@@ -58,7 +58,7 @@ std::unique_ptr<HostHardware> createSimulatedHardware(const HostOptions& options
             return nullptr;
         }
     }
-    sim::NetworkSpec description;
+    sim::NetworkDescription description;
     if (!options.network.empty()) {
         description = sim::loadNetworkDescription(options.network, *boards, error);
         if (!error->empty()) {

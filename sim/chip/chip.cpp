@@ -356,7 +356,7 @@ void Chip::shutdown() {
 
 // ---- Tables ------------------------------------------------------------------
 
-void Chip::addStation(const StationSpec& station, std::unique_ptr<MailPeer> peer) {
+void Chip::addStation(const StationDescription& station, std::unique_ptr<MailPeer> peer) {
     std::lock_guard lock(mutex_);
     Station s;
     s.spec = station;
@@ -394,7 +394,7 @@ std::vector<std::string> Chip::removeStation(int32_t address) {
     return removed;
 }
 
-void Chip::addUnit(const UnitSpec& spec, std::shared_ptr<RemoteUnit> unit) {
+void Chip::addUnit(const UnitDescription& spec, std::shared_ptr<RemoteUnit> unit) {
     std::lock_guard lock(mutex_);
     units_.push_back(PlacedUnit{spec, std::move(unit), false});
     note(format("unit %s added at station %d", spec.name().c_str(), spec.station));
@@ -440,9 +440,9 @@ void Chip::setMailAbsent(int32_t address, bool absent) {
     note(format("mail destination %d %s", address, absent ? "absent" : "present"));
 }
 
-std::vector<StationSpec> Chip::stations() const {
+std::vector<StationDescription> Chip::stations() const {
     std::lock_guard lock(mutex_);
-    std::vector<StationSpec> out;
+    std::vector<StationDescription> out;
     for (const auto& s : stations_) out.push_back(s.spec);
     return out;
 }

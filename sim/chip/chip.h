@@ -45,18 +45,18 @@ class Chip {
 
     // Table changes. The caller has checked them (see Network); stations are
     // keyed by their head address.
-    void addStation(const StationSpec& station, std::unique_ptr<MailPeer> peer);
+    void addStation(const StationDescription& station, std::unique_ptr<MailPeer> peer);
     // Removes the station and returns the names of the units it carried,
     // which are removed with it.
     std::vector<std::string> removeStation(int32_t address);
-    void addUnit(const UnitSpec& spec, std::shared_ptr<RemoteUnit> unit);
+    void addUnit(const UnitDescription& spec, std::shared_ptr<RemoteUnit> unit);
     bool removeUnit(std::string_view name);
     bool setStationOnline(int32_t address, bool online);
     bool setUnitSilent(std::string_view name, bool silent);
     void setMailAbsent(int32_t address, bool absent);
 
     // Queries (consistent snapshots).
-    std::vector<StationSpec> stations() const;
+    std::vector<StationDescription> stations() const;
     bool hasStation(int32_t address) const;
     bool hasUnit(std::string_view name) const;
     std::shared_ptr<RemoteUnit> findUnit(std::string_view name) const;
@@ -68,14 +68,14 @@ class Chip {
 
   private:
     struct Station {
-        StationSpec spec;
+        StationDescription spec;
         bool online = true;
         bool answering = false;
         std::unique_ptr<MailPeer> peer;
         uint64_t addressBits() const;
     };
     struct PlacedUnit {
-        UnitSpec spec;
+        UnitDescription spec;
         std::shared_ptr<RemoteUnit> unit;
         bool silent = false;
     };

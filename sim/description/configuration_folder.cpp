@@ -176,14 +176,14 @@ std::vector<std::pair<std::string, int32_t>> unitSections(const cf::TKalvoIniCla
 // The station sections of board number boardNo (line 1) into stations.
 bool readStations(const cf::TKalvoIniClass& ini, int32_t boardNo, const ModelTable& models,
                   BoardNetwork* board, std::string* error) {
-    StationSpec* current = nullptr;
+    StationDescription* current = nullptr;
     for (int32_t a = 0; a < kLineAddresses; ++a) {
         std::string section = "CTR_" + std::to_string(boardNo) + "_1_" + std::to_string(a);
         cf::TKVSIniCtrRec rec = ini.readStation(boardNo, 1, a);
         if (rec.MstFlg == 2) {
             current = nullptr;
         } else if (rec.MstFlg == 1) {
-            StationSpec station;
+            StationDescription station;
             station.address = a;
             for (int m = 0; m < cf::kStationModules; ++m) {
                 std::string text = models.text(rec.Unit[size_t(m)], rec.Code[size_t(m)]);
@@ -214,16 +214,18 @@ bool readStations(const cf::TKalvoIniClass& ini, int32_t boardNo, const ModelTab
 void addImplicitStation(BoardNetwork* board, int32_t address, int32_t reach,
                         const std::string& model, bool echo) {
     int32_t count = std::min(reach, kLineAddresses - address);
-    for (const StationSpec& s : board->stations)
+    for (const StationDescription& s : board->stations)
         if (s.address > address) count = std::min(count, s.address - address);
-    StationSpec station;
+    StationDescription station;
     station.address = address;
     station.addressCount = std::max(count, 1);
     station.model = model;
     station.echo = echo;
     board->stations.push_back(station);
     std::sort(board->stations.begin(), board->stations.end(),
-              [](const StationSpec& x, const StationSpec& y) { return x.address < y.address; });
+              [](const StationDescription& x, const StationDescription& y) {
+                  return x.address < y.address;
+              });
 }
 
 bool readEchoStations(const std::string& file, int32_t boardNo, BoardNetwork* board,
@@ -244,7 +246,7 @@ bool readEchoStations(const std::string& file, int32_t boardNo, BoardNetwork* bo
                      ": station addresses 0 to 31, separated by commas";
             return false;
         }
-        StationSpec* station = nullptr;
+        StationDescription* station = nullptr;
         for (auto& s : board->stations)
             if (int32_t(address) >= s.address && int32_t(address) < s.address + s.addressCount)
                 station = &s;
@@ -282,8 +284,9 @@ std::vector<BoardSpec> boardsOfConfigurationFolder(const std::string& dir, std::
     return boards;
 }
 
-NetworkSpec loadConfigurationFolder(const std::string& dir, const std::vector<BoardSpec>& boards,
-                                    std::string* error, const std::string& modelTable) {
+NetworkDescription loadConfigurationFolder(const std::string& dir,
+                                           const std::vector<BoardSpec>& boards, std::string* error,
+                                           const std::string& modelTable) {
     error->clear();
     std::vector<ConfiguredBoard> configured;
     if (!readConfiguredBoards(dir, &configured, error)) return {};
@@ -297,7 +300,7 @@ NetworkSpec loadConfigurationFolder(const std::string& dir, const std::vector<Bo
     models.read(modelTable.empty() ? (std::filesystem::path(dir) / "ModelTbl.ini").string()
                                    : modelTable);
 
-    NetworkSpec spec;
+    NetworkDescription spec;
     for (size_t n = 0; n < configured.size(); ++n) {
         size_t index = 0;
         if (!matchBoard(configured[n], boards, &index)) {
@@ -354,7 +357,7 @@ NetworkSpec loadConfigurationFolder(const std::string& dir, const std::vector<Bo
             addImplicitStation(&board, unit.base, reach, family, false);
         }
         if (!isUnitFamily(family)) continue;
-        UnitSpec u;
+        UnitDescription u;
         u.family = family;
         u.number = number;
         u.kind = unit.kind;

@@ -48,13 +48,13 @@ bool parseOffsets(std::string_view text, std::vector<int>* offsets) {
     return true;
 }
 
-const StationSpec* stationCovering(const BoardNetwork& board, int32_t address) {
-    for (const StationSpec& s : board.stations)
+const StationDescription* stationCovering(const BoardNetwork& board, int32_t address) {
+    for (const StationDescription& s : board.stations)
         if (address >= s.address && address < s.address + s.addressCount) return &s;
     return nullptr;
 }
 
-bool checkStation(const BoardNetwork& board, const StationSpec& station, std::string* why) {
+bool checkStation(const BoardNetwork& board, const StationDescription& station, std::string* why) {
     if (station.address < 0 || station.address >= kLineAddresses || station.addressCount < 1 ||
         station.address + station.addressCount > kLineAddresses) {
         *why = "station " + std::to_string(station.address) + " with " +
@@ -62,7 +62,7 @@ bool checkStation(const BoardNetwork& board, const StationSpec& station, std::st
                " address(es) does not fit on the line (0-31)";
         return false;
     }
-    for (const StationSpec& s : board.stations) {
+    for (const StationDescription& s : board.stations) {
         if (station.address < s.address + s.addressCount &&
             s.address < station.address + station.addressCount) {
             *why = "station " + std::to_string(station.address) + " overlaps station " +

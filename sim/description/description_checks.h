@@ -28,9 +28,9 @@ bool parseUnitName(std::string_view name, std::string* family, int32_t* number);
 bool parseOffsets(std::string_view text, std::vector<int>* offsets);
 
 // The board's station whose addresses hold address; null when none.
-const StationSpec* stationCovering(const BoardNetwork& board, int32_t address);
+const StationDescription* stationCovering(const BoardNetwork& board, int32_t address);
 
 // The station fits on the line and takes no address of another station.
-bool checkStation(const BoardNetwork& board, const StationSpec& station, std::string* why);
+bool checkStation(const BoardNetwork& board, const StationDescription& station, std::string* why);
 
 }  // namespace kalvo::sim

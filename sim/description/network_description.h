@@ -70,24 +70,25 @@ std::vector<BoardSpec> boardsOfConfigurationFolder(const std::string& dir, std::
 // modelTable: ModelTbl.ini to use; empty for the one beside Kalvo.ini (a
 // missing model table only leaves the model texts as written). On error
 // *error holds the reason and the result is empty.
-NetworkSpec loadConfigurationFolder(const std::string& dir, const std::vector<BoardSpec>& boards,
-                                    std::string* error, const std::string& modelTable = {});
+NetworkDescription loadConfigurationFolder(const std::string& dir,
+                                           const std::vector<BoardSpec>& boards, std::string* error,
+                                           const std::string& modelTable = {});
 
 // The network file's text form (see above); errors name "line N".
-NetworkSpec parseNetworkText(std::string_view text, std::string* error);
+NetworkDescription parseNetworkText(std::string_view text, std::string* error);
 // One "station ..." or "unit ..." line on its own: its syntax and ranges,
 // without the checks that need the rest of the board (overlaps, a station
 // for the unit). Used for stations and units added while the line runs.
-bool parseStationLine(std::string_view line, StationSpec* station, std::string* error);
-bool parseUnitLine(std::string_view line, UnitSpec* unit, std::string* error);
+bool parseStationLine(std::string_view line, StationDescription* station, std::string* error);
+bool parseUnitLine(std::string_view line, UnitDescription* unit, std::string* error);
 
 // The file at path; errors name "path:N".
-NetworkSpec loadNetworkFile(const std::string& path, std::string* error);
+NetworkDescription loadNetworkFile(const std::string& path, std::string* error);
 // The file text of a description; parseNetworkText reads it back the same.
-std::string formatNetworkText(const NetworkSpec& spec);
+std::string formatNetworkText(const NetworkDescription& spec);
 
 // A folder (with Kalvo.ini) or a network file, chosen by what path is.
-NetworkSpec loadNetworkDescription(const std::string& path, const std::vector<BoardSpec>& boards,
-                                   std::string* error);
+NetworkDescription loadNetworkDescription(const std::string& path,
+                                          const std::vector<BoardSpec>& boards, std::string* error);
 
 }  // namespace kalvo::sim

@@ -33,8 +33,9 @@ bool splitOption(const std::string& word, std::string* key, std::string* value) 
 }
 
 // "station ADDRESS [options]" without the board's context.
-bool stationFromWords(const std::vector<std::string>& words, StationSpec* out, std::string* why) {
-    StationSpec station;
+bool stationFromWords(const std::vector<std::string>& words, StationDescription* out,
+                      std::string* why) {
+    StationDescription station;
     int64_t address = 0;
     if (words.size() < 2 || !parseInteger(words[1], 0, kLineAddresses - 1, &address)) {
         *why = "station needs an address from 0 to 31";
@@ -73,8 +74,8 @@ bool stationFromWords(const std::vector<std::string>& words, StationSpec* out, s
 }
 
 // "unit NAME station=A offsets=LIST [kind=K]" without the board's context.
-bool unitFromWords(const std::vector<std::string>& words, UnitSpec* out, std::string* why) {
-    UnitSpec unit;
+bool unitFromWords(const std::vector<std::string>& words, UnitDescription* out, std::string* why) {
+    UnitDescription unit;
     if (words.size() < 2 || !parseUnitName(words[1], &unit.family, &unit.number)) {
         *why = "unit needs a name FAMILY_N (DIO, ADA, AXSA or SIO; N from 1 to 1024)";
         return false;
@@ -125,7 +126,7 @@ bool unitFromWords(const std::vector<std::string>& words, UnitSpec* out, std::st
 
 class Parser {
   public:
-    NetworkSpec run(std::string_view text, std::string* error) {
+    NetworkDescription run(std::string_view text, std::string* error) {
         size_t number = 0;
         size_t pos = 0;
         while (pos <= text.size()) {
@@ -191,7 +192,7 @@ class Parser {
     BoardNetwork& board() { return spec_.boards.back(); }
 
     bool parseStation(const std::vector<std::string>& words, std::string* why) {
-        StationSpec station;
+        StationDescription station;
         if (!stationFromWords(words, &station, why)) return false;
         if (!checkStation(board(), station, why)) return false;
         board().stations.push_back(station);
@@ -199,7 +200,7 @@ class Parser {
     }
 
     bool parseUnit(const std::vector<std::string>& words, std::string* why) {
-        UnitSpec unit;
+        UnitDescription unit;
         if (!unitFromWords(words, &unit, why)) return false;
         for (auto& b : spec_.boards)
             for (auto& u : b.units)
@@ -216,13 +217,13 @@ class Parser {
         return true;
     }
 
-    NetworkSpec spec_;
+    NetworkDescription spec_;
     bool board_ = false;
 };
 
 }  // namespace
 
-bool parseStationLine(std::string_view line, StationSpec* station, std::string* error) {
+bool parseStationLine(std::string_view line, StationDescription* station, std::string* error) {
     auto words = splitWords(line);
     if (words.empty() || words[0] != "station") {
         *error = "expected station ADDRESS [addresses=N] [model=TEXT] [echo]";
@@ -231,7 +232,7 @@ bool parseStationLine(std::string_view line, StationSpec* station, std::string* 
     return stationFromWords(words, station, error);
 }
 
-bool parseUnitLine(std::string_view line, UnitSpec* unit, std::string* error) {
+bool parseUnitLine(std::string_view line, UnitDescription* unit, std::string* error) {
     auto words = splitWords(line);
     if (words.empty() || words[0] != "unit") {
         *error = "expected unit FAMILY_N station=ADDRESS offsets=LIST [kind=KIND]";
@@ -240,11 +241,11 @@ bool parseUnitLine(std::string_view line, UnitSpec* unit, std::string* error) {
     return unitFromWords(words, unit, error);
 }
 
-NetworkSpec parseNetworkText(std::string_view text, std::string* error) {
+NetworkDescription parseNetworkText(std::string_view text, std::string* error) {
     return Parser().run(text, error);
 }
 
-NetworkSpec loadNetworkFile(const std::string& path, std::string* error) {
+NetworkDescription loadNetworkFile(const std::string& path, std::string* error) {
     std::ifstream in(path, std::ios::binary);
     if (!in) {
         *error = "cannot read " + path;
@@ -252,17 +253,17 @@ NetworkSpec loadNetworkFile(const std::string& path, std::string* error) {
     }
     std::ostringstream text;
     text << in.rdbuf();
-    NetworkSpec spec = parseNetworkText(text.str(), error);
+    NetworkDescription spec = parseNetworkText(text.str(), error);
     if (!error->empty()) *error = path + ": " + *error;
     return spec;
 }
 
-std::string formatNetworkText(const NetworkSpec& spec) {
+std::string formatNetworkText(const NetworkDescription& spec) {
     std::string out;
     for (const BoardNetwork& b : spec.boards) {
         if (!out.empty()) out += "\n";
         out += "[board " + std::to_string(b.board) + "]\n";
-        for (const StationSpec& s : b.stations) {
+        for (const StationDescription& s : b.stations) {
             out += "station " + std::to_string(s.address);
             if (s.addressCount != 1) out += " addresses=" + std::to_string(s.addressCount);
             // A model text is one word in the file: blanks and comment
@@ -276,7 +277,7 @@ std::string formatNetworkText(const NetworkSpec& spec) {
             if (s.echo) out += " echo";
             out += "\n";
         }
-        for (const UnitSpec& u : b.units) {
+        for (const UnitDescription& u : b.units) {
             out += "unit " + u.name() + " station=" + std::to_string(u.station) + " offsets=";
             for (size_t i = 0; i < u.offsets.size(); ++i)
                 out += (i ? "," : "") + std::to_string(u.offsets[i]);
@@ -287,8 +288,9 @@ std::string formatNetworkText(const NetworkSpec& spec) {
     return out;
 }
 
-NetworkSpec loadNetworkDescription(const std::string& path, const std::vector<BoardSpec>& boards,
-                                   std::string* error) {
+NetworkDescription loadNetworkDescription(const std::string& path,
+                                          const std::vector<BoardSpec>& boards,
+                                          std::string* error) {
     std::error_code ec;
     if (std::filesystem::is_directory(path, ec))
         return loadConfigurationFolder(path, boards, error);

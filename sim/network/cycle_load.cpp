@@ -93,7 +93,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "kalvo-simload: %s\n", error.c_str());
         return 1;
     }
-    NetworkSpec spec;
+    NetworkDescription spec;
     for (size_t b = 0; b < specs.size(); ++b) {
         BoardNetwork line{b, {}, {}};
         for (int s = 0; s < units; ++s) {

@@ -17,12 +17,12 @@ constexpr uint32_t kMinCycleMicros = 100;
 constexpr uint32_t kMaxCycleMicros = 1'000'000;
 constexpr int kMaxOffset = 15;
 
-std::string addressRange(const StationSpec& s) {
+std::string addressRange(const StationDescription& s) {
     if (s.addressCount <= 1) return std::to_string(s.address);
     return std::to_string(s.address) + "-" + std::to_string(s.address + s.addressCount - 1);
 }
 
-bool covers(const StationSpec& s, int32_t address) {
+bool covers(const StationDescription& s, int32_t address) {
     return address >= s.address && address < s.address + s.addressCount;
 }
 
@@ -46,7 +46,8 @@ struct Network::Impl {
     }
 
     // Checks a station against the stations already on the board's line.
-    static std::string checkStation(const StationSpec& s, const std::vector<StationSpec>& others) {
+    static std::string checkStation(const StationDescription& s,
+                                    const std::vector<StationDescription>& others) {
         if (s.address < 0 || s.address >= chip::kMaxStations) {
             return "station address " + std::to_string(s.address) + " is outside 0..31";
         }
@@ -70,12 +71,13 @@ struct Network::Impl {
     }
 
     // Checks a unit's placement; the unit itself is made by the caller.
-    std::string checkUnit(const UnitSpec& u, const std::vector<StationSpec>& stations) const {
+    std::string checkUnit(const UnitDescription& u,
+                          const std::vector<StationDescription>& stations) const {
         const std::string name = u.name();
         if (u.family.empty()) return "a unit needs a family";
         if (unitExists(name)) return "unit " + name + " exists already";
         if (std::none_of(stations.begin(), stations.end(),
-                         [&](const StationSpec& s) { return covers(s, u.station); })) {
+                         [&](const StationDescription& s) { return covers(s, u.station); })) {
             return "unit " + name + ": station " + std::to_string(u.station) +
                    " is not on the line";
         }
@@ -134,16 +136,16 @@ Network::~Network() {
     }
 }
 
-std::string Network::apply(const NetworkSpec& spec) {
+std::string Network::apply(const NetworkDescription& spec) {
     std::lock_guard lock(impl_->admin);
     // Check everything against the lines as they are plus what comes before
     // it in the description; make every unit before anything is added.
-    std::vector<std::vector<StationSpec>> stations(impl_->chips.size());
+    std::vector<std::vector<StationDescription>> stations(impl_->chips.size());
     for (size_t b = 0; b < impl_->chips.size(); ++b) stations[b] = impl_->chips[b]->stations();
     std::vector<std::string> names;
     struct Made {
         size_t board;
-        UnitSpec spec;
+        UnitDescription spec;
         std::unique_ptr<RemoteUnit> unit;
     };
     std::vector<Made> made;
@@ -180,7 +182,7 @@ std::string Network::apply(const NetworkSpec& spec) {
     return {};
 }
 
-std::string Network::addStation(size_t board, const StationSpec& station) {
+std::string Network::addStation(size_t board, const StationDescription& station) {
     std::lock_guard lock(impl_->admin);
     if (auto e = impl_->checkBoard(board); !e.empty()) return e;
     chip::Chip& c = *impl_->chips[board];
@@ -200,7 +202,7 @@ std::string Network::removeStation(size_t board, int32_t address) {
     return {};
 }
 
-std::string Network::addUnit(size_t board, const UnitSpec& unit) {
+std::string Network::addUnit(size_t board, const UnitDescription& unit) {
     std::lock_guard lock(impl_->admin);
     if (auto e = impl_->checkBoard(board); !e.empty()) return e;
     chip::Chip& c = *impl_->chips[board];
@@ -212,7 +214,8 @@ std::string Network::addUnit(size_t board, const UnitSpec& unit) {
     return {};
 }
 
-std::string Network::addUnit(size_t board, const UnitSpec& unit, std::unique_ptr<RemoteUnit> made) {
+std::string Network::addUnit(size_t board, const UnitDescription& unit,
+                             std::unique_ptr<RemoteUnit> made) {
     std::lock_guard lock(impl_->admin);
     if (auto e = impl_->checkBoard(board); !e.empty()) return e;
     if (!made) return "unit " + unit.name() + ": no unit given";

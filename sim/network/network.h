@@ -21,7 +21,7 @@ class RemoteUnit;
 // A remote unit as a unit section places it: "DIO_1" is family "DIO",
 // number 1; station is the unit's base station address (0..31), offsets its
 // word offsets (0..15) from there.
-struct UnitSpec {
+struct UnitDescription {
     std::string family;
     int32_t number = 0;
     std::string kind;
@@ -32,7 +32,7 @@ struct UnitSpec {
 
 // A station on a line: its head address and the addresses it takes. An echo
 // station answers mail by sending it back.
-struct StationSpec {
+struct StationDescription {
     int32_t address = 0;
     int32_t addressCount = 1;
     std::string model;  // shown in lists only
@@ -41,11 +41,11 @@ struct StationSpec {
 
 struct BoardNetwork {
     size_t board = 0;  // index of the simulated board
-    std::vector<StationSpec> stations;
-    std::vector<UnitSpec> units;
+    std::vector<StationDescription> stations;
+    std::vector<UnitDescription> units;
 };
 
-struct NetworkSpec {
+struct NetworkDescription {
     std::vector<BoardNetwork> boards;
 };
 
@@ -67,17 +67,18 @@ class Network {
 
     // Adds every station and unit of the description (after checking all of
     // it: nothing is added when any part is refused).
-    std::string apply(const NetworkSpec& spec);
+    std::string apply(const NetworkDescription& spec);
 
-    std::string addStation(size_t board, const StationSpec& station);
+    std::string addStation(size_t board, const StationDescription& station);
     // Removes the station and every unit placed on its addresses.
     std::string removeStation(size_t board, int32_t address);
     // The unit's base station must be an address that one of the board's
     // stations takes; its words are exchanged while that station answers.
-    std::string addUnit(size_t board, const UnitSpec& unit);
+    std::string addUnit(size_t board, const UnitDescription& unit);
     // The same with a unit the caller made (tests, or a unit of a kind the
     // unit library does not offer); unit.family only names it.
-    std::string addUnit(size_t board, const UnitSpec& unit, std::unique_ptr<RemoteUnit> made);
+    std::string addUnit(size_t board, const UnitDescription& unit,
+                        std::unique_ptr<RemoteUnit> made);
     std::string removeUnit(std::string_view name);
 
     // Faults. A station off the line does not answer (its condition bit

@@ -65,13 +65,13 @@ class ChipTest : public ::testing::Test {
         step();
     }
     void station(int address, int count = 1, bool echo = false) {
-        chip_->addStation(StationSpec{address, count, "TST", echo},
+        chip_->addStation(StationDescription{address, count, "TST", echo},
                           echo ? makeEchoPeer(address) : nullptr);
     }
     // Named family_1; the test keeps its own reference past a removal.
     std::shared_ptr<CountingUnit> unit(std::string family, int at, std::vector<int> offsets) {
         auto u = std::make_shared<CountingUnit>(offsets);
-        chip_->addUnit(UnitSpec{family, 1, "", at, offsets}, u);
+        chip_->addUnit(UnitDescription{family, 1, "", at, offsets}, u);
         return u;
     }
     uint64_t condition() { return load<uint64_t>(kStationCondition); }
@@ -213,7 +213,7 @@ TEST_F(ChipTest, ConditionBitsFollowStationsAndTheServedRange) {
 
 TEST_F(ChipTest, SlotsOfAnsweringStationsCarryTheirRecordButNeverTheMastersOwn) {
     station(0);
-    chip_->addStation(StationSpec{5, 2, "DIO16X", false}, nullptr);
+    chip_->addStation(StationDescription{5, 2, "DIO16X", false}, nullptr);
     store<uint64_t>(kSlotArea, 0x1122334455667788ull);  // the master's own slot
     startLine(0, 32);
     EXPECT_EQ(load<uint64_t>(kSlotArea), 0x1122334455667788ull);

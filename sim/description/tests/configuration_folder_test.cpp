@@ -77,7 +77,7 @@ TEST(ConfigurationFolder, ToolWrittenFolderGivesItsStationsUnitsAndModels) {
     EXPECT_EQ(boards[1].kind, "cardmaster");
     EXPECT_EQ(boards[1].idWord, 0);
 
-    NetworkSpec spec = loadConfigurationFolder(dir.path(), boards, &error);
+    NetworkDescription spec = loadConfigurationFolder(dir.path(), boards, &error);
     ASSERT_EQ(error, "");
     ASSERT_EQ(spec.boards.size(), 2u);
     const BoardNetwork& b1 = spec.boards[0];
@@ -128,7 +128,7 @@ TEST(ConfigurationFolder, BoardsMapByLibraryInstanceToTheBoardIdWord) {
     // Board 3 (Dualmaster instance 1) is the dual board whose ID word is 1,
     // wherever it stands in the set.
     std::vector<BoardSpec> set = {{"kvmdrv", 1, {}}, {"tolva", 0, {}}, {"kvmdrv", 0, {}}};
-    NetworkSpec spec = loadConfigurationFolder(dir.path(), set, &error);
+    NetworkDescription spec = loadConfigurationFolder(dir.path(), set, &error);
     ASSERT_EQ(error, "");
     ASSERT_EQ(spec.boards.size(), 3u);
     EXPECT_EQ(spec.boards[0].board, 2u);
@@ -160,7 +160,7 @@ TEST(ConfigurationFolder, HandWrittenIniGetsStationsForItsUnitsAndEchoStations) 
               "[DIO_X]\nBoard=9\n[Unrelated]\nKey=1\n"
               "[Simulation]\nEcho_1 = 5, 11\n");
     std::string error;
-    NetworkSpec spec = loadConfigurationFolder(dir.path(), {{"tolva", 0, {}}}, &error);
+    NetworkDescription spec = loadConfigurationFolder(dir.path(), {{"tolva", 0, {}}}, &error);
     ASSERT_EQ(error, "");
     const BoardNetwork& b = spec.boards.at(0);
     ASSERT_EQ(b.stations.size(), 4u);
@@ -203,7 +203,7 @@ TEST(ConfigurationFolder, RefusesWhatCannotBeSimulatedWithTheReason) {
         TempDir dir;
         dir.write("Kalvo.ini", c.ini);
         std::string error;
-        NetworkSpec spec = loadConfigurationFolder(dir.path(), defaultBoardSet(), &error);
+        NetworkDescription spec = loadConfigurationFolder(dir.path(), defaultBoardSet(), &error);
         EXPECT_TRUE(spec.boards.empty()) << c.ini;
         EXPECT_NE(error.find(c.reason), std::string::npos) << c.ini << "\n-> " << error;
     }

@@ -22,7 +22,7 @@ const char* const kFile =
 
 TEST(NetworkFile, ParsesStationsAndUnitsAndReadsBackWhatItWrites) {
     std::string error = "x";
-    NetworkSpec spec = parseNetworkText(kFile, &error);
+    NetworkDescription spec = parseNetworkText(kFile, &error);
     ASSERT_EQ(error, "");
     ASSERT_EQ(spec.boards.size(), 2u);
     const BoardNetwork& b0 = spec.boards[0];
@@ -45,7 +45,7 @@ TEST(NetworkFile, ParsesStationsAndUnitsAndReadsBackWhatItWrites) {
     EXPECT_EQ(spec.boards[1].units[0].offsets.size(), 4u);
 
     std::string text = formatNetworkText(spec);
-    NetworkSpec again = parseNetworkText(text, &error);
+    NetworkDescription again = parseNetworkText(text, &error);
     ASSERT_EQ(error, "") << text;
     EXPECT_EQ(formatNetworkText(again), text);
     EXPECT_EQ(again.boards[0].units[1].offsets, b0.units[1].offsets);
@@ -81,7 +81,7 @@ TEST(NetworkFile, RefusesBadLinesNamingTheLine) {
     };
     for (const Case& c : cases) {
         std::string error;
-        NetworkSpec spec = parseNetworkText(c.text, &error);
+        NetworkDescription spec = parseNetworkText(c.text, &error);
         EXPECT_TRUE(spec.boards.empty()) << c.text;
         EXPECT_NE(error.find(std::string(c.where) + ": "), std::string::npos) << c.text << error;
         EXPECT_NE(error.find(c.reason), std::string::npos) << c.text << error;
@@ -93,7 +93,7 @@ TEST(NetworkFile, LoadsFromAFileOrAFolderAndNamesThePathInErrors) {
     dir.write("net.txt", "[board 1]\nstation 4 echo\n");
     dir.write("bad.txt", "[board 1]\nstation 4 echo\nbogus\n");
     std::string error;
-    NetworkSpec spec = loadNetworkDescription(dir.file("net.txt"), {}, &error);
+    NetworkDescription spec = loadNetworkDescription(dir.file("net.txt"), {}, &error);
     ASSERT_EQ(error, "");
     ASSERT_EQ(spec.boards.size(), 1u);
     EXPECT_TRUE(spec.boards[0].stations[0].echo);

@@ -91,7 +91,7 @@ TEST(NetworkCreate, RefusesACyclePeriodOutsideItsRange) {
 }
 
 TEST_F(NetworkTest, TheLineRunsOnTheCycleThreadAndStationsAnswer) {
-    NetworkSpec spec;
+    NetworkDescription spec;
     spec.boards.push_back({0, {{2, 1, "DIO", false}, {5, 1, "ECHO", true}}, {}});
     spec.boards.push_back({1, {{7, 2, "", false}}, {}});
     ASSERT_EQ(net_->apply(spec), "");
@@ -122,7 +122,7 @@ TEST_F(NetworkTest, ADescriptionIsAppliedWholeOrNotAtAll) {
     ASSERT_EQ(net_->addStation(0, {3, 1, "", false}), "");
     const struct {
         const char* what;
-        NetworkSpec spec;
+        NetworkDescription spec;
         const char* reason;
     } cases[] = {
         {"unknown board", {{{5, {{1, 1, "", false}}, {}}}}, "board 5 does not exist"},
