@@ -153,13 +153,15 @@ TEST(NamedEvent, ThreadsWaitingOnOneEvent) {
     for (auto& t : waiters) t.join();
     EXPECT_EQ(passed.load(), 3);
 
-    // Auto reset lets exactly one of several waiters through per set.
+    // Auto reset lets exactly one of several waiters through per set. The
+    // others time out; the bound is generous so that a loaded machine never
+    // times out the one the set is for.
     auto turnstile = Event::createOrOpen("Turnstile", false, false);
     std::atomic<int> through{0};
     std::vector<std::thread> racers;
     for (int i = 0; i < 3; ++i)
         racers.emplace_back([&] {
-            if (turnstile.wait(300) == WAIT_OBJECT_0) ++through;
+            if (turnstile.wait(3000) == WAIT_OBJECT_0) ++through;
         });
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
     turnstile.set();

@@ -21,7 +21,7 @@ using namespace std::chrono_literals;
 using kernel::host::NetworkAdmin;
 
 bool eventually(const std::function<bool()>& condition) {
-    const auto deadline = std::chrono::steady_clock::now() + 3s;
+    const auto deadline = std::chrono::steady_clock::now() + 10s;
     while (std::chrono::steady_clock::now() < deadline) {
         if (condition()) return true;
         std::this_thread::sleep_for(1ms);

@@ -46,11 +46,20 @@ void RecordingHardware::ioSpaceWritten(uint64_t busAddress, unsigned width) {
         if (width == 4)
             value = __atomic_load_n(reinterpret_cast<const uint32_t*>(p), __ATOMIC_RELAXED);
     }
+    BusWrite write{Clock::now(), busAddress, width, value};
+    WriteHook hook;
     {
         std::lock_guard lock(mutex_);
-        writes_.push_back(BusWrite{Clock::now(), busAddress, width, value});
+        writes_.push_back(write);
+        hook = hook_;
     }
     inner_.ioSpaceWritten(busAddress, width);
+    if (hook) hook(write);
+}
+
+void RecordingHardware::setWriteHook(WriteHook hook) {
+    std::lock_guard lock(mutex_);
+    hook_ = std::move(hook);
 }
 
 std::vector<BusWrite> RecordingHardware::writesTo(uint64_t busAddress) const {

@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -52,11 +53,17 @@ class RecordingHardware final : public kernel::HardwareProvider {
     std::vector<BusWrite> all() const;
     void clear();
 
+    // Called after every recorded store, on the storing thread, as a chip
+    // that reacts to a register write would be (empty: none).
+    using WriteHook = std::function<void(const BusWrite&)>;
+    void setWriteHook(WriteHook hook);
+
   private:
     kernel::HardwareProvider& inner_;
     const uint8_t* physical_ = nullptr;  // the whole physical memory, to read stored values
     mutable std::mutex mutex_;
     std::vector<BusWrite> writes_;
+    WriteHook hook_;
 };
 
 struct ErrorLogRecord {
