@@ -2,12 +2,13 @@
 # Builds and runs the whole test suite: scripts/test.sh [default|asan|tsan]
 #   default  the suite on a release build with debug info
 #   asan     the suite under AddressSanitizer + UndefinedBehaviorSanitizer
-#   tsan     the concurrency tests (label "concurrency") under ThreadSanitizer
+#   tsan     the concurrency tests (label "concurrency") under ThreadSanitizer;
+#            only their programs (kalvo_concurrency_tests) are built
 set -euo pipefail
 cd "$(dirname "$0")/.."
 preset="${1:-default}"
 case "$preset" in
-    -h|--help) sed -n '2,5p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h|--help) sed -n '2,6p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     default|asan|tsan) ;;
     *) echo "unknown preset '$preset' (default, asan or tsan)" >&2; exit 2 ;;
 esac
