@@ -3,10 +3,11 @@
 # private runtime namespace (KALVO_RUNTIME_DIR) created by the test fixture, so
 # the suite runs in parallel and never touches a user's named objects.
 #
-# Every test program reuses one precompiled GoogleTest header
-# (kalvo_test_pch, tests/support), and the programs labelled concurrency are
-# collected in the target kalvo_concurrency_tests, which is all the
-# ThreadSanitizer run builds.
+# Every test program reuses one precompiled GoogleTest header (kalvo_test_pch,
+# below); with KALVO_TEST_UNITY each compiles its sources as one unit (names
+# in the anonymous namespaces of its files must then differ). The programs
+# labelled concurrency are collected in the target kalvo_concurrency_tests,
+# which is all the ThreadSanitizer run builds.
 function(kalvo_add_test)
   cmake_parse_arguments(T "" "NAME" "SOURCES;LIBS;LABELS" ${ARGN})
   add_executable(${T_NAME} ${T_SOURCES})
@@ -17,6 +18,9 @@ function(kalvo_add_test)
   if(KALVO_TEST_PCH)
     set_target_properties(${T_NAME} PROPERTIES PRECOMPILE_HEADERS_REUSE_FROM kalvo_test_pch)
     target_compile_options(${T_NAME} PRIVATE ${KALVO_TEST_PCH_OPTIONS})
+  endif()
+  if(KALVO_TEST_UNITY)
+    set_target_properties(${T_NAME} PROPERTIES UNITY_BUILD ON)
   endif()
   set(props TIMEOUT 300)
   if(T_LABELS)
