@@ -3,7 +3,9 @@
 # Reads the layer graph from the README's layout table (the rows whose
 # second column names the layers a folder may include) and every #include
 # "..." of the product code, and fails on an include that crosses the graph.
-# Test folders (tests/ and every */tests/) and bench/ are not product code.
+# A component's own tests (a tests/ folder inside a layer) may include their
+# own tests folder, tests/support and the product code of the layers the
+# component may include. The top-level tests/ and bench/ are not checked.
 # A file belongs to the longest layer folder that holds it; an include is
 # resolved against the source root and the public header folders.
 cmake_minimum_required(VERSION 3.25)
@@ -50,8 +52,9 @@ set(checked 0)
 foreach(layer IN LISTS layers)
   file(GLOB_RECURSE files RELATIVE ${ROOT} ${ROOT}/${layer}*.h ${ROOT}/${layer}*.cpp ${ROOT}/${layer}*.c)
   foreach(file IN LISTS files)
-    if(file MATCHES "(^|/)tests/")
-      continue()
+    set(test_folder "")
+    if(file MATCHES "^(.*/tests/)")
+      set(test_folder "${CMAKE_MATCH_1}")
     endif()
     layer_of("${file}" own)
     if(NOT own STREQUAL layer)
@@ -72,8 +75,19 @@ foreach(layer IN LISTS layers)
         continue()
       endif()
       layer_of("${resolved}" target)
+      if(test_folder)
+        string(FIND "${resolved}" "${test_folder}" in_own_tests)
+        if(in_own_tests EQUAL 0 OR resolved MATCHES "^tests/support/")
+          continue()
+        endif()
+      endif()
       if(resolved MATCHES "(^|/)tests/")
-        list(APPEND violations "${file}: includes test code ${resolved}")
+        if(test_folder)
+          list(APPEND violations
+            "${file}: includes ${resolved}; a component's tests include their own folder and tests/support only")
+        else()
+          list(APPEND violations "${file}: includes test code ${resolved}")
+        endif()
       elseif(target STREQUAL "")
         list(APPEND violations "${file}: includes ${resolved}, which is in no layer of the README's table")
       elseif(NOT target STREQUAL own AND NOT target IN_LIST ALLOW_${own})

@@ -1,0 +1,2 @@
+// A kernel test fixture.
+#pragma once
