@@ -118,6 +118,16 @@ int32_t AdaUnit::command(int32_t channel, int32_t code, int32_t parameter, uint1
     if (ret != kRetOk) return ret;  // nothing was changed yet
     apiLog().writef(kAdaProtocol, "%s: PutCommand: Keep Current Data: Ch(%d)-Data(%xh)", unit,
                     channel, kept);
+    if (kept & kCodeBits) {
+        // A command code on the output word is a command the unit answers,
+        // not a value: put back, it would keep the unit out of data mode for
+        // good. It is what a sequence cut short leaves (its process killed
+        // between set and restore); the code is dropped so the channel can
+        // return to data mode.
+        kept &= static_cast<uint16_t>(~kCodeBits);
+        apiLog().writef(kAdaProtocol, "%s: PutCommand: Command Left On Output: Ch(%d)-Data(%xh)",
+                        unit, channel, kept);
+    }
 
     const auto commandWord = static_cast<uint16_t>(command | (para & 0x0FFF));
     ret = boards_.setMemShort(boardIndex(), lineIndex(), &commandWord, station, word, 1);
