@@ -81,7 +81,7 @@ int32_t AdaUnit::writeOutput(int32_t channel, uint16_t word) {
 }
 
 int32_t AdaUnit::waitReply(int32_t channel, uint16_t code, uint16_t* word) const {
-    const uint32_t limit = static_cast<uint32_t>(timeOutTimes()) * kReplyWaitMs;
+    const uint32_t limit = waitLimitMs(kReplyWaitMs);
     const uint32_t start = platform::timeGetTime();
     for (;;) {
         uint16_t input = 0;

@@ -256,7 +256,7 @@ int32_t AxsaUnit::putCmdEx(int32_t job, int32_t command, int32_t function, int32
         return ret;
     const int32_t pair = expectedPair(command, function, sent);
 
-    const uint32_t limit = static_cast<uint32_t>(timeOutTimes()) * kAnswerWaitMs;
+    const uint32_t limit = waitLimitMs(kAnswerWaitMs);
     const uint32_t start = platform::timeGetTime();
     AxsaAnswer got = *answer;
     for (;;) {

@@ -177,6 +177,21 @@ TEST_F(Ada, AUnitThatNeverAnswersTimesOutAndTheOutputValueIsRestored) {
     EXPECT_EQ(kv_.KV_ADA_GetInRange(1, 1, &range), 0);
 }
 
+// A negative multiplier in Kalvo.ini is no reason to wait for weeks: the
+// command looks once and gives 0x11.
+TEST(AdaTimeOut, ANegativeMultiplierWaitsNotAtAll) {
+    testing::IsolatedEnvironment env;
+    SampleNetwork net(env, -1);
+    ASSERT_TRUE(net.started()) << net.why();
+    FamilyCalls kv;
+    ASSERT_EQ(kv.KV_ADA_Open(1), 0);
+    ASSERT_TRUE(net.admin().setUnitSilent("ADA_1", true));
+    uint16_t reply = 0;
+    const auto start = Clock::now();
+    EXPECT_EQ(kv.KV_ADA_PutCmd(1, 1, 0x4000, 0, &reply), 0x11);
+    EXPECT_LT(Clock::now() - start, 5s);
+}
+
 // The unit answers but keeps its reply on the input word: 0x11 from the
 // data-mode wait, the reply word still handed back.
 TEST_F(Ada, AUnitThatNeverReturnsToDataModeTimesOutWithTheReplyStored) {

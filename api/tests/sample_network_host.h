@@ -91,7 +91,7 @@ inline bool eventually(const std::function<bool()>& condition,
 }
 
 // Copies the example folder into dir, with "TimeOutTimes_1" of board 1 set
-// when timeOutTimes > 0, and a log ini choosing the levels when logLevel is
+// when timeOutTimes is not 0, and a log ini choosing the levels when logLevel is
 // not empty ("FFFFFF1FH").
 inline void writeSampleFolder(const std::string& dir, int timeOutTimes,
                               const std::string& logLevel) {
@@ -99,7 +99,7 @@ inline void writeSampleFolder(const std::string& dir, int timeOutTimes,
     std::stringstream text;
     text << in.rdbuf();
     std::string ini = text.str();
-    if (timeOutTimes > 0) {
+    if (timeOutTimes != 0) {
         const size_t section = ini.find("[BOARD_1]");
         const size_t eol = ini.find('\n', section);
         if (section != std::string::npos && eol != std::string::npos) {
