@@ -1,8 +1,9 @@
-// The named objects of ADA and AXSA units (channel and job locks, the pair
-// map) live while a process has the unit open and are gone with the last
-// one, also when that process was killed while it held a lock: the next
-// process's command on that channel or job goes through. "Gone" is what the
-// next create-or-open says: it made the object anew.
+// ADA and AXSA units shared by processes. Their named objects (channel and
+// job locks, the pair map) live while a process has the unit open and are
+// gone with the last one, also when that process was killed while it held a
+// lock: the next process's command on that channel or job goes through.
+// "Gone" is what the next create-or-open says: it made the object anew. The
+// locks keep two processes' commands on one channel or job apart.
 #include <gtest/gtest.h>
 #include <signal.h>
 
@@ -100,6 +101,27 @@ KALVO_CHILD(unit_command) {
     return ret == 0 ? 0 : 1;
 }
 
+// Runs count commands on the first channel or job; 0 when all went through.
+KALVO_CHILD(unit_commands) {
+    FamilyCalls kv;
+    const std::string family = args.at(0);
+    if (!kv.loaded() || openUnit(kv, family) != 0) return 2;
+    kv.KV_BeginPeriod();
+    int failed = 0;
+    for (int i = std::stoi(args.at(1)); i > 0; --i) {
+        if (family == "ADA") {
+            int32_t version = 0;
+            failed += kv.KV_ADA_GetVersion(1, &version) != 0 || version != 0xE103;
+        } else {
+            uint16_t status = 0;
+            int32_t data = 0;
+            failed += kv.KV_AXSA_PutCmdEx(1, 1, 'P', 0, 0, &status, &data) != 0;
+        }
+    }
+    kv.KV_EndPeriod();
+    return failed == 0 ? 0 : 1;
+}
+
 class UnitObjects : public ::testing::TestWithParam<FamilyObjects> {
   protected:
     void SetUp() override {
@@ -140,6 +162,28 @@ TEST_P(UnitObjects, AHolderKilledInsideACommandLeavesNothingBehind) {
     ASSERT_TRUE(net_.admin().setUnitSilent(f.unit, false));
     auto next = testing::spawnChild("unit_command", {f.family, "close"});
     EXPECT_EQ(next.wait(60s), 0);
+}
+
+// The channel or job lock keeps two processes' command sequences apart: each
+// gets its own answer (AXSA: with its own pair code), and the ADA channel's
+// output value survives every command of both.
+TEST_P(UnitObjects, TwoProcessesCommandingOneChannelOrJobEachGetTheirAnswers) {
+    const FamilyObjects& f = GetParam();
+    env_.work().write("KalvoLog.ini", "[LOG]\nLOGLEVEL=1H\n");
+    const std::string family = f.family;
+    if (family == "ADA") {
+        ASSERT_EQ(openUnit(kv_, family), 0);
+        ASSERT_EQ(kv_.KV_ADA_OutValue(1, 1, 0x555), 0);
+    }
+    auto a = testing::spawnChild("unit_commands", {family, "150"});
+    auto b = testing::spawnChild("unit_commands", {family, "150"});
+    EXPECT_EQ(a.wait(120s), 0);
+    EXPECT_EQ(b.wait(120s), 0);
+    if (family == "ADA") {
+        uint16_t word = 0;
+        EXPECT_EQ(kv_.KV_ADA_InOValueFull(1, 1, &word), 0);
+        EXPECT_EQ(word, 0x555);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Families, UnitObjects, ::testing::ValuesIn(kFamilies),
