@@ -8,6 +8,7 @@
 #include <signal.h>
 
 #include <chrono>
+#include <memory>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -128,23 +129,27 @@ class UnitObjects : public ::testing::TestWithParam<FamilyObjects> {
         ASSERT_TRUE(net_.started()) << net_.why();
         // This process keeps the library loaded (and so the line running)
         // but opens the unit only where a case says so.
-        ASSERT_TRUE(kv_.loaded());
-        ASSERT_EQ(kv_.KV_CheckBoard(1), 0) << net_.hostLog();
+        ASSERT_TRUE(kv_->loaded());
+        ASSERT_EQ(kv_->KV_CheckBoard(1), 0) << net_.hostLog();
+    }
+    void TearDown() override {
+        kv_.reset();
+        EXPECT_EQ(net_.stop(), 0) << net_.hostLog();
     }
 
     testing::IsolatedEnvironment env_;
     // A silent unit keeps a command waiting 20 x 200 ms with its lock held.
     SampleNetwork net_{env_, 20, "FFFFFF0FH"};
-    FamilyCalls kv_;
+    std::unique_ptr<FamilyCalls> kv_ = std::make_unique<FamilyCalls>();
 };
 
 TEST_P(UnitObjects, LiveWhileAnyProcessHasTheUnitOpenAndGoWithTheLast) {
     const FamilyObjects& f = GetParam();
-    ASSERT_EQ(openUnit(kv_, f.family), 0);
+    ASSERT_EQ(openUnit(*kv_, f.family), 0);
     auto child = testing::spawnChild("unit_command", {f.family, "close"});
     ASSERT_EQ(child.wait(60s), 0);
     EXPECT_TRUE(noneGone(f));  // this process still holds them
-    ASSERT_EQ(closeUnit(kv_, f.family), 0);
+    ASSERT_EQ(closeUnit(*kv_, f.family), 0);
     EXPECT_TRUE(allGone(f));
 }
 
@@ -172,8 +177,8 @@ TEST_P(UnitObjects, TwoProcessesCommandingOneChannelOrJobEachGetTheirAnswers) {
     env_.work().write("KalvoLog.ini", "[LOG]\nLOGLEVEL=1H\n");
     const std::string family = f.family;
     if (family == "ADA") {
-        ASSERT_EQ(openUnit(kv_, family), 0);
-        ASSERT_EQ(kv_.KV_ADA_OutValue(1, 1, 0x555), 0);
+        ASSERT_EQ(openUnit(*kv_, family), 0);
+        ASSERT_EQ(kv_->KV_ADA_OutValue(1, 1, 0x555), 0);
     }
     auto a = testing::spawnChild("unit_commands", {family, "150"});
     auto b = testing::spawnChild("unit_commands", {family, "150"});
@@ -181,7 +186,7 @@ TEST_P(UnitObjects, TwoProcessesCommandingOneChannelOrJobEachGetTheirAnswers) {
     EXPECT_EQ(b.wait(120s), 0);
     if (family == "ADA") {
         uint16_t word = 0;
-        EXPECT_EQ(kv_.KV_ADA_InOValueFull(1, 1, &word), 0);
+        EXPECT_EQ(kv_->KV_ADA_InOValueFull(1, 1, &word), 0);
         EXPECT_EQ(word, 0x555);
     }
 }

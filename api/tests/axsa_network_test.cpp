@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <memory>
 
 #include "api/tests/sample_network_host.h"
 #include "tests/support/child_process.h"
@@ -31,20 +32,26 @@ class Axsa : public ::testing::Test {
   protected:
     void SetUp() override {
         ASSERT_TRUE(net_.started()) << net_.why();
-        ASSERT_TRUE(kv_.loaded());
-        ASSERT_EQ(kv_.KV_CheckBoard(1), 0) << net_.hostLog();
-        ASSERT_EQ(kv_.KV_AttachMemory(1, 1, &window_), 0);
-        ASSERT_EQ(kv_.KV_AXSA_Open(1), 0);
-        kv_.KV_BeginPeriod();
+        ASSERT_TRUE(kv_->loaded());
+        ASSERT_EQ(kv_->KV_CheckBoard(1), 0) << net_.hostLog();
+        ASSERT_EQ(kv_->KV_AttachMemory(1, 1, &window_), 0);
+        ASSERT_EQ(kv_->KV_AXSA_Open(1), 0);
+        kv_->KV_BeginPeriod();
     }
-    void TearDown() override { kv_.KV_EndPeriod(); }
+    // The library goes first, so the board library's unload still reaches its
+    // board; the host must then end cleanly (a sanitizer report would not).
+    void TearDown() override {
+        kv_->KV_EndPeriod();
+        kv_.reset();
+        EXPECT_EQ(net_.stop(), 0) << net_.hostLog();
+    }
 
     // The command block of job j as the master wrote it.
     uint64_t commandBlock(int job) { return gmBlock(window_, kStation + job - 1); }
 
     testing::IsolatedEnvironment env_;
     SampleNetwork net_{env_, kTimeOutTimes};
-    FamilyCalls kv_;
+    std::unique_ptr<FamilyCalls> kv_ = std::make_unique<FamilyCalls>();
     void* window_ = nullptr;
 };
 
@@ -72,10 +79,10 @@ TEST_F(Axsa, JobsComeFromWholeGroupsOfFourOffsetsStartingOnABlock) {
         p.base = kStation;
         for (int i = 0; i < 16; ++i)
             p.offsets[i] = i < static_cast<int>(row.offsets.size()) ? row.offsets[i] : -1;
-        ASSERT_EQ(kv_.KV_AXSA_OpenEx(&p), row.openCode);
+        ASSERT_EQ(kv_->KV_AXSA_OpenEx(&p), row.openCode);
         uint16_t status = 0, comErr = 0;
         for (int32_t job = 0; job <= row.jobs + 1 && row.openCode == 0; ++job) {
-            const int32_t ret = kv_.KV_AXSA_Answer(unit, job, &status, &comErr);
+            const int32_t ret = kv_->KV_AXSA_Answer(unit, job, &status, &comErr);
             if (job >= 1 && job <= row.jobs)
                 EXPECT_NE(ret, 3) << "job " << job;
             else
@@ -96,14 +103,14 @@ TEST_F(Axsa, PairCodesAdvanceOneTwoThreeOneAcrossProcesses) {
             auto child = testing::spawnChild("axsa_put_command", {"2"});
             ASSERT_EQ(child.wait(60s), 0);
         } else {
-            ASSERT_EQ(kv_.KV_AXSA_PutCmd(1, 2, kPosition, 0, 0), 0);
+            ASSERT_EQ(kv_->KV_AXSA_PutCmd(1, 2, kPosition, 0, 0), 0);
         }
         const uint64_t block = commandBlock(2);
         for (int w = 0; w < 3; ++w) EXPECT_EQ(pairOf(blockWord(block, w)), expected[i]);
         EXPECT_EQ(blockWord(block, 3), 0);
     }
     // Job 1 has its own counter.
-    ASSERT_EQ(kv_.KV_AXSA_PutCmd(1, 1, kPosition, 0, 0), 0);
+    ASSERT_EQ(kv_->KV_AXSA_PutCmd(1, 1, kPosition, 0, 0), 0);
     EXPECT_EQ(pairOf(blockWord(commandBlock(1), 0)), 1);
 }
 
@@ -135,13 +142,13 @@ TEST_F(Axsa, CommandWordsCarryTheFunctionAndTheParameterHalves) {
         uint16_t status = 0;
         int32_t data = 0;
         if (call == "PutCmdEx") {
-            ASSERT_EQ(kv_.KV_AXSA_PutCmdEx(1, 3, row.command, row.a, row.b, &status, &data), 0);
+            ASSERT_EQ(kv_->KV_AXSA_PutCmdEx(1, 3, row.command, row.a, row.b, &status, &data), 0);
         } else if (call == "PutFormEx") {
-            ASSERT_EQ(kv_.KV_AXSA_PutFormEx(1, 3, row.command, row.a, row.b, &status, &data), 0);
+            ASSERT_EQ(kv_->KV_AXSA_PutFormEx(1, 3, row.command, row.a, row.b, &status, &data), 0);
         } else if (call == "PutForm") {
-            ASSERT_EQ(kv_.KV_AXSA_PutForm(1, 3, row.command, row.a, row.b), 0);
+            ASSERT_EQ(kv_->KV_AXSA_PutForm(1, 3, row.command, row.a, row.b), 0);
         } else {
-            ASSERT_EQ(kv_.KV_AXSA_PutCmd(1, 3, row.command, row.a, row.b), 0);
+            ASSERT_EQ(kv_->KV_AXSA_PutCmd(1, 3, row.command, row.a, row.b), 0);
         }
         const uint64_t block = commandBlock(3);
         const int pair = pairOf(blockWord(block, 0));
@@ -161,14 +168,14 @@ TEST_F(Axsa, JobDataIsSignExtendedFromBit27) {
         ASSERT_TRUE(net_.admin().unitCommand("AXSA_1", "position 1 " + std::to_string(position)));
         uint16_t status = 0;
         int32_t data = 7;
-        ASSERT_EQ(kv_.KV_AXSA_PutCmdEx(1, 1, kPosition, 0, 0, &status, &data), 0);
+        ASSERT_EQ(kv_->KV_AXSA_PutCmdEx(1, 1, kPosition, 0, 0, &status, &data), 0);
         EXPECT_EQ(data, position);
         // The same answer through AnsWith once it is there.
-        ASSERT_EQ(kv_.KV_AXSA_PutCmd(1, 1, kPosition, 0, 0), 0);
+        ASSERT_EQ(kv_->KV_AXSA_PutCmd(1, 1, kPosition, 0, 0), 0);
         uint16_t comErr = 5;
         data = 7;
         EXPECT_TRUE(
-            eventually([&] { return kv_.KV_AXSA_AnsWith(1, 1, &status, &data, &comErr) == 0; }));
+            eventually([&] { return kv_->KV_AXSA_AnsWith(1, 1, &status, &data, &comErr) == 0; }));
         EXPECT_EQ(data, position);
         EXPECT_EQ(comErr, 0);
     }
@@ -177,11 +184,11 @@ TEST_F(Axsa, JobDataIsSignExtendedFromBit27) {
 TEST_F(Axsa, AMoveIsAnsweredAndTheAxisArrives) {
     uint16_t status = 0;
     int32_t data = 0;
-    ASSERT_EQ(kv_.KV_AXSA_PutCmdEx(1, 1, kMove, 0, 5000, &status, &data), 0);
+    ASSERT_EQ(kv_->KV_AXSA_PutCmdEx(1, 1, kMove, 0, 5000, &status, &data), 0);
     EXPECT_EQ(data, 5000);
     EXPECT_NE(statusPair(status), 0);
     EXPECT_TRUE(eventually([&] {
-        return kv_.KV_AXSA_PutCmdEx(1, 1, kPosition, 0, 0, &status, &data) == 0 && data == 5000;
+        return kv_->KV_AXSA_PutCmdEx(1, 1, kPosition, 0, 0, &status, &data) == 0 && data == 5000;
     }));
     EXPECT_EQ(status & 0x03, 0x01);  // in position
 }
@@ -190,21 +197,21 @@ TEST_F(Axsa, AMoveIsAnsweredAndTheAxisArrives) {
 // ComErr, which is 0 in every case.
 TEST_F(Axsa, AnAnswerReadBeforeTheUnitAnsweredIsRefused) {
     ASSERT_TRUE(net_.admin().setUnitSilent("AXSA_1", true));
-    ASSERT_EQ(kv_.KV_AXSA_PutCmd(1, 1, kPosition, 0, 0), 0);
+    ASSERT_EQ(kv_->KV_AXSA_PutCmd(1, 1, kPosition, 0, 0), 0);
     uint16_t status = 0xBEEF, comErr = 9;
     int32_t data = 77;
-    EXPECT_EQ(kv_.KV_AXSA_Answer(1, 1, &status, &comErr), 0x20);
+    EXPECT_EQ(kv_->KV_AXSA_Answer(1, 1, &status, &comErr), 0x20);
     EXPECT_EQ(status, 0xBEEF);
     EXPECT_EQ(comErr, 0);
     comErr = 9;
-    EXPECT_EQ(kv_.KV_AXSA_AnsWith(1, 1, &status, &data, &comErr), 0x20);
+    EXPECT_EQ(kv_->KV_AXSA_AnsWith(1, 1, &status, &data, &comErr), 0x20);
     EXPECT_EQ(status, 0xBEEF);
     EXPECT_EQ(data, 77);
     EXPECT_EQ(comErr, 0);
 
     // PutCmdEx waits its time and leaves the caller's variables alone.
     const auto start = Clock::now();
-    EXPECT_EQ(kv_.KV_AXSA_PutCmdEx(1, 1, kPosition, 0, 0, &status, &data), 0x11);
+    EXPECT_EQ(kv_->KV_AXSA_PutCmdEx(1, 1, kPosition, 0, 0, &status, &data), 0x11);
     const auto waited = Clock::now() - start;
     EXPECT_GE(waited, kTimeOutTimes * 200ms);
     EXPECT_LT(waited, 10s);
@@ -212,7 +219,7 @@ TEST_F(Axsa, AnAnswerReadBeforeTheUnitAnsweredIsRefused) {
     EXPECT_EQ(data, 77);
 
     ASSERT_TRUE(net_.admin().setUnitSilent("AXSA_1", false));
-    EXPECT_TRUE(eventually([&] { return kv_.KV_AXSA_Answer(1, 1, &status, &comErr) == 0; }));
+    EXPECT_TRUE(eventually([&] { return kv_->KV_AXSA_Answer(1, 1, &status, &comErr) == 0; }));
     EXPECT_NE(status, 0xBEEF);
 }
 
@@ -233,7 +240,7 @@ TEST_F(Axsa, StatusTypeCommandsAreAwaitedWithPairZero) {
         SCOPED_TRACE(std::to_string(row.command) + " function " + std::to_string(row.function));
         uint16_t status = 0;
         int32_t data = 0;
-        ASSERT_EQ(kv_.KV_AXSA_PutCmdEx(1, 2, row.command, row.function, 0, &status, &data), 0);
+        ASSERT_EQ(kv_->KV_AXSA_PutCmdEx(1, 2, row.command, row.function, 0, &status, &data), 0);
         const int sent = pairOf(blockWord(commandBlock(2), 0));
         EXPECT_EQ(statusPair(status), row.pairZero ? 0 : sent);
     }
@@ -242,8 +249,8 @@ TEST_F(Axsa, StatusTypeCommandsAreAwaitedWithPairZero) {
     // answer is the unit's own.
     uint16_t status = 0;
     int32_t speed = 0;
-    ASSERT_EQ(kv_.KV_AXSA_PutCmdEx(1, 2, kPosition, 0, 0, &status, &speed), 0);
-    ASSERT_EQ(kv_.KV_AXSA_PutCmdEx(1, 2, kQuery, 2, 0, &status, &speed), 0);
+    ASSERT_EQ(kv_->KV_AXSA_PutCmdEx(1, 2, kPosition, 0, 0, &status, &speed), 0);
+    ASSERT_EQ(kv_->KV_AXSA_PutCmdEx(1, 2, kQuery, 2, 0, &status, &speed), 0);
     EXPECT_EQ(speed, 100);
 }
 
@@ -255,16 +262,16 @@ TEST_F(Axsa, GetStatusTellsWhichHalfCarriesACommandsPair) {
     ASSERT_TRUE(net_.admin().unitCommand("AXSA_1", "target 4 -42"));
     ASSERT_TRUE(net_.admin().unitCommand("AXSA_1", "position 4 -42"));
     EXPECT_TRUE(eventually(
-        [&] { return kv_.KV_AXSA_GetStatus(1, 4, &status, &data) == 0 && data == -42; }));
+        [&] { return kv_->KV_AXSA_GetStatus(1, 4, &status, &data) == 0 && data == -42; }));
     // After commands with pairs 1 and 2 the answer words carry pair 2: the
     // data words agree with each other, the status word is not pair 0.
-    ASSERT_EQ(kv_.KV_AXSA_PutCmdEx(1, 4, kPosition, 0, 0, &status, &data), 0);
-    ASSERT_EQ(kv_.KV_AXSA_PutCmdEx(1, 4, kPosition, 0, 0, &status, &data), 0);
+    ASSERT_EQ(kv_->KV_AXSA_PutCmdEx(1, 4, kPosition, 0, 0, &status, &data), 0);
+    ASSERT_EQ(kv_->KV_AXSA_PutCmdEx(1, 4, kPosition, 0, 0, &status, &data), 0);
     ASSERT_EQ(statusPair(status), 2);
     data = 0;
-    EXPECT_EQ(kv_.KV_AXSA_GetStatus(1, 4, &status, &data), 0x22);
+    EXPECT_EQ(kv_->KV_AXSA_GetStatus(1, 4, &status, &data), 0x22);
     EXPECT_EQ(data, -42);
-    EXPECT_EQ(kv_.KV_AXSA_GetStatus(1, 5, &status, &data), 3);
+    EXPECT_EQ(kv_->KV_AXSA_GetStatus(1, 5, &status, &data), 3);
 }
 
 }  // namespace
