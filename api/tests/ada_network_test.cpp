@@ -8,6 +8,7 @@
 #include <chrono>
 #include <memory>
 
+#include "api/tests/api_test_folder.h"
 #include "api/tests/sample_network_host.h"
 
 namespace kalvo::apitest {
@@ -182,6 +183,62 @@ TEST_F(Ada, AUnitThatNeverAnswersTimesOutAndTheOutputValueIsRestored) {
     EXPECT_TRUE(logHas(env_.workDir(), "ADA(1): WaitReply: NG: Ch(1)-Cmd(16384)"));
     ASSERT_TRUE(net_.admin().setUnitSilent("ADA_1", false));
     EXPECT_EQ(kv_->KV_ADA_GetInRange(1, 1, &range), 0);
+}
+
+// The texts are read by people and tools: a scripted run writes exactly
+// these lines (levels 0x01-0x10).
+TEST_F(Ada, AScriptedRunWritesExactlyTheseLines) {
+    int32_t value = 0;
+    uint16_t word = 0;
+    kv_->KV_ADA_OutValue(1, 1, 5000);
+    kv_->KV_ADA_OutValueFull(1, 2, 0x10ABC);
+    kv_->KV_ADA_InOValue(1, 1, &value);
+    kv_->KV_ADA_InOValueFull(1, 2, &word);
+    kv_->KV_ADA_InValue(1, 5, &value);
+    kv_->KV_ADA_SetFilter(1, 3, 0xFF, 0xFF, 0xFF);
+    kv_->KV_ADA_GetVersion(1, &value);
+    kv_->KV_ADA_Close(1);
+    const std::vector<std::string> expected = {
+        "**   ADA(1)--- KV_ADA_Open",
+        "##    ADA(1)-ADA: Board(1)-Line(1)-BaseId(2)-UseId(4): OffsetId(0,1,2,3)",
+        "++     ADA(1): CheckInfo: MaxChan(4)",
+        "++     ADA(1): CreateSemaphore: OK: Ch(1)-Name(KVADA(1)Smph00)",
+        "++     ADA(1): CreateSemaphore: OK: Ch(2)-Name(KVADA(1)Smph01)",
+        "++     ADA(1): CreateSemaphore: OK: Ch(3)-Name(KVADA(1)Smph02)",
+        "++     ADA(1): CreateSemaphore: OK: Ch(4)-Name(KVADA(1)Smph03)",
+        "##    ADA(1) KV_ADA_Open End: Ret(0h)",
+        "**   ADA(1) KV_ADA_OutValue: Ch(1)-OutValue(1388h): Ret(0h)",
+        "**   ADA(1) KV_ADA_OutValueFull: Ch(2)-OutData(abch): Ret(0h)",
+        "**   ADA(1) KV_ADA_InOValue: Ch(1)-InValue(fffh): Ret(0h)",
+        "**   ADA(1) KV_ADA_InOValueFull: Ch(2)-InData(abch): Ret(0h)",
+        "**   ADA(1) KV_ADA_InValue: Ch(5)-InValue(0h): Ret(3h)",
+        "++     ADA(1): PutCommand: Start: Ch(3)-Cmd(8000h)-Para(ffh)",
+        "--      ADA(1): PutCommand: Keep Current Data: Ch(3)-Data(0h)",
+        "--      ADA(1): PutCommand: Set Command: Ch(3)-Cmd(80ffh)",
+        "--      ADA(1): WaitReply: OK: Ch(3)-Cmd(32768)-pRet(8000h)",
+        "--      ADA(1): PutCommand: Restore Current Data: Ch(3)-Data(0h)",
+        "--      ADA(1): WaitReply: OK: Ch(3)-Cmd(0)-pRet(0h)",
+        "++     ADA(1): PutCommand: End: Ch(3)-Cmd(8000h)-Para(ffh)-pRet(8000h)",
+        "**   ADA(1) KV_ADA_SetFilter: Ch(3)-Filter(ffh)-MaxMin(ffh)-Sample(255): Ret(0h)",
+        "++     ADA(1): PutCommand: Start: Ch(1)-Cmd(e000h)-Para(0h)",
+        "--      ADA(1): PutCommand: Keep Current Data: Ch(1)-Data(fffh)",
+        "--      ADA(1): PutCommand: Set Command: Ch(1)-Cmd(e000h)",
+        "--      ADA(1): WaitReply: OK: Ch(1)-Cmd(57344)-pRet(e103h)",
+        "--      ADA(1): PutCommand: Restore Current Data: Ch(1)-Data(fffh)",
+        "--      ADA(1): WaitReply: OK: Ch(1)-Cmd(0)-pRet(fffh)",
+        "++     ADA(1): PutCommand: End: Ch(1)-Cmd(e000h)-Para(0h)-pRet(e103h)",
+        "**   ADA(1) KV_ADA_GetVersion: Ch(1)-Version(e103h): Ret(0h)",
+        "**   ADA(1)--- KV_ADA_Close",
+        "--      ADA(1): DestroySemaphore: Ch(1)",
+        "--      ADA(1): DestroySemaphore: Ch(2)",
+        "--      ADA(1): DestroySemaphore: Ch(3)",
+        "--      ADA(1): DestroySemaphore: Ch(4)",
+        "##    ADA(1) KV_ADA_Close End: Ret(0h)",
+    };
+    std::vector<std::string> lines;
+    for (const auto& line : logLines(env_.work()))
+        if (line.find("ADA(") != std::string::npos) lines.push_back(line);
+    EXPECT_EQ(lines, expected);
 }
 
 // A negative multiplier in Kalvo.ini is no reason to wait for weeks: the

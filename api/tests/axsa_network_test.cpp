@@ -8,6 +8,7 @@
 #include <chrono>
 #include <memory>
 
+#include "api/tests/api_test_folder.h"
 #include "api/tests/sample_network_host.h"
 #include "tests/support/child_process.h"
 
@@ -50,7 +51,7 @@ class Axsa : public ::testing::Test {
     uint64_t commandBlock(int job) { return gmBlock(window_, kStation + job - 1); }
 
     testing::IsolatedEnvironment env_;
-    SampleNetwork net_{env_, kTimeOutTimes};
+    SampleNetwork net_{env_, kTimeOutTimes, "FFFFFF0FH"};
     std::unique_ptr<FamilyCalls> kv_ = std::make_unique<FamilyCalls>();
     void* window_ = nullptr;
 };
@@ -272,6 +273,55 @@ TEST_F(Axsa, GetStatusTellsWhichHalfCarriesACommandsPair) {
     EXPECT_EQ(kv_->KV_AXSA_GetStatus(1, 4, &status, &data), 0x22);
     EXPECT_EQ(data, -42);
     EXPECT_EQ(kv_->KV_AXSA_GetStatus(1, 5, &status, &data), 3);
+}
+
+// The texts are read by people and tools (misspellings included): a
+// scripted run writes exactly these lines (levels 0x01-0x08).
+TEST_F(Axsa, AScriptedRunWritesExactlyTheseLines) {
+    uint16_t status = 0, comErr = 0;
+    int32_t data = 0;
+    kv_->KV_AXSA_PutCmd(1, 2, kPosition, 0x12345, 0);
+    kv_->KV_AXSA_PutForm(1, 2, kWrite, 0x25, 0x12345);
+    kv_->KV_AXSA_PutCmdEx(1, 2, kPosition, 0, 0, &status, &data);
+    kv_->KV_AXSA_Answer(1, 2, &status, &comErr);
+    kv_->KV_AXSA_PutCmd(1, 5, kPosition, 0, 0);
+    kv_->KV_AXSA_Close(1);
+    const std::vector<std::string> expected = {
+        "**   AXSA(1)--- KV_AXSA_Open",
+        "##    AXSA(1)-AXSA: Board(1)-Line(1)-BaseId(4)-UseId(16): "
+        "OffsetId(0,1,2,3,4,5,6,7,8,9,10,11,12,13,14,15)",
+        "++     AXSA(1): CheckInfo: MaxJNo(4)",
+        "++     AXSA(1): CreateSemaphore: OK: JNo(1)-Name(AXSA(1)Smph00)",
+        "++     AXSA(1): CreateSemaphore: OK: JNo(2)-Name(AXSA(1)Smph01)",
+        "++     AXSA(1): CreateSemaphore: OK: JNo(3)-Name(AXSA(1)Smph02)",
+        "++     AXSA(1): CreateSemaphore: OK: JNo(4)-Name(AXSA(1)Smph03)",
+        "++     AXSA(1): CreateMap: OK: Name(AXSA(1)PairMap)-Size(16)",
+        "##    AXSA(1) KV_AXSA_Open End: Ret(0h)",
+        "++     AXSA(1): PutCommand: Start: JNo(2)-Cmd(50h)-Param1(2345h)-Param2(0h)",
+        "++     AXSA(1): PutCommand: End: JNo(2)",
+        "**   AXSA(1) KV_AXSA_PutCmd: JNo(2)-Cmd(50h)-Para1(2345h)-Para2(0h): Ret(0h)",
+        "++     AXSA(1): PutForm: Start: JNo(2)-Cmd(57h)-Func(25h)-Para(9029)",
+        "++     AXSA(1): PutFrom: End: JNo(2)",
+        "**   AXSA(1) KV_AXSA_PutForm: JNo(2)-Cmd(57h)-Func(25h)-Para(9029): Ret(0h)",
+        "++     AXSA(1): PutCommandEx: Start: JNo(2)-Cmd(50h)-Para1(0h)-Para2(0)",
+        "**   AXSA(1) KV_AXSA_PutCmdEx: JNo(2)-Cmd(50h)-Para1(0h)-Para2(0)-Status(dh)-JData(0): "
+        "Ret(0h)",
+        "++     AXSA(1): GetAnswer: Start: JNo(2)",
+        "++     AXSA(1): GetAnswer: End: JNo(2)-Status(dh)-ComErr(0h)",
+        "**   AXSA(1) KV_AXSA_Answer: JNo(2)-Status(dh)-ComErr(0h): Ret(0h)",
+        "**   AXSA(1) KV_AXSA_PutCmd: JNo(5)-Cmd(50h)-Para1(0h)-Para2(0h): Ret(3h)",
+        "**   AXSA(1)--- KV_AXSA_Close",
+        "++     AXSA(1): DestoryMap",
+        "++     AXSA(1): DestorySemaphore: JNo(1)",
+        "++     AXSA(1): DestorySemaphore: JNo(2)",
+        "++     AXSA(1): DestorySemaphore: JNo(3)",
+        "++     AXSA(1): DestorySemaphore: JNo(4)",
+        "##    AXSA(1) KV_AXSA_Close End: Ret(0h)",
+    };
+    std::vector<std::string> lines;
+    for (const auto& line : logLines(env_.work()))
+        if (line.find("AXSA(") != std::string::npos) lines.push_back(line);
+    EXPECT_EQ(lines, expected);
 }
 
 }  // namespace
