@@ -20,7 +20,7 @@ using Clock = std::chrono::steady_clock;
 
 constexpr int kTimeOutTimes = 2;
 constexpr int kStation = 4;  // AXSA_1's output station: job j's block is kStation + j - 1
-constexpr int32_t kMove = 'T', kPosition = 'P', kWrite = 'W', kQuery = '?';
+constexpr int32_t kPosition = 'P', kWrite = 'W', kQuery = '?';
 
 int pairOf(uint16_t word) {
     return word >> 14;
@@ -180,18 +180,6 @@ TEST_F(Axsa, JobDataIsSignExtendedFromBit27) {
         EXPECT_EQ(data, position);
         EXPECT_EQ(comErr, 0);
     }
-}
-
-TEST_F(Axsa, AMoveIsAnsweredAndTheAxisArrives) {
-    uint16_t status = 0;
-    int32_t data = 0;
-    ASSERT_EQ(kv_->KV_AXSA_PutCmdEx(1, 1, kMove, 0, 5000, &status, &data), 0);
-    EXPECT_EQ(data, 5000);
-    EXPECT_NE(statusPair(status), 0);
-    EXPECT_TRUE(eventually([&] {
-        return kv_->KV_AXSA_PutCmdEx(1, 1, kPosition, 0, 0, &status, &data) == 0 && data == 5000;
-    }));
-    EXPECT_EQ(status & 0x03, 0x01);  // in position
 }
 
 // An answer read before the unit answered is refused and changes nothing but
