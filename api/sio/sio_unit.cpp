@@ -406,7 +406,8 @@ SioUnit::BlockOutcome SioUnit::sendBlock(Channel& ch, const uint8_t* bytes, int3
 
 // The message goes through the send ring: as much as the ring holds at
 // first, the rest as blocks leave it, so a message longer than the ring is
-// sent whole and the sent count is what the unit took.
+// sent whole. The sent count is what the unit acknowledged: neither the
+// bytes left behind nor those of a block it refused or did not answer.
 int32_t SioUnit::putData(int32_t channel, const uint8_t* data, int32_t length, int32_t* sent,
                          int32_t timeoutMs) {
     if (!channelValid(channel) || timeoutMs < 0 || length < 0 || (length > 0 && !data))
@@ -425,6 +426,7 @@ int32_t SioUnit::putData(int32_t channel, const uint8_t* data, int32_t length, i
 
     const uint32_t start = platform::timeGetTime();
     int32_t ret = KALVO_OK;
+    int32_t refused = 0;  // the bytes of a block the unit did not take
     for (;;) {
         if (ch.sendRing.fill() == 0 && fed == length) break;
         if (closing_.load() || (timeoutMs != 0 && platform::timeGetTime() - start >
@@ -441,6 +443,7 @@ int32_t SioUnit::putData(int32_t channel, const uint8_t* data, int32_t length, i
         ch.sendRing.put(data + fed, more);
         fed += more;
         const BlockOutcome outcome = sendBlock(ch, bytes, count);
+        if (outcome != BlockOutcome::sent) refused = count;
         if (outcome == BlockOutcome::sendError) {
             ret = KALVO_ERR_UNIT_ERROR;
             break;
@@ -450,7 +453,7 @@ int32_t SioUnit::putData(int32_t channel, const uint8_t* data, int32_t length, i
             break;
         }
     }
-    *sent = fed - ch.sendRing.fill();
+    *sent = fed - ch.sendRing.fill() - refused;
     apiLog().writef(kStep, "%s: Send: End: Ch(%d)-Length(%d)-RetLength(%d)-TimeOut(%d): Ret(%xh)",
                     unit, channel, length, *sent, timeoutMs, ret);
     ch.sendCall.release();
