@@ -38,10 +38,11 @@ echo "== kalvo-sample"
 status=0
 (cd "$run/config" && "$bin/kalvo-sample" "$@") || status=$?
 echo
-echo "== DIO_1 and DIO_2 as the simulated line sees them now (the last application to leave"
+echo "== DIO_1, DIO_2 and SIO_1 as the simulated line sees them now (the last application to leave"
 echo "   resets its lines: outputs back to 0, the line stopped)"
 "$bin/kalvo-devctl" sim unit DIO_1
 "$bin/kalvo-devctl" sim unit DIO_2
+"$bin/kalvo-devctl" sim unit SIO_1
 "$bin/kalvo-devctl" stop >/dev/null
 trap - EXIT
 echo

@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "kalvo/kalvo.h"
+#include "show_sio.h"
 
 namespace {
 
@@ -23,12 +24,14 @@ void usage(FILE* out) {
         "Opens DIO_1 and DIO_2 of Kalvo.ini in the current directory, walks a bit\n"
         "through DIO_1's output word and toggles bits of DIO_2, and prints what\n"
         "was written, read back and answered by the unit, with each unit's\n"
-        "condition (1 when its station answers on the line).\n"
+        "condition (1 when its station answers on the line). Then sends a line of\n"
+        "text through SIO_1's channel and shows it received.\n"
         "\n"
         "  --cycles N        steps to run (default 16)\n"
         "  --interval-ms MS  time between a write and the reads (default 20)\n"
         "\n"
-        "Exit status 0 when every unit opened and every input followed its output.\n",
+        "Exit status 0 when every unit opened, every input followed its output and\n"
+        "the line of text came back.\n",
         out);
 }
 
@@ -121,5 +124,7 @@ int main(int argc, char** argv) {
     for (int unit : {1, 2}) KV_DIO_Close(unit);
     std::printf("\n%d steps, %d with an input that did not follow its output\n", cycles,
                 mismatches);
-    return mismatches ? 1 : 0;
+
+    const bool sioOk = showSio();
+    return mismatches || !sioOk ? 1 : 0;
 }
