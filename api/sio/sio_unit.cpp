@@ -280,7 +280,14 @@ uint32_t SioUnit::receiveLoop(Channel& ch) {
         const uint64_t block = readInput(ch);
         const uint16_t status = wordOf(block);
         ch.receiveError = (status & kReceiveErrorBit) ? 1 : 0;
-        if (!(status & kDataReady)) continue;
+        if (!(status & kDataReady)) {
+            // Under the receive-cycle lock no receive thread is inside a
+            // handshake, so an acknowledge still standing was left by a
+            // process that died in one; the unit would hold every further
+            // block back for it.
+            if (wordOf(readOutput(ch)) & kReceiveAck) changeControl(ch, kReceiveAck, 0);
+            continue;
+        }
         if (!ch.receiveError) {
             // A count of 7 still names a block of six data bytes: six are kept.
             const int32_t count = std::min<int32_t>((status >> 8) & 7, kBytesPerBlock);

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <filesystem>
 #include <functional>
+#include <regex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -49,6 +50,7 @@ class SioLibrary {
 
   public:
     SIO_CALL(KV_CheckBoard);
+    SIO_CALL(KV_AttachMemory);
     SIO_CALL(KV_SIO_Open);
     SIO_CALL(KV_SIO_OpenEx);
     SIO_CALL(KV_SIO_Close);
@@ -130,6 +132,13 @@ class SioNetwork : public ::testing::Test {
         return eventually([&] { return hasLogLine(logLines(env_.work()), text); });
     }
     std::string unitState() { return admin_.describeUnit("SIO_1"); }
+    // The control word of channel 1 as the unit last saw it; -1 when unknown.
+    int controlWord() {
+        std::smatch match;
+        const std::string state = unitState();
+        if (!std::regex_search(state, match, std::regex("control 0x([0-9a-f]{4})"))) return -1;
+        return std::stoi(match[1].str(), nullptr, 16);
+    }
 
     testing::IsolatedEnvironment env_;
     drivertest::PrivateHost host_;
@@ -366,6 +375,30 @@ TEST_F(SioNetwork, CloseEndsAGetDataWaitingWithoutLimitAndLeavesTheLogItsLines) 
              "SIO(1) KV_SIO_Close End: Ret(0h)",
          })
         EXPECT_TRUE(hasLogLine(lines, text)) << text;
+}
+
+TEST_F(SioNetwork, AReceiveAcknowledgeLeftStandingByADeadProcessIsTakenBack) {
+    openAndConfigure();
+    // A byte round the loop first: the receive thread is in its loop.
+    int32_t sent = 0, received = 0;
+    uint8_t data[8] = {};
+    ASSERT_EQ(kv_->KV_SIO_PutData(1, 1, bytesOf("a").data(), 1, &sent, 1000), 0);
+    ASSERT_EQ(kv_->KV_SIO_GetData(1, 1, data, 1, &received, 5000), 0);
+    // Its handshake of that block is over: acknowledged, and the
+    // acknowledge taken back as the unit sees it.
+    ASSERT_TRUE(logShows("SIO(1): waitRcv: OK: Ch(1)"));
+    ASSERT_TRUE(eventually([&] { return (controlWord() & 0x4000) == 0; })) << unitState();
+    // What a process killed inside a receive handshake leaves: the
+    // acknowledge bit of SIO_1's output block (station 8) still set.
+    void* window = nullptr;
+    ASSERT_EQ(kv_->KV_AttachMemory(1, 1, &window), 0);
+    auto* control =
+        reinterpret_cast<volatile uint16_t*>(static_cast<uint8_t*>(window) + 0x200 + 8 * 8 + 6);
+    *control = static_cast<uint16_t>(*control | 0x4000);
+
+    ASSERT_EQ(kv_->KV_SIO_PutData(1, 1, bytesOf("still").data(), 5, &sent, 1000), 0);
+    EXPECT_EQ(kv_->KV_SIO_GetData(1, 1, data, 5, &received, 5000), 0);
+    EXPECT_EQ(std::string(data, data + received), "still");
 }
 
 KALVO_CHILD(sio_take_four) {
