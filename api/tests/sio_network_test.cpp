@@ -5,6 +5,7 @@
 // where processes share a unit.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <functional>
@@ -392,9 +393,9 @@ TEST_F(SioNetwork, AReceiveAcknowledgeLeftStandingByADeadProcessIsTakenBack) {
     // acknowledge bit of SIO_1's output block (station 8) still set.
     void* window = nullptr;
     ASSERT_EQ(kv_->KV_AttachMemory(1, 1, &window), 0);
-    auto* control =
-        reinterpret_cast<volatile uint16_t*>(static_cast<uint8_t*>(window) + 0x200 + 8 * 8 + 6);
-    *control = static_cast<uint16_t>(*control | 0x4000);
+    // One 64-bit access to the whole block, as the board library makes them.
+    auto* block = reinterpret_cast<uint64_t*>(static_cast<uint8_t*>(window) + 0x200 + 8 * 8);
+    std::atomic_ref<uint64_t>(*block).fetch_or(uint64_t{0x4000} << 48, std::memory_order_relaxed);
 
     ASSERT_EQ(kv_->KV_SIO_PutData(1, 1, bytesOf("still").data(), 5, &sent, 1000), 0);
     EXPECT_EQ(kv_->KV_SIO_GetData(1, 1, data, 5, &received, 5000), 0);
