@@ -40,7 +40,7 @@ status=0
 echo
 echo "== the units as the simulated line sees them now (the last application to leave"
 echo "   resets its lines: outputs back to 0, the line stopped; the axis stays where it went)"
-for unit in DIO_1 DIO_2 ADA_1 AXSA_1; do
+for unit in DIO_1 DIO_2 ADA_1 AXSA_1 SIO_1; do
     "$bin/kalvo-devctl" sim unit "$unit"
 done
 "$bin/kalvo-devctl" stop >/dev/null

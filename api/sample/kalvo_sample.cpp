@@ -24,6 +24,7 @@ const FamilySample kSamples[] = {
     {"DIO", runDioSample},
     {"ADA", runAdaSample},
     {"AXSA", runAxsaSample},
+    {"SIO", runSioSample},
 };
 
 void usage(FILE* out) {
@@ -38,6 +39,8 @@ void usage(FILE* out) {
         "        values written and read back through the unit's wiring\n"
         "  AXSA  AXSA_1 job 1: speed set, a move answered with its target, the\n"
         "        position read until the axis arrives\n"
+        "  SIO   SIO_1 channel 1: a line of text sent through the unit's loopback\n"
+        "        and shown as received\n"
         "\n"
         "  --cycles N        DIO steps to run (default 16)\n"
         "  --interval-ms MS  time for an input to follow its output (default 20)\n"

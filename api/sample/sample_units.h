@@ -12,3 +12,4 @@ struct SampleOptions {
 int runDioSample(const SampleOptions& options);
 int runAdaSample(const SampleOptions& options);
 int runAxsaSample(const SampleOptions& options);
+int runSioSample(const SampleOptions& options);

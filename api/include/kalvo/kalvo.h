@@ -206,20 +206,51 @@ KV_API int32_t KV_AXSA_PutForm(int32_t unit, int32_t jobNo, int32_t command, int
 KV_API int32_t KV_AXSA_PutFormEx(int32_t unit, int32_t jobNo, int32_t command, int32_t function,
                                  int32_t parameter, uint16_t* status, int32_t* jobData);
 
-/* ---- SIO: serial channels (1-based) ------------------------------------------- */
-/* Line settings and ring sizes; starts the channel's receive thread. */
+/* ---- SIO: serial channels (1-based) -------------------------------------------
+ * Channel c of a unit uses the offsets 4(c-1)..4(c-1)+3 of its placement; the
+ * first of them must be a multiple of 4 (else Open gives 9). Bytes move six at
+ * a time, one handshake with the unit per block; at a 1 ms line cycle a
+ * handshake takes about 2 ms. Every call gives 9 for a unit number outside
+ * 1-1024, 2 for a unit that is not open and 3 for a channel outside the unit's
+ * channels. Calls that wait poll every 1 ms; use KV_BeginPeriod around them.
+ *
+ * Open (in addition to the codes above): 6 a named lock, 0x30 a buffer, 5 a
+ * receive thread could not be created. Every process that opens the unit
+ * shares its channels' receive buffers. Close ends a GetData or PutData that
+ * another thread is waiting in (with 0x11) and the channels' receive threads,
+ * and waits about 100 ms times the line's "TimeOutTimes" for them. */
+
+/* Sets the channel's line (baud, bit length, parity and stop codes are the
+ * unit's; they are ORed and the low 6 bits sent) and sizes its receive buffer
+ * (shared by every process) and this process's send buffer: sizes of 4095 or
+ * less give 4096, of 40961 or more 40960; the newest bytes held are kept. The
+ * first Config of a channel in a process starts its receive thread: until
+ * then nothing is received. Waits 20 ms times "TimeOutTimes". 0 or 3. */
 KV_API int32_t KV_SIO_Config(int32_t unit, int32_t channel, int32_t baud, int32_t bitLength,
                              int32_t parity, int32_t stopBits, int32_t receiveSize,
                              int32_t sendSize);
-/* Send length bytes, or receive up to length bytes; *done gets the count.
- * A timeout of 0 ms waits without limit; a negative one gives 3. */
+/* Sends length bytes and waits until the unit has taken them all (a message
+ * longer than the send buffer is fed into it as it drains). *sent (0 at once)
+ * gets the bytes the unit acknowledged. 0; 0x10 the unit reported a send
+ * error (ClearError resets it); 0x20 a block was not acknowledged within
+ * 100 ms times "TimeOutTimes"; 0x11 timeoutMs passed (0: no limit) or the
+ * unit was closed; 3 for a negative length or timeout, or no data or sent. */
 KV_API int32_t KV_SIO_PutData(int32_t unit, int32_t channel, const uint8_t* data, int32_t length,
                               int32_t* sent, int32_t timeoutMs);
+/* Waits until length bytes are in the receive buffer and takes them; a length
+ * of 0 returns at once. *received (0 at once) gets the bytes taken: also
+ * after 0x10 (the unit reports a receive error; blocks arriving meanwhile are
+ * acknowledged but dropped) and 0x11 (timeoutMs passed; 0 waits without limit,
+ * until the unit is closed), whatever had arrived is delivered. A length above
+ * the buffer's size can never be met. 3 for a negative length or timeout, or
+ * no data or received. */
 KV_API int32_t KV_SIO_GetData(int32_t unit, int32_t channel, uint8_t* data, int32_t length,
                               int32_t* received, int32_t timeoutMs);
-/* Pulse the unit's error reset. */
+/* Pulses the unit's error reset (receive and send error); waits 20 ms times
+ * "TimeOutTimes". 0. */
 KV_API int32_t KV_SIO_ClearError(int32_t unit, int32_t channel);
-/* Bytes waiting in the receive ring, and emptying it. */
+/* Bytes waiting in the receive buffer (*size, 0 at once), and emptying it
+ * (for every process that has the unit open). 0; 3 also for no size. */
 KV_API int32_t KV_SIO_CheckBuffer(int32_t unit, int32_t channel, int32_t* size);
 KV_API int32_t KV_SIO_ClearBuffer(int32_t unit, int32_t channel);
 
