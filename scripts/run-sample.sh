@@ -3,7 +3,7 @@
 # builds, starts a private device host whose network is the example
 # configuration folder (api/sample/config: one PCI board with DIO, ADA, AXSA
 # and SIO units), runs kalvo-sample with a copy of that folder as its working
-# directory, shows the DIO unit as the simulated line sees it, stops the host
+# directory, shows the units as the simulated line sees them, stops the host
 # and prints where the logs are. Arguments go to kalvo-sample (--help).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -38,10 +38,11 @@ echo "== kalvo-sample"
 status=0
 (cd "$run/config" && "$bin/kalvo-sample" "$@") || status=$?
 echo
-echo "== DIO_1 and DIO_2 as the simulated line sees them now (the last application to leave"
-echo "   resets its lines: outputs back to 0, the line stopped)"
-"$bin/kalvo-devctl" sim unit DIO_1
-"$bin/kalvo-devctl" sim unit DIO_2
+echo "== the units as the simulated line sees them now (the last application to leave"
+echo "   resets its lines: outputs back to 0, the line stopped; the axis stays where it went)"
+for unit in DIO_1 DIO_2 ADA_1 AXSA_1 SIO_1; do
+    "$bin/kalvo-devctl" sim unit "$unit"
+done
 "$bin/kalvo-devctl" stop >/dev/null
 trap - EXIT
 echo

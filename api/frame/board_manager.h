@@ -27,8 +27,13 @@ inline constexpr int32_t kRetNotOpen = 2;
 inline constexpr int32_t kRetArgument = 3;
 inline constexpr int32_t kRetStartup = 4;
 inline constexpr int32_t kRetSemaphore = 6;
+inline constexpr int32_t kRetMap = 7;  // AXSA open: the pair map
 inline constexpr int32_t kRetUnit = 9;
 inline constexpr int32_t kRetNotLoaded = 10;
+inline constexpr int32_t kRetTimeout = 0x11;     // a command reply did not come in time
+inline constexpr int32_t kRetPair = 0x20;        // AXSA: the answer of another command
+inline constexpr int32_t kRetStatusData = 0x21;  // AXSA GetStatus: the data words did not match
+inline constexpr int32_t kRetStatusWord = 0x22;  // AXSA GetStatus: the status word did not match
 inline constexpr int32_t kRetNoLibrary = 0x100;
 
 struct BoardRecord {

@@ -2,6 +2,7 @@
 // that opens a unit of the same family and number shares it.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "platform/semaphore.h"
@@ -14,6 +15,9 @@ class NamedSemaphore {
     // when there is no handle.
     bool create(const std::string& name);
     void wait() noexcept;     // no time limit
+    // True when taken within the time; a caller that must notice something
+    // else while it waits (a unit being closed) waits in slices.
+    bool waitFor(uint32_t timeoutMs) noexcept;
     void release() noexcept;  // by one
     void close() noexcept;    // forgets the handle
     bool valid() const noexcept { return semaphore_.valid(); }

@@ -57,6 +57,14 @@ class Unit {
     const std::string& unitName() const noexcept { return unitName_; }
     const std::string& kindName() const noexcept { return kindName_; }
     int32_t timeOutTimes() const noexcept { return timeOutTimes_; }
+    // The time limit of a wait for the unit: perUnitMs times the timeout
+    // multiplier. A multiplier below 0 (a bad "TimeOutTimes") gives 0, one
+    // look without waiting, rather than a limit that wraps to weeks; a huge
+    // one stops at the timer's range.
+    uint32_t waitLimitMs(uint32_t perUnitMs) const noexcept {
+        const int64_t ms = int64_t{timeOutTimes_} * perUnitMs;
+        return ms < 0 ? 0u : (ms > int64_t{UINT32_MAX} ? UINT32_MAX : static_cast<uint32_t>(ms));
+    }
 
   protected:
     const BoardManager& boards_;

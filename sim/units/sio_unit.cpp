@@ -80,6 +80,8 @@ void SioUnit::exchange(StationPort& port, const CycleInfo&) {
             if (sink.push(bytes, count)) {
                 ch.sendAcknowledged = true;
                 ch.bytesSent += count;
+                ch.lastBlocks[ch.blocksTaken++ % ch.lastBlocks.size()] =
+                    static_cast<uint8_t>(count);
             }
         }
         if (ch.ptyMaster >= 0) serviceTerminal(ch);
@@ -158,6 +160,12 @@ std::string SioUnit::describe() const {
                 " sent " + std::to_string(ch.bytesSent) + " received " +
                 std::to_string(ch.bytesReceived) + " waiting " +
                 std::to_string(ch.toMaster.size() + ch.toTerminal.size());
+        const size_t kept = std::min(ch.blocksTaken, ch.lastBlocks.size());
+        text += " blocks ";
+        for (size_t i = ch.blocksTaken - kept; i < ch.blocksTaken; ++i)
+            text += (i + kept == ch.blocksTaken ? "" : ",") +
+                    std::to_string(ch.lastBlocks[i % ch.lastBlocks.size()]);
+        if (kept == 0) text += "none";
     }
     return text;
 }

@@ -111,67 +111,146 @@ KV_API int32_t KV_DIO_InODataBit(int32_t unit, int32_t bitNo, int32_t* bit);
 /* Set (bit not 0) or clear one output bit; atomic against every process. */
 KV_API int32_t KV_DIO_OutDataBit(int32_t unit, int32_t bitNo, int32_t bit);
 
-/* ---- ADA: analogue channels (1-based) with a command channel --------------- */
-/* The channel's input word & 0x0FFF, and the whole word. */
+/* ---- ADA: analogue channels (1-based) with a command channel ---------------
+ * An ADA unit has one channel per word offset of its placement (up to 16).
+ * Channel c is one 16-bit input word and one 16-bit output word; in data mode
+ * they carry 12-bit values (bits 11-0). Every channel call returns 9 for a
+ * unit number outside 1-1024, 2 for a unit that is not open, 3 for a channel
+ * outside 1..channel count or a missing out-pointer (before anything else
+ * happens), else 0 or the code named below. A word the board library refuses
+ * passes its code on and leaves the out-value as it was. */
+/* The channel's input word & 0x0FFF, and the whole word. No wait. */
 KV_API int32_t KV_ADA_InValue(int32_t unit, int32_t channel, int32_t* value);
 KV_API int32_t KV_ADA_InValueFull(int32_t unit, int32_t channel, uint16_t* data);
-/* The channel's output word read back, & 0x0FFF and whole. */
+/* The channel's output word read back, & 0x0FFF and whole. No wait. */
 KV_API int32_t KV_ADA_InOValue(int32_t unit, int32_t channel, int32_t* value);
 KV_API int32_t KV_ADA_InOValueFull(int32_t unit, int32_t channel, uint16_t* data);
-/* Write a value clamped to 0..4095, or the low 16 bits as they are. */
+/* Write a value clamped to 0..4095 (4096 and above give 4095, below 0 give
+ * 0), or the low 16 bits as they are. Waits only for the channel's lock. */
 KV_API int32_t KV_ADA_OutValue(int32_t unit, int32_t channel, int32_t value);
 KV_API int32_t KV_ADA_OutValueFull(int32_t unit, int32_t channel, int32_t data);
-/* Channel settings through the command protocol; 0x11 when the unit does not
- * answer in time. */
+/* The command calls run the unit's command protocol on the channel: the
+ * output value is kept, the command code (top three bits) and a 12-bit
+ * parameter are written, the unit's reply is awaited, the output value is
+ * written back and the unit's return to data mode is awaited. Each wait polls
+ * every 1 ms (call KV_BeginPeriod first) for up to 200 ms times the line's
+ * "TimeOutTimes" of Kalvo.ini, so a call takes at most about 400 ms times it,
+ * holding the channel's lock (other threads and processes using the channel
+ * wait for it). 0x11 when the unit did not answer or did not return to data
+ * mode in time; the output value is back in either case. Out-values are
+ * written only on 0. */
+/* Command 0x8000 with (filter & 0xE0) | (maxMin & 0x10) | (sample & 0x0F). */
 KV_API int32_t KV_ADA_SetFilter(int32_t unit, int32_t channel, int32_t filter, int32_t maxMin,
                                 int32_t sample);
+/* Command 0x4000: filter = reply & 0xE0, maxMin = reply & 0x10,
+ * sample = reply & 0x0F. */
 KV_API int32_t KV_ADA_GetFilter(int32_t unit, int32_t channel, int32_t* filter, int32_t* maxMin,
                                 int32_t* sample);
+/* Command 0x4000: range = reply & 0x0F00. */
 KV_API int32_t KV_ADA_GetInRange(int32_t unit, int32_t channel, int32_t* range);
+/* Command 0x6000: range = reply & 0x0F00. */
 KV_API int32_t KV_ADA_GetOutRange(int32_t unit, int32_t channel, int32_t* range);
+/* Command 0xE000 on channel 1 (whatever the channel count): the whole reply
+ * word, command code included. */
 KV_API int32_t KV_ADA_GetVersion(int32_t unit, int32_t* version);
-/* Any command code (top three bits) with a 12-bit parameter; the reply word. */
+/* Any command code (bits 15-13 of command; a code with other bits set is
+ * never answered and gives 0x11) with the low 12 bits of parameter. *reply
+ * gets the whole reply word as soon as the unit answered, also when the
+ * return to data mode then timed out. */
 KV_API int32_t KV_ADA_PutCmd(int32_t unit, int32_t channel, int32_t command, int32_t parameter,
                              uint16_t* reply);
 
-/* ---- AXSA: axis controllers by command and answer, per job (1-based) ------- */
-/* Send a command with two parameters; no wait. */
+/* ---- AXSA: axis controllers by command and answer, per job (1-based) -------
+ * An AXSA unit has one job (axis) per four word offsets of its placement;
+ * each job's first offset must be a multiple of 4 (else Open gives 9). The
+ * master writes a command word and two parameter words; the unit answers
+ * with a status word and a 28-bit data value (JData, sign-extended, from
+ * -134217728 to 134217727). A 2-bit pair code, advanced 1, 2, 3, 1, ... by
+ * every command of any process on the job, ties an answer to its command:
+ * only an answer carrying the expected code is taken (status bits 3-2 carry
+ * it). Every job call returns 9 for a unit number outside 1-1024, 2 for a
+ * unit that is not open, 3 for a job outside 1..job count or a missing
+ * out-pointer, else the codes named below. Each holds the job's lock for its
+ * work; only PutCmdEx and PutFormEx wait for the unit. */
+/* Send command and the two parameters (bits 15-14 of each are ORed with the
+ * pair code); no wait. 0. */
 KV_API int32_t KV_AXSA_PutCmd(int32_t unit, int32_t jobNo, int32_t command, int32_t parameter1,
                               int32_t parameter2);
-/* The status answering the last command (0x20 when it answers another);
- * comErr is always 0. */
+/* The status answering the job's latest command: 0, or 0x20 when the unit
+ * has not answered it yet (the status is then left as it was). comErr is
+ * always set to 0. No wait. */
 KV_API int32_t KV_AXSA_Answer(int32_t unit, int32_t jobNo, uint16_t* status, uint16_t* comErr);
-/* Status and data answering the last command. */
+/* Status and data answering the latest command: 0 or 0x20 as Answer. */
 KV_API int32_t KV_AXSA_AnsWith(int32_t unit, int32_t jobNo, uint16_t* status, int32_t* jobData,
                                uint16_t* comErr);
-/* Status and data the unit sends outside a command; 0x21 / 0x22 when only one
- * half matched. */
+/* Status and data the unit shows outside a command (pair code 0): 0; 0x21
+ * when the status matched and the data words did not agree; 0x22 when the
+ * data words agreed but the status answers a command; 0x20 when neither.
+ * Each half is stored when it matched. No wait. */
 KV_API int32_t KV_AXSA_GetStatus(int32_t unit, int32_t jobNo, uint16_t* status, int32_t* jobData);
-/* Send a command with a function code and a 28-bit parameter and wait for the
- * answer. */
+/* Send a command with a function code (low 5 bits of parameter1, into bits
+ * 12-8 of the command word) and a 28-bit parameter2 (split into two 14-bit
+ * halves), and wait for the answer: polls every 1 ms (call KV_BeginPeriod
+ * first) for up to 200 ms times the line's "TimeOutTimes". Status-type
+ * commands ('!' '"' '#' '$' '/' '<' '=' '>' '?' 'L' 'M' 'N' 'O' '}' with a
+ * function below 28, 'F' with function 3) are answered with pair code 0,
+ * all others with the code just sent. 0 with status and data, or 0x11 with
+ * both left as they were. */
 KV_API int32_t KV_AXSA_PutCmdEx(int32_t unit, int32_t jobNo, int32_t command, int32_t parameter1,
                                 int32_t parameter2, uint16_t* status, int32_t* jobData);
-/* Send a command with a function code and a 16-bit parameter; no wait. */
+/* Send a command with a function code and a parameter cut to its low 16
+ * bits (split as in PutCmdEx); no wait. 0. */
 KV_API int32_t KV_AXSA_PutForm(int32_t unit, int32_t jobNo, int32_t command, int32_t function,
                                int32_t parameter);
-/* The same with the wait for the answer. */
+/* KV_AXSA_PutCmdEx with these arguments (the parameter is not cut). */
 KV_API int32_t KV_AXSA_PutFormEx(int32_t unit, int32_t jobNo, int32_t command, int32_t function,
                                  int32_t parameter, uint16_t* status, int32_t* jobData);
 
-/* ---- SIO: serial channels (1-based) ------------------------------------------- */
-/* Line settings and ring sizes; starts the channel's receive thread. */
+/* ---- SIO: serial channels (1-based) -------------------------------------------
+ * Channel c of a unit uses the offsets 4(c-1)..4(c-1)+3 of its placement; the
+ * first of them must be a multiple of 4 (else Open gives 9). Bytes move six at
+ * a time, one handshake with the unit per block; at a 1 ms line cycle a
+ * handshake takes about 2 ms. Every call gives 9 for a unit number outside
+ * 1-1024, 2 for a unit that is not open and 3 for a channel outside the unit's
+ * channels. Calls that wait poll every 1 ms; use KV_BeginPeriod around them.
+ *
+ * Open (in addition to the codes above): 6 a named lock, 0x30 a buffer, 5 a
+ * receive thread could not be created. Every process that opens the unit
+ * shares its channels' receive buffers. Close ends a GetData or PutData that
+ * another thread is waiting in (with 0x11) and the channels' receive threads,
+ * and waits about 100 ms times the line's "TimeOutTimes" for them. */
+
+/* Sets the channel's line (baud, bit length, parity and stop codes are the
+ * unit's; they are ORed and the low 6 bits sent) and sizes its receive buffer
+ * (shared by every process) and this process's send buffer: sizes of 4095 or
+ * less give 4096, of 40961 or more 40960; the newest bytes held are kept. The
+ * first Config of a channel in a process starts its receive thread: until
+ * then nothing is received. Waits 20 ms times "TimeOutTimes". 0 or 3. */
 KV_API int32_t KV_SIO_Config(int32_t unit, int32_t channel, int32_t baud, int32_t bitLength,
                              int32_t parity, int32_t stopBits, int32_t receiveSize,
                              int32_t sendSize);
-/* Send length bytes, or receive up to length bytes; *done gets the count.
- * A timeout of 0 ms waits without limit; a negative one gives 3. */
+/* Sends length bytes and waits until the unit has taken them all (a message
+ * longer than the send buffer is fed into it as it drains). *sent (0 at once)
+ * gets the bytes the unit acknowledged. 0; 0x10 the unit reported a send
+ * error (ClearError resets it); 0x20 a block was not acknowledged within
+ * 100 ms times "TimeOutTimes"; 0x11 timeoutMs passed (0: no limit) or the
+ * unit was closed; 3 for a negative length or timeout, or no data or sent. */
 KV_API int32_t KV_SIO_PutData(int32_t unit, int32_t channel, const uint8_t* data, int32_t length,
                               int32_t* sent, int32_t timeoutMs);
+/* Waits until length bytes are in the receive buffer and takes them; a length
+ * of 0 returns at once. *received (0 at once) gets the bytes taken: also
+ * after 0x10 (the unit reports a receive error; blocks arriving meanwhile are
+ * acknowledged but dropped) and 0x11 (timeoutMs passed; 0 waits without limit,
+ * until the unit is closed), whatever had arrived is delivered. A length above
+ * the buffer's size can never be met. 3 for a negative length or timeout, or
+ * no data or received. */
 KV_API int32_t KV_SIO_GetData(int32_t unit, int32_t channel, uint8_t* data, int32_t length,
                               int32_t* received, int32_t timeoutMs);
-/* Pulse the unit's error reset. */
+/* Pulses the unit's error reset (receive and send error); waits 20 ms times
+ * "TimeOutTimes". 0. */
 KV_API int32_t KV_SIO_ClearError(int32_t unit, int32_t channel);
-/* Bytes waiting in the receive ring, and emptying it. */
+/* Bytes waiting in the receive buffer (*size, 0 at once), and emptying it
+ * (for every process that has the unit open). 0; 3 also for no size. */
 KV_API int32_t KV_SIO_CheckBuffer(int32_t unit, int32_t channel, int32_t* size);
 KV_API int32_t KV_SIO_ClearBuffer(int32_t unit, int32_t channel);
 

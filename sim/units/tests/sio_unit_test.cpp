@@ -145,6 +145,18 @@ TEST_F(SioUnitTest, AFullQueueHoldsTheAcknowledgeBackAndLosesNothing) {
     EXPECT_EQ(received, message);
 }
 
+TEST_F(SioUnitTest, TheDescriptionRecordsTheByteCountsOfTheLastBlocksTaken) {
+    EXPECT_NE(unit->describe().find("blocks none"), std::string::npos) << unit->describe();
+    EXPECT_EQ(send("thirteen byte"), 13u);
+    EXPECT_NE(unit->describe().find("blocks 6,6,1"), std::string::npos) << unit->describe();
+    for (int i = 0; i < 4; ++i) EXPECT_EQ(send("abcdef"), 6u);
+    EXPECT_EQ(send("ab"), 2u);
+    // Eight are kept: the oldest count has gone.
+    EXPECT_NE(unit->describe().find("blocks 6,6,1,6,6,6,6,2"), std::string::npos);
+    EXPECT_EQ(send("c"), 1u);
+    EXPECT_NE(unit->describe().find("blocks 6,1,6,6,6,6,2,1"), std::string::npos);
+}
+
 TEST_F(SioUnitTest, APseudoTerminalCarriesBytesBothWays) {
     ASSERT_EQ(unit->control({"pty", "2"}), "");
     std::smatch match;

@@ -1,0 +1,52 @@
+// kalvo-sample as a user runs it: in a copy of the example folder, against a
+// device host serving that folder's network. Every family's part must find
+// its units and see them answer.
+#include <gtest/gtest.h>
+#include <stdio.h>
+#include <sys/wait.h>
+
+#include <string>
+
+#include "tests/support/sample_network_host.h"
+
+namespace kalvo::apitest {
+namespace {
+
+struct SampleRun {
+    int status = -1;
+    std::string output;
+};
+
+SampleRun runSample(const std::string& arguments) {
+    SampleRun run;
+    const std::string command = std::string(KALVO_SAMPLE_PATH) + " " + arguments + " 2>&1";
+    FILE* pipe = popen(command.c_str(), "r");
+    if (!pipe) return run;
+    char buffer[512];
+    for (size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) run.output.append(buffer, n);
+    const int status = pclose(pipe);
+    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return run;
+}
+
+TEST(Sample, EveryFamilyAnswersOnTheExampleNetwork) {
+    testing::IsolatedEnvironment env;
+    SampleNetwork net(env, 0);
+    ASSERT_TRUE(net.started()) << net.why();
+    const SampleRun run = runSample("--cycles 4");
+    EXPECT_EQ(run.status, 0) << run.output;
+    for (const char* line :
+         {"4 steps, 0 with an input that did not follow its output",
+          "ADA: every value came back through the wiring", "arrived: position 25000"})
+        EXPECT_NE(run.output.find(line), std::string::npos) << line << "\n" << run.output;
+}
+
+TEST(Sample, ABadArgumentIsNamedAndTheUsageShown) {
+    const SampleRun run = runSample("--cycles 0");
+    EXPECT_EQ(run.status, 2);
+    EXPECT_NE(run.output.find("bad argument \"--cycles\""), std::string::npos) << run.output;
+    EXPECT_NE(run.output.find("usage: kalvo-sample"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace kalvo::apitest
