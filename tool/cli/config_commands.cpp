@@ -216,7 +216,7 @@ int cmdNew(const Context& ctx, const std::vector<std::string>& args) {
 
 int cmdBoard(const Context& ctx, const std::vector<std::string>& args) {
     if (args.size() != 2) {
-        *ctx.err << "kalvo-config board: give SLOT and KIND[:BAUD[:LF]]; see 'kalvo-config "
+        *ctx.err << "kalvo-config board: give BOARD and KIND[:BAUD[:LF]]; see 'kalvo-config "
                     "board --help'\n";
         return kExitUsage;
     }
@@ -240,8 +240,8 @@ int cmdBoard(const Context& ctx, const std::vector<std::string>& args) {
     if (kind == 0)
         for (int i = slot + 1; i < kBoardSlots; ++i)
             if (kinds[size_t(i)] > 0) {
-                *ctx.err << "kalvo-config board: board " << i + 1 << " exists, so slot " << slot + 1
-                         << " cannot be set to not used; only the last used slot can\n";
+                *ctx.err << "kalvo-config board: board " << i + 1 << " exists, so board "
+                         << slot + 1 << " cannot be set to not used; only the last board can\n";
                 return kExitFailed;
             }
     kinds[size_t(slot)] = kind;
@@ -311,11 +311,15 @@ int cmdRemove(const Context& ctx, const std::vector<std::string>& args) {
     if (!parsePlace(ctx, s, args[0], args[1], &slot, &address)) return kExitUsage;
     const TStaAddRec& rec = s.model.at(slot, 0, address);
     if (rec.StaType == kStaNew || !rec.Head) {
+        // A loaded continuation address keeps its own address: the head is
+        // the nearest head before it.
+        int head = address;
+        while (head > 0 && !s.model.at(slot, 0, head).Head) --head;
         *ctx.err << "kalvo-config remove: address " << address
-                 << (rec.Head ? " holds no station"
-                              : " is a continuation address; give the "
-                                "station's head address ")
-                 << (rec.Head ? "" : std::to_string(rec.StaAddr)) << "\n";
+                 << (rec.Head ? std::string(" holds no station")
+                              : " is a continuation address; give the station's head address " +
+                                    std::to_string(head))
+                 << "\n";
         return kExitFailed;
     }
     DropResult r = removeStation(s.model, slot, 0, address);
@@ -390,8 +394,8 @@ int cmdShow(const Context& ctx, const std::vector<std::string>& args) {
         const TBoardSetRec& board = s.model.boards()[size_t(b)];
         if (board.BoardNo == 0) continue;
         const TBoardRec& kind = boardKinds()[size_t(std::clamp(board.Kind, 0, kBoardKinds - 1))];
-        o << "Board " << board.BoardNo << " (slot " << b + 1
-          << "): " << (board.LineCount ? std::string(kind.LibName) : "unknown kind") << ", line 1";
+        o << "Board " << board.BoardNo << ": "
+          << (board.LineCount ? std::string(kind.LibName) : "unknown kind") << ", line 1";
         if (kind.LineSettings)
             o << ", " << board.Line[0].Baudrate << " Mbit/s, long frame "
               << board.Line[0].LongFrame;
@@ -468,9 +472,10 @@ const Command kCommands[] = {
      "and LF 0 or 1 (default 0) are written for Cardmaster and KV40MST. Board numbers are\n"
      "counted over the used slots.\n",
      cmdNew},
-    {"board", "board SLOT KIND[:BAUD[:LF]]",
-     "Changes board slot SLOT (1 to 4) of the configuration: a new kind or line settings, or\n"
-     "'none' for the last used slot (its stations are removed). Saves.\n",
+    {"board", "board BOARD KIND[:BAUD[:LF]]",
+     "Changes board BOARD (1 to 4; the next number adds a board): a new kind or line\n"
+     "settings, or 'none' for the last board (its stations are removed). The files number\n"
+     "boards over the used slots, so once saved board n is slot n. Saves.\n",
      cmdBoard},
     {"place", "place BOARD ADDRESS TYPE [MODEL...]",
      "Places a station of TYPE (MST, AXS2, AXS4, RFID2, RFID3) at ADDRESS (0 to 31) of board\n"
