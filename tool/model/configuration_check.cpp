@@ -103,11 +103,8 @@ void checkUnits(const ConfigModel& model, const LoadResult& loaded, std::vector<
 // number) or above 500.
 void checkUnreadSections(const ConfigModel& model, const LoadResult& loaded,
                          std::vector<std::string>* out) {
-    IniOpen status;
-    bool converted = false;
-    cf::TKalvoIniClass ini =
-        openIniUtf8(cf::projectFilePath(model.folder(), "Kalvo.ini"), &status, &converted);
-    if (status != IniOpen::ok) return;
+    const IniSections ini(cf::projectFilePath(model.folder(), "Kalvo.ini"));
+    if (ini.status() != IniOpen::ok) return;
     std::vector<std::string> read;
     for (const LoadedUnit& u : loaded.Units) read.push_back(u.Section);
     auto upper = [](std::string s) {
@@ -115,7 +112,7 @@ void checkUnreadSections(const ConfigModel& model, const LoadResult& loaded,
         return s;
     };
     for (std::string& s : read) s = upper(s);
-    for (const std::string& section : ini.document().sections()) {
+    for (const std::string& section : ini.names()) {
         const size_t us = section.rfind('_');
         if (us == std::string::npos || us + 1 >= section.size()) continue;
         const std::string type = upper(section.substr(0, us));
@@ -134,7 +131,7 @@ void checkUnreadSections(const ConfigModel& model, const LoadResult& loaded,
             bool typeKnown = false;
             for (const TStlInfoRec& e : model.models().list())
                 typeKnown = typeKnown || e.Name == type;
-            if (ini.readUnit(section).Board == -1)
+            if (ini.section(section).readUnit(section).Board == -1)
                 why = "Board is missing or -1, which ends the scan of " + type + " sections here";
             else if (!typeKnown)
                 why = "the model table has no model of type " + type;

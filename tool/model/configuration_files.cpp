@@ -101,9 +101,9 @@ cf::ConfigurationSaveResult saveConfiguration(const ConfigModel& model) {
 LoadResult loadConfiguration(ConfigModel& model) {
     LoadResult result;
     const ModelTable& models = model.models();
-    IniOpen status;
-    cf::TKalvoIniClass ini =
-        openIniUtf8(cf::projectFilePath(model.folder(), "Kalvo.ini"), &status, &result.Cp932);
+    const IniSections ini(cf::projectFilePath(model.folder(), "Kalvo.ini"));
+    const IniOpen status = ini.status();
+    result.Cp932 = ini.readAsCp932();
     const std::string& file = ini.fileName();
     if (status == IniOpen::missing) {
         result.Status = LoadStatus::missing;
@@ -117,14 +117,14 @@ LoadResult loadConfiguration(ConfigModel& model) {
         result.Message = file + " could not be read (check that it is a readable file)";
         return result;
     }
-    if (ini.readToolMark() == 0) {
+    if (ini.section("KALVO").readToolMark() == 0) {
         result.Status = LoadStatus::notToolFile;
         result.Message = file +
                          ": [KALVO] ConfigTool is not 1, so the file was not written by "
                          "the configuration tool; nothing is loaded from it";
         return result;
     }
-    const int32_t count = ini.readBoardCount();
+    const int32_t count = ini.section("KALVO").readBoardCount();
     model.setBoardCount(count);
     if (count <= 0) {
         result.Status = LoadStatus::noBoards;
@@ -144,7 +144,8 @@ LoadResult loadConfiguration(ConfigModel& model) {
     BoardSettings& boards = model.boards();
     boards = BoardSettings{};
     for (int q = 0; q < count; ++q) {
-        const cf::TKVIniBoardRec rec = ini.readBoard(q + 1);
+        const cf::TKVIniBoardRec rec =
+            ini.section("BOARD_" + std::to_string(q + 1)).readBoard(q + 1);
         TBoardSetRec& board = boards[size_t(q)];
         board.BoardNo = q + 1;
         for (int k = 0; k < kBoardKinds; ++k) {
@@ -178,8 +179,8 @@ LoadResult loadConfiguration(ConfigModel& model) {
         if (q > 0 && list[q - 1].Name == list[q].Name) continue;
         for (int32_t r = 1; r <= 500; ++r) {
             const std::string section = list[q].Name + "_" + std::to_string(r);
-            if (!ini.document().hasSection(section)) break;
-            const cf::TKVIniStlRec u = ini.readUnit(section);
+            if (!ini.has(section)) break;
+            const cf::TKVIniStlRec u = ini.section(section).readUnit(section);
             if (u.Board == -1) break;
             const bool again = std::find(seen.begin(), seen.end(), section) != seen.end();
             if (!again) seen.push_back(section);
@@ -237,7 +238,8 @@ LoadResult loadConfiguration(ConfigModel& model) {
         if (board.BoardNo == 0) continue;
         for (int l = 0; l < std::min(board.LineCount, kLines); ++l)
             for (int a = 0; a < kAddresses; ++a) {
-                const cf::TKVSIniCtrRec ctr = ini.readStation(b + 1, l + 1, a);
+                const cf::TKVSIniCtrRec ctr = ini.section(cf::stationSectionName(b + 1, l + 1, a))
+                                                  .readStation(b + 1, l + 1, a);
                 TStaAddRec& rec = model.at(b, l, a);
                 rec.Head = ctr.MstFlg > 0;
                 const std::string where =

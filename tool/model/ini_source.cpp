@@ -1,35 +1,93 @@
 #include "tool/model/ini_source.h"
 
-#include <cstdlib>
+#include <cstdint>
 
 #include "platform/profile.h"
 #include "tool/model/text_encoding.h"
 
 namespace kalvo::tool {
 
-configfiles::TKalvoIniClass openIniUtf8(const std::string& path, IniOpen* status, bool* converted) {
+namespace {
+
+bool isBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f';
+}
+
+std::string_view trim(std::string_view s) {
+    while (!s.empty() && isBlank(s.front())) s.remove_prefix(1);
+    while (!s.empty() && isBlank(s.back())) s.remove_suffix(1);
+    return s;
+}
+
+std::string folded(std::string_view name) {
+    std::string key(name);
+    for (char& c : key)
+        if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
+    return key;
+}
+
+}  // namespace
+
+IniSections::IniSections(const std::string& path)
+    : path_(path), empty_(configfiles::TKalvoIniClass::createEmpty(path)) {
     std::string text;
-    *converted = false;
-    switch (readTextFileUtf8(path, &text, converted)) {
+    switch (readTextFileUtf8(path, &text, &cp932_)) {
         case TextRead::missing:
-            *status = IniOpen::missing;
-            return configfiles::TKalvoIniClass::createEmpty(path);
+            status_ = IniOpen::missing;
+            return;
         case TextRead::failed:
-            *status = IniOpen::failed;
-            return configfiles::TKalvoIniClass::createEmpty(path);
+            status_ = IniOpen::failed;
+            return;
         case TextRead::ok:
             break;
     }
-    *status = IniOpen::ok;
-    if (!*converted) return configfiles::TKalvoIniClass(path);
-    // The ini class reads only from its file: the converted text is carried
-    // over key by key (the first of duplicate names, as every reader sees).
-    auto doc = platform::IniDocument::parse(text);
-    auto ini = configfiles::TKalvoIniClass::createEmpty(path);
-    for (const std::string& section : doc.sections())
-        for (const std::string& key : doc.keys(section))
-            ini.writeString(section, key, doc.get(section, key).value_or(""));
-    return ini;
+    status_ = IniOpen::ok;
+    split(text);
+}
+
+// A section runs from its header line (first non-blank character '[', the
+// name up to ']') to the next header, as the profile rules read it. Each is
+// handed to the ini class through the platform's own parser.
+void IniSections::split(std::string_view text) {
+    if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
+    std::string_view name;
+    size_t start = std::string_view::npos;
+    auto finish = [&](size_t end) {
+        if (start == std::string_view::npos) return;
+        std::string key = folded(name);
+        if (byName_.count(key)) return;  // the first of equal names is the one read
+        const std::string sectionName(name);
+        auto doc = platform::IniDocument::parse(text.substr(start, end - start));
+        auto ini = configfiles::TKalvoIniClass::createEmpty(path_);
+        for (const std::string& k : doc.keys(sectionName))
+            ini.writeString(sectionName, k, doc.get(sectionName, k).value_or(""));
+        names_.push_back(sectionName);
+        byName_.emplace(std::move(key), std::move(ini));
+    };
+    size_t pos = 0;
+    while (pos < text.size()) {
+        size_t nl = text.find('\n', pos);
+        size_t end = nl == std::string_view::npos ? text.size() : nl;
+        std::string_view line = text.substr(pos, end - pos);
+        while (!line.empty() && isBlank(line.front())) line.remove_prefix(1);
+        if (!line.empty() && line.front() == '[') {
+            finish(pos);
+            start = pos;
+            std::string_view rest = line.substr(1);
+            name = trim(rest.substr(0, rest.find(']')));
+        }
+        pos = nl == std::string_view::npos ? text.size() : nl + 1;
+    }
+    finish(text.size());
+}
+
+const configfiles::TKalvoIniClass& IniSections::section(std::string_view name) const {
+    auto it = byName_.find(folded(trim(name)));
+    return it == byName_.end() ? empty_ : it->second;
+}
+
+bool IniSections::has(std::string_view name) const {
+    return byName_.count(folded(trim(name))) != 0;
 }
 
 bool wholeNumber(std::string_view text, int32_t* value) {

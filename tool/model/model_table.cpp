@@ -100,9 +100,8 @@ void ModelTable::add(const TUnitTypeInfoRec& model) {
 
 ModelTable::Source ModelTable::load(const std::string& path) {
     reset();
-    IniOpen status;
-    bool converted = false;
-    configfiles::TKalvoIniClass ini = openIniUtf8(path, &status, &converted);
+    const IniSections file(path);
+    const IniOpen status = file.status();
     if (status == IniOpen::missing) {
         problems_.push_back(path +
                             ": the model table was not found; stations have no modules "
@@ -116,14 +115,14 @@ ModelTable::Source ModelTable::load(const std::string& path) {
                             "modules to offer (check the file's permissions)");
         return Source::unreadable;
     }
-    cp932_ = converted;
+    cp932_ = file.readAsCp932();
 
-    const int32_t unitCount = ini.readInteger("Config", "UnitCount", 1);
+    const int32_t unitCount = file.section("Config").readInteger("Config", "UnitCount", 1);
     // Only sections that exist can give a model: walking the ones present
     // below UnitCount, in number order, is the same as walking 0..UnitCount-1
     // and costs nothing for a huge count.
     std::vector<int64_t> numbers;
-    for (const std::string& name : ini.document().sections()) {
+    for (const std::string& name : file.names()) {
         int64_t n = modelSectionNumber(name);
         if (n >= 0 && n < unitCount) numbers.push_back(n);
     }
@@ -132,6 +131,7 @@ ModelTable::Source ModelTable::load(const std::string& path) {
 
     for (int64_t n : numbers) {
         const std::string section = "Model_" + std::to_string(n);
+        const configfiles::TKalvoIniClass& ini = file.section(section);
         TUnitTypeInfoRec m;
         m.Type = ini.readString(section, "Type", "NON");
         m.Series = ini.readString(section, "Series", "");
