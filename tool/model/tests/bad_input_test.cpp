@@ -8,6 +8,7 @@
 #include "tool/model/config_dat.h"
 #include "tool/model/configuration_check.h"
 #include "tool/model/configuration_files.h"
+#include "tool/model/editor_operations.h"
 #include "tool/model/station_layout.h"
 #include "tool/model/tests/model_test_support.h"
 
@@ -125,6 +126,37 @@ TEST_F(BadInput, HugeCountsAndLongListsStayBounded) {
     EXPECT_EQ(rec.Slot[15].Unit, 1);
     EXPECT_EQ(rec.Slot[16].Unit, 0);
     EXPECT_FALSE(layoutRows(huge, {1, 0, 0, 0}).Ok);
+}
+
+// A damaged folder can put a full station on the last address: its code
+// bytes end with the line's 128 IDs instead of running into the next block.
+TEST_F(BadInput, ConfigDatNeverWritesPastTheLinesIds) {
+    std::string text = kHead + ctr(31, 1, "QMADA04", "33");
+    for (int k = 1; k < 4; ++k)
+        text += "Unit_" + std::to_string(k) + "=QMADA04\r\nCode_" + std::to_string(k) + "=33\r\n";
+    check(text);
+    ASSERT_EQ(m.at(0, 0, 31).Slot[15].Unit, model(t, "QMADA04"));
+    const std::string image = buildConfigDat(m);
+    ASSERT_EQ(image.size(), 294u);
+    EXPECT_EQ(uint8_t(image[4 + 2 + 15 + 124]), 33);
+    EXPECT_EQ(uint8_t(image[4 + 2 + 142]), 33);
+    EXPECT_EQ(image[4 + 2 + 143], 0);
+    EXPECT_EQ(image.substr(4 + 2 + 144), std::string(144, '\0'));
+}
+
+// An axis model with a huge ID count: the station's unit section lists its
+// 16 logical IDs, not millions of offsets.
+TEST_F(BadInput, AnAxisModelWithHugeCountsSavesSixteenOffsets) {
+    ModelTable big = tableFromText(
+        "[Config]\nUnitCount=1\n[Model_0]\nModel=MRUM04*\nType=AXSA\nCode=40\nId=1000000\n"
+        "Ch=1000000\nSeries=MRU\n");
+    ConfigModel bm(big);
+    bm.setFolder(dir.path());
+    bm.startNew(oneBoard(1));
+    ASSERT_EQ(placeStation(bm, 0, 0, 0, kStaAxs4), DropResult::placed);
+    ASSERT_TRUE(saveConfiguration(bm).ok());
+    EXPECT_NE(dir.read("Kalvo.ini").find("Offset=0,1,2,3,4,5,6,7,8,9,10,11,12,13,14,15\r\n"),
+              std::string::npos);
 }
 
 TEST_F(BadInput, GarbageFilesNeverCrash) {
