@@ -10,8 +10,14 @@ bool placementCheck(ConfigModel& model, int slot, int line, int address, const T
         const TStaAddRec& next = model.at(slot, line, address + k);
         if (next.Head && next.StaType != kStaNew) return false;
     }
-    for (int32_t k = 1; k < o && address + k < kAddresses; ++k)
-        model.at(slot, line, address + k) = model.emptyAddress(address + k);
+    // Only the old station's own continuation addresses are freed: a head
+    // within its old reach (a damaged file can give an empty address an
+    // address count) belongs to another station and stays.
+    for (int32_t k = 1; k < o && address + k < kAddresses; ++k) {
+        TStaAddRec& next = model.at(slot, line, address + k);
+        if (next.Head && next.StaType != kStaNew) continue;
+        next = model.emptyAddress(address + k);
+    }
     if (placed.StaType >= kStaMst && placed.StaType <= kStaRfid3) {
         for (int32_t k = 1; k < n; ++k) {
             TStaAddRec& next = model.at(slot, line, address + k);

@@ -128,6 +128,17 @@ TEST_F(BadInput, HugeCountsAndLongListsStayBounded) {
     EXPECT_FALSE(layoutRows(huge, {1, 0, 0, 0}).Ok);
 }
 
+// A unit section on an empty address gives it an address count; placing a
+// station there later must not free the next station's head.
+TEST_F(BadInput, PlacingOnAnAddressWithAStaleAddressCountKeepsTheNextStation) {
+    check(kHead + ctr(4, 1) + unit("DIO_1", "Board=1\r\nLine=1\r\nBase=4\r\nOffset=0\r\n") +
+          unit("ADA_1", "Board=1\r\nLine=1\r\nBase=3\r\nOffset=0,13\r\n"));
+    ASSERT_EQ(m.at(0, 0, 3).AddrCount, 4);
+    ASSERT_EQ(placeStation(m, 0, 0, 3, kStaMst), DropResult::placed);
+    EXPECT_EQ(m.at(0, 0, 4).StaType, kStaMst);
+    EXPECT_EQ(m.at(0, 0, 4).Slot[0].Unit, model(t, "QMDIO16"));
+}
+
 // A damaged folder can put a full station on the last address: its code
 // bytes end with the line's 128 IDs instead of running into the next block.
 TEST_F(BadInput, ConfigDatNeverWritesPastTheLinesIds) {
