@@ -224,9 +224,10 @@ int cmdBoard(const Context& ctx, const std::vector<std::string>& args) {
     int32_t kind = 0;
     Session s(ctx);
     if (!load(ctx, s)) return kExitFailed;
-    TLineSetRec line = s.model.boards()[size_t(0)].Line[0];
     if (!parseSlot(ctx, args[0], &slot)) return kExitUsage;
-    line = s.model.boards()[size_t(slot)].Line[0];
+    // The board's own line settings stay unless given; a board without them
+    // starts at 3 Mbit/s, long frame 0, as the settings dialog's first items.
+    TLineSetRec line = s.model.boards()[size_t(slot)].Line[0];
     if (line.Baudrate != 3 && line.Baudrate != 6 && line.Baudrate != 12) line.Baudrate = 3;
     if (line.LongFrame != 0 && line.LongFrame != 1) line.LongFrame = 0;
     if (!parseBoardSpec(ctx, args[1], &kind, &line)) return kExitUsage;
