@@ -93,6 +93,12 @@ void ToolSave(benchmark::State& state) {
 }
 BENCHMARK(ToolSave)->Unit(benchmark::kMillisecond);
 
+// The model walk alone (the sections a save writes, before the ini class).
+void ToolSaveWalk(benchmark::State& state) {
+    for (auto _ : state) benchmark::DoNotOptimize(saveInput(network().model).Units.size());
+}
+BENCHMARK(ToolSaveWalk)->Unit(benchmark::kMillisecond);
+
 void ToolLoad(benchmark::State& state) {
     for (auto _ : state) benchmark::DoNotOptimize(loadConfiguration(network().model).ok());
 }
