@@ -1,0 +1,28 @@
+// The subcommands of kalvo-config, each working on a configuration folder
+// through the tool's model functions.
+#pragma once
+
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+namespace kalvo::tool::cli {
+
+struct Context {
+    std::string folder;      // configuration folder
+    std::string modelTable;  // ModelTbl.ini to use
+    std::ostream* out;
+    std::ostream* err;
+};
+
+// Exit statuses: 0 done, 1 the command failed or found problems, 2 usage.
+inline constexpr int kExitOk = 0, kExitFailed = 1, kExitUsage = 2;
+
+// Runs command with its arguments; "--help" among them prints its help.
+int runCommand(const Context& ctx, const std::string& command,
+               const std::vector<std::string>& args);
+bool isCommand(const std::string& name);
+// The overview of every command.
+std::string usage();
+
+}  // namespace kalvo::tool::cli

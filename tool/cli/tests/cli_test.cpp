@@ -1,0 +1,127 @@
+#include <gtest/gtest.h>
+
+#include "tests/support/temp_dir.h"
+#include "tool/cli/tests/tool_run.h"
+
+namespace kalvo::tool::test {
+namespace {
+
+bool contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
+struct Cli : ::testing::Test {
+    kalvo::testing::TempDir dir;
+    ToolRun run(const std::string& arguments) { return kalvoConfig(dir.path(), arguments); }
+    void SetUp() override {
+        // The folder's own model table is the one used.
+        dir.write("ModelTbl.ini", kalvo::testing::TempDir().read("") + readExample());
+    }
+    static std::string readExample() {
+        FILE* f = fopen(KALVO_EXAMPLE_MODEL_TABLE, "rb");
+        std::string text;
+        char b[4096];
+        for (size_t n; f && (n = fread(b, 1, sizeof b, f)) > 0;) text.append(b, n);
+        if (f) fclose(f);
+        return text;
+    }
+};
+
+TEST_F(Cli, EverySubcommandHasHelpAndBadUsageSaysWhatToDo) {
+    for (const char* command :
+         {"show", "check", "new", "board", "place", "remove", "modules", "dat"}) {
+        ToolRun r = run(std::string(command) + " --help");
+        EXPECT_EQ(r.exitCode, 0) << command;
+        EXPECT_TRUE(contains(r.output, std::string("usage: kalvo-config [-C FOLDER] ") + command))
+            << r.output;
+    }
+    ToolRun all = kalvoConfig(dir.path(), "--help");
+    EXPECT_EQ(all.exitCode, 0);
+    EXPECT_TRUE(contains(all.output, "place BOARD ADDRESS TYPE [MODEL...]"));
+    struct Case {
+        std::string arguments;
+        int exitCode;
+        std::string says;
+    } cases[] = {
+        {"frobnicate", 2, "unknown command \"frobnicate\""},
+        {"new", 2, "no board chosen"},
+        {"new --board 5=Pcimaster64", 2, "board slot \"5\": use 1 to 4"},
+        {"new --board 1=Tolva", 2, "board kind \"Tolva\" is unknown"},
+        {"new --board 1=Cardmaster:7", 2, "baud rate \"7\""},
+        {"show", 1, "Kalvo.ini does not exist"},
+    };
+    for (const Case& c : cases) {
+        ToolRun r = run(c.arguments);
+        EXPECT_EQ(r.exitCode, c.exitCode) << c.arguments << ": " << r.output;
+        EXPECT_TRUE(contains(r.output, c.says)) << c.arguments << ": " << r.output;
+    }
+    ToolRun missing = kalvoConfig(dir.file("nowhere"), "show");
+    EXPECT_EQ(missing.exitCode, 1);
+    EXPECT_TRUE(contains(missing.output, "nowhere does not exist"));
+}
+
+TEST_F(Cli, AScriptBuildsChangesAndChecksANetwork) {
+    ASSERT_EQ(run("new --board 1=Pcimaster64 --board 3=Cardmaster:12:1").exitCode, 0);
+    EXPECT_TRUE(dir.exists("Kalvo.ini") && dir.exists("Cardmaster.ini") &&
+                dir.exists("KalvoConfig.dat"));
+    for (const char* step : {"place 1 1 MST QMDIO16 QMDIO16", "place 1 2 MST QMADA04",
+                             "place 1 4 AXS4", "place 2 0 RFID3", "modules 1 1 QMDIO16"}) {
+        ToolRun r = run(step);
+        ASSERT_EQ(r.exitCode, 0) << step << ": " << r.output;
+    }
+    const std::string before = dir.read("Kalvo.ini");
+    struct Case {
+        const char* step;
+        const char* says;
+    } refused[] = {
+        {"place 1 29 AXS4", "would overlap another station or run past address 31"},
+        {"place 1 5 MST", "continuation address"},
+        {"modules 1 4 QMDIO16", "fixed modules"},
+        {"modules 1 2 QMADA04 QMSIO01", "cannot be module 2"},
+        {"modules 1 1 QMADA04 QMADA04", "overlap"},
+        {"place 1 9 MST NOSUCH", "model \"NOSUCH\" is not in the model table"},
+        {"remove 1 6", "continuation address; give the station's head address 4"},
+        {"remove 3 0", "board \"3\" is not a configured board"},
+        {"board 1 none", "board 2 exists, so board 1 cannot be set to not used"},
+    };
+    for (const Case& c : refused) {
+        ToolRun r = run(c.step);
+        EXPECT_NE(r.exitCode, 0) << c.step;
+        EXPECT_TRUE(contains(r.output, c.says)) << c.step << ": " << r.output;
+    }
+    EXPECT_EQ(dir.read("Kalvo.ini"), before);
+
+    ToolRun show = run("show");
+    ASSERT_EQ(show.exitCode, 0) << show.output;
+    for (const char* line : {"Board 1: Pcimaster64", "Board 2: Cardmaster",
+                             "12 Mbit/s, long frame 1", "DIO_1", "ADA_1", "offsets 0,1,2,3",
+                             "logical IDs 8,9,10,11", "AXSA_1", "RFID_1", "addresses 4-7"})
+        EXPECT_TRUE(contains(show.output, line)) << line << "\n" << show.output;
+    EXPECT_FALSE(contains(show.output, "DIO_2"));  // the station has one module now
+    ToolRun check = run("check");
+    EXPECT_EQ(check.exitCode, 0) << check.output;
+
+    ASSERT_EQ(run("remove 1 4").exitCode, 0);
+    ASSERT_EQ(run("board 2 none").exitCode, 0);
+    show = run("show");
+    EXPECT_FALSE(contains(show.output, "AXSA_1"));
+    EXPECT_FALSE(contains(show.output, "Board 2"));
+    EXPECT_EQ(dir.read("KalvoConfig.dat").size(), 294u);
+    dir.write("KalvoConfig.dat", "");
+    ASSERT_EQ(run("dat").exitCode, 0);
+    EXPECT_EQ(dir.read("KalvoConfig.dat").size(), 294u);
+}
+
+TEST_F(Cli, CheckNamesEachProblemAndFails) {
+    dir.write("Kalvo.ini",
+              "[KALVO]\r\nConfigTool=1\r\nBoard=1\r\n[BOARD_1]\r\nKind=Pcimaster64\r\n"
+              "LineMax=1\r\n[CTR_1_1_2]\r\nMstFlg=1\r\nUnit_0=QMNONE\r\nCode_0=5\r\n"
+              "[DIO_1]\r\nBoard=2\r\nLine=1\r\nBase=0\r\nOffset=0\r\n");
+    ToolRun r = run("check");
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(contains(r.output, "[DIO_1]: Board 2 is not a configured board")) << r.output;
+    EXPECT_TRUE(contains(r.output, "[CTR_1_1_2]: Unit_0 \"QMNONE\"")) << r.output;
+}
+
+}  // namespace
+}  // namespace kalvo::tool::test
