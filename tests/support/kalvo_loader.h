@@ -49,6 +49,11 @@ class KalvoLibrary {
     KALVO_TEST_CALL(KV_DIO_InDataBit);
     KALVO_TEST_CALL(KV_DIO_InODataBit);
     KALVO_TEST_CALL(KV_DIO_OutDataBit);
+    KALVO_TEST_CALL(KV_ADA_Open);
+    KALVO_TEST_CALL(KV_ADA_Close);
+    KALVO_TEST_CALL(KV_ADA_InValue);
+    KALVO_TEST_CALL(KV_ADA_OutValue);
+    KALVO_TEST_CALL(KV_ADA_GetVersion);
 };
 
 #undef KALVO_TEST_CALL

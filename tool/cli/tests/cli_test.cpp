@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/support/temp_dir.h"
-#include "tool/cli/tests/tool_run.h"
+#include "tests/support/tool_run.h"
 
 namespace kalvo::tool::test {
 namespace {

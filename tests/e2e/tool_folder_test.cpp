@@ -7,11 +7,11 @@
 #include <functional>
 #include <thread>
 
-#include "api/tests/kalvo_loader.h"
-#include "driver/tests/private_host.h"
-#include "kernel/host/network_admin.h"
+#include "host/network_admin.h"
+#include "tests/support/kalvo_loader.h"
+#include "tests/support/private_host.h"
 #include "tests/support/temp_dir.h"
-#include "tool/cli/tests/tool_run.h"
+#include "tests/support/tool_run.h"
 
 namespace kalvo::tool::test {
 namespace {
@@ -62,9 +62,7 @@ class ToolFolder : public ::testing::Test {
 };
 
 // One row per unit the tool placed: its section, how to open it and how to
-// see a value travel out to the simulated unit and back. The ADA, AXSA and
-// SIO rows join once libKalvo has those families' calls (KV_ADA_Open(1),
-// KV_ADA_OutData, ... against "ADA_1" at station 2).
+// see a value travel out to the simulated unit and back.
 struct UnitRow {
     const char* section;
     std::function<int32_t(apitest::KalvoLibrary&)> open;
@@ -84,6 +82,17 @@ TEST_F(ToolFolder, UnitsPlacedByTheToolAnswerThroughTheLibrary) {
          [](auto& kv, uint16_t v) { return kv.KV_DIO_OutData(2, v); },
          [](auto& kv, uint16_t* v) { return kv.KV_DIO_InData(2, v) == 0; }, "[1] out 0xa5a5",
          0xA5A5},
+        // Channel 1 of the analog unit at station 2, its input wired to its
+        // output.
+        {"ADA_1", [](auto& kv) { return kv.KV_ADA_Open(1); },
+         [](auto& kv, uint16_t v) { return kv.KV_ADA_OutValue(1, 1, v); },
+         [](auto& kv, uint16_t* v) {
+             int32_t value = -1;
+             const bool ok = kv.KV_ADA_InValue(1, 1, &value) == 0;
+             *v = static_cast<uint16_t>(value);
+             return ok;
+         },
+         "ch1 [0] out 0x0123", 0x0123},
     };
     for (const UnitRow& row : rows) {
         ASSERT_EQ(row.open(*kv_), 0) << row.section;
@@ -98,9 +107,13 @@ TEST_F(ToolFolder, UnitsPlacedByTheToolAnswerThroughTheLibrary) {
     ASSERT_TRUE(admin_.setInput("DIO_2", 1, 0xBEEF)) << admin_.lastError();
     uint16_t word = 0;
     EXPECT_TRUE(eventually([&] { return kv_->KV_DIO_InData(2, &word) == 0 && word == 0xBEEF; }));
+    // The analog unit answers the command protocol (its version).
+    int32_t version = 0;
+    EXPECT_EQ(kv_->KV_ADA_GetVersion(1, &version), 0);
+    EXPECT_EQ(version, 0xE103);  // the reply word: command code and version 1.03
     // The other units of the folder are on the simulated line where the
     // tool put them.
-    for (const char* unit : {"ADA_1", "AXSA_1", "SIO_1"})
+    for (const char* unit : {"AXSA_1", "SIO_1"})
         EXPECT_NE(admin_.describeUnit(unit), "") << unit;
 }
 
