@@ -64,7 +64,13 @@ foreach(layer IN LISTS layers)
     file(STRINGS ${ROOT}/${file} includes REGEX "^[ \t]*#[ \t]*include[ \t]*\"")
     foreach(line IN LISTS includes)
       string(REGEX REPLACE "^[^\"]*\"([^\"]+)\".*" "\\1" header "${line}")
+      # As the compiler does: a quoted include names a file beside the
+      # includer first, then one under the source root or a public header folder.
       set(resolved "")
+      get_filename_component(own_dir "${file}" DIRECTORY)
+      if(NOT header MATCHES "/" AND EXISTS ${ROOT}/${own_dir}/${header})
+        set(resolved "${own_dir}/${header}")
+      endif()
       foreach(prefix IN LISTS public_roots)
         if(NOT resolved AND EXISTS ${ROOT}/${prefix}${header})
           set(resolved "${prefix}${header}")
