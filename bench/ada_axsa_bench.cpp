@@ -25,10 +25,10 @@
 #include <vector>
 
 #include "bench/ratio_reporter.h"
-#include "tests/support/private_host.h"
 #include "kalvo/kalvo.h"
 #include "platform/clock.h"
 #include "platform/module.h"
+#include "tests/support/private_host.h"
 
 namespace {
 

@@ -18,10 +18,10 @@
 #include <string>
 
 #include "bench/ratio_reporter.h"
-#include "tests/support/private_host.h"
 #include "kalvo/board_library.h"
 #include "kalvo/kalvo.h"
 #include "platform/module.h"
+#include "tests/support/private_host.h"
 
 namespace {
 

@@ -19,7 +19,7 @@ inline constexpr uint32_t kControlResetBit = 0x40000000;  // bit 30: board reset
 // Memory window (second memory range): the network chip.
 inline constexpr uint32_t kStationArea = 0x000;  // 256 words up to 0x3FC
 inline constexpr uint32_t kStationAreaWords = 256;
-inline constexpr uint32_t kConnectClearWords = 284;  // 0x000..0x46C at a connect
+inline constexpr uint32_t kConnectClearWords = 284;      // 0x000..0x46C at a connect
 inline constexpr uint32_t kMailRegisterPrepare = 0x700;  // into kMailRegister while preparing
 inline constexpr uint32_t kStationKeepMask = 0xC0C0;     // baud-rate bits the library owns
 inline constexpr uint32_t kMailArea = kMailSendBuffer;   // the three buffers: 192 words up to 0x7FC

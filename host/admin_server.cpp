@@ -13,9 +13,9 @@
 #include <sstream>
 #include <vector>
 
+#include "host/admin_channel.h"
 #include "kernel/error_log.h"
 #include "kernel/hardware_provider.h"
-#include "host/admin_channel.h"
 #include "kernel/kernel.h"
 #include "kernel/pnp_manager.h"
 

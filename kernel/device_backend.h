@@ -23,7 +23,7 @@ using platform::NTSTATUS;
 // The calling process as the kernel sees it while it serves one request
 // ("in the context of the calling process"). Valid only during the call.
 class CallerProcess {
-public:
+  public:
     virtual ~CallerProcess() = default;
     virtual uint32_t processId() const = 0;
     // 32 or 64: the word size of the caller's build. A 32-bit caller's views
@@ -54,7 +54,7 @@ struct IoResult {
 using FileId = uint64_t;
 
 class DeviceBackend {
-public:
+  public:
     virtual ~DeviceBackend() = default;
 
     // The physical-memory file ("\\Device\\PhysicalMemory"); the transport

@@ -17,22 +17,22 @@ namespace kalvo::kernel {
 struct ResourceDescriptor {
     enum Type : uint8_t { Port = 1, Interrupt = 2, Memory = 3 };
     Type type = Memory;
-    uint16_t flags = 0;       // CM_RESOURCE_MEMORY_READ_WRITE (0) etc.
-    uint64_t start = 0;       // bus address (translated = raw here)
-    uint32_t length = 0;      // bytes (ports and memory)
-    uint32_t level = 0;       // interrupt level / vector
+    uint16_t flags = 0;   // CM_RESOURCE_MEMORY_READ_WRITE (0) etc.
+    uint64_t start = 0;   // bus address (translated = raw here)
+    uint32_t length = 0;  // bytes (ports and memory)
+    uint32_t level = 0;   // interrupt level / vector
 };
 
 struct BoardDescription {
-    std::string kind;         // "tolva", "kvmdrv" or "cardmaster": which driver serves it
-    std::string location;     // a stable name for lists and logs, e.g. "pci-0000:03:00.0"
+    std::string kind;      // "tolva", "kvmdrv" or "cardmaster": which driver serves it
+    std::string location;  // a stable name for lists and logs, e.g. "pci-0000:03:00.0"
     uint16_t vendorId = 0;
     uint16_t deviceId = 0;
     std::vector<ResourceDescriptor> resources;  // in the order the bus reports them
 };
 
 class HardwareProvider {
-public:
+  public:
     virtual ~HardwareProvider() = default;
 
     virtual std::vector<BoardDescription> boards() const = 0;

@@ -36,7 +36,9 @@ inline constexpr NTSTATUS STATUS_NOT_SUPPORTED = static_cast<NTSTATUS>(0xC00000B
 inline constexpr NTSTATUS STATUS_DEVICE_DOES_NOT_EXIST = static_cast<NTSTATUS>(0xC00000C0);
 inline constexpr NTSTATUS STATUS_CANCELLED = static_cast<NTSTATUS>(0xC0000120);
 
-constexpr bool NT_SUCCESS(NTSTATUS status) { return status >= 0; }
+constexpr bool NT_SUCCESS(NTSTATUS status) {
+    return status >= 0;
+}
 
 // RtlNtStatusToDosError for the statuses above (STATUS_NOT_IMPLEMENTED and
 // STATUS_INVALID_DEVICE_REQUEST give ERROR_INVALID_FUNCTION, 1);

@@ -83,7 +83,8 @@ void BoardManager::bindLibrary(int32_t index) {
         board.libraryName.empty() ? nullptr : platform::loadLibrary(board.libraryName.c_str());
     BoardCalls calls;
     if (module) {
-        calls.bindAll([module](const char* name) { return platform::getProcAddress(module, name); });
+        calls.bindAll(
+            [module](const char* name) { return platform::getProcAddress(module, name); });
     }
     if (!module || !calls.complete()) {
         // A module that loaded stays loaded until the process ends: its

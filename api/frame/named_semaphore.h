@@ -14,7 +14,7 @@ class NamedSemaphore {
     // Creates or opens the semaphore (initial and maximum count 1); false
     // when there is no handle.
     bool create(const std::string& name);
-    void wait() noexcept;     // no time limit
+    void wait() noexcept;  // no time limit
     // True when taken within the time; a caller that must notice something
     // else while it waits (a unit being closed) waits in slices.
     bool waitFor(uint32_t timeoutMs) noexcept;

@@ -3,11 +3,11 @@
 // first-user rule for starting lines, the board-level calls.
 #include <gtest/gtest.h>
 
+#include "platform/page_file_map.h"
 #include "tests/support/api_test_folder.h"
+#include "tests/support/child_process.h"
 #include "tests/support/fake_board/test_board_window.h"
 #include "tests/support/kalvo_loader.h"
-#include "platform/page_file_map.h"
-#include "tests/support/child_process.h"
 
 namespace kalvo::apitest {
 namespace {

@@ -8,8 +8,8 @@
 #include <string>
 
 #include "boardlib/frame/library.h"
-#include "tests/support/board_fakes.h"
 #include "kalvo/board_library.h"
+#include "tests/support/board_fakes.h"
 #include "tests/support/temp_dir.h"
 
 namespace kalvo::boardlib::test {

@@ -17,7 +17,7 @@ inline constexpr uint32_t kFileAnyAccess = 0;
 // The Windows device control code layout: type in bits 16-31, required
 // access in bits 14-15, function in bits 2-13, transfer method in bits 0-1.
 constexpr uint32_t ctlCode(uint32_t deviceType, uint32_t function, uint32_t method,
-                            uint32_t access) {
+                           uint32_t access) {
     return (deviceType << 16) | (access << 14) | (function << 2) | method;
 }
 constexpr uint32_t deviceTypeOf(uint32_t code) {

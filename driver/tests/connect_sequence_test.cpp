@@ -18,7 +18,7 @@ namespace rq = kalvo::requests;
 using namespace platform;
 using namespace std::chrono_literals;
 
-constexpr auto kEarly = 1ms;   // timer granularity below the nominal time
+constexpr auto kEarly = 1ms;    // timer granularity below the nominal time
 constexpr auto kLate = 1000ms;  // scheduling slack above it (shared, loaded machines)
 
 class Sequence : public ::testing::Test {

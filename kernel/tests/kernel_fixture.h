@@ -11,10 +11,10 @@
 
 #include "kernel/kernel.h"
 #include "kernel/pnp_manager.h"
-#include "tests/support/test_driver/test_driver_codes.h"
 #include "kernel/tests/test_hardware.h"
 #include "kernel/wdm_device_backend.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/test_driver/test_driver_codes.h"
 
 namespace kalvo::kernel::testing {
 

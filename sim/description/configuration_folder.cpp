@@ -11,8 +11,8 @@
 
 #include "api/configfiles/kalvo_ini_class.h"
 #include "api/configfiles/kalvo_ini_reader.h"
-#include "sim/description/network_description.h"
 #include "sim/description/description_checks.h"
+#include "sim/description/network_description.h"
 
 namespace kalvo::sim {
 

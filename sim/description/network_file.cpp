@@ -4,8 +4,8 @@
 #include <set>
 #include <sstream>
 
-#include "sim/description/network_description.h"
 #include "sim/description/description_checks.h"
+#include "sim/description/network_description.h"
 
 namespace kalvo::sim {
 

@@ -58,7 +58,7 @@ class SioUnit final : public RemoteUnit {
         uint8_t configCode = 0;
         uint8_t offered[6] = {};  // data bytes of the block on offer
         uint8_t offeredCount = 0;
-        uint64_t bytesSent = 0;      // taken from the master
+        uint64_t bytesSent = 0;  // taken from the master
         // Byte counts of the last blocks taken from the master, oldest first
         // in the description, so a test reads how a message was cut.
         std::array<uint8_t, 8> lastBlocks{};

@@ -13,10 +13,10 @@
 #include <string>
 #include <vector>
 
-#include "tests/support/sample_network_host.h"
 #include "platform/page_file_map.h"
 #include "platform/semaphore.h"
 #include "tests/support/child_process.h"
+#include "tests/support/sample_network_host.h"
 
 namespace kalvo::apitest {
 namespace {

@@ -8,11 +8,11 @@
 #include <functional>
 #include <thread>
 
+#include "host/network_admin.h"
 #include "tests/support/api_test_folder.h"
+#include "tests/support/child_process.h"
 #include "tests/support/kalvo_loader.h"
 #include "tests/support/private_host.h"
-#include "host/network_admin.h"
-#include "tests/support/child_process.h"
 
 namespace kalvo::apitest {
 namespace {

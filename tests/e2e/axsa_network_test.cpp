@@ -9,8 +9,8 @@
 #include <memory>
 
 #include "tests/support/api_test_folder.h"
-#include "tests/support/sample_network_host.h"
 #include "tests/support/child_process.h"
+#include "tests/support/sample_network_host.h"
 
 namespace kalvo::apitest {
 namespace {

@@ -13,11 +13,11 @@
 
 #include "boardlib/requests/board_device.h"
 #include "boardlib/requests/request_wrappers.h"
-#include "tests/support/private_host.h"
 #include "kalvo/board_library.h"
 #include "platform/module.h"
 #include "platform/win_error.h"
 #include "tests/support/child_process.h"
+#include "tests/support/private_host.h"
 #include "tests/support/temp_dir.h"
 
 namespace {

@@ -12,10 +12,10 @@
 #include <thread>
 #include <vector>
 
-#include "tests/support/private_host.h"
 #include "platform/clock.h"
 #include "platform/module.h"
 #include "tests/support/child_process.h"
+#include "tests/support/private_host.h"
 #include "tests/support/temp_dir.h"
 
 namespace {

@@ -23,9 +23,9 @@
 #include "kernel/transport/device_server.h"
 #include "platform/device.h"
 #include "platform/device_protocol.h"
-#include "tests/support/device_test_host.h"
 #include "platform/win_error.h"
 #include "tests/support/child_process.h"
+#include "tests/support/device_test_host.h"
 
 namespace {
 

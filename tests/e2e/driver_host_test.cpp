@@ -22,11 +22,11 @@
 #include "boardlib/requests/request_wrappers.h"
 #include "driver/requests/request_blocks.h"
 #include "driver/requests/request_codes.h"
-#include "tests/support/private_host.h"
 #include "platform/device.h"
 #include "platform/win_error.h"
 #include "sim/board_layout.h"
 #include "tests/support/child_process.h"
+#include "tests/support/private_host.h"
 #include "tests/support/temp_dir.h"
 
 namespace {

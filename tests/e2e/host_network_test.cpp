@@ -17,9 +17,9 @@
 #include "boardlib/requests/board_device.h"
 #include "boardlib/requests/request_wrappers.h"
 #include "driver/requests/request_blocks.h"
-#include "tests/support/private_host.h"
 #include "host/network_admin.h"
 #include "platform/device.h"
+#include "tests/support/private_host.h"
 #include "tests/support/temp_dir.h"
 
 namespace {

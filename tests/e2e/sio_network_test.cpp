@@ -14,14 +14,14 @@
 #include <thread>
 #include <vector>
 
-#include "tests/support/api_test_folder.h"
-#include "tests/support/private_host.h"
-#include "kalvo/kalvo.h"
 #include "host/network_admin.h"
+#include "kalvo/kalvo.h"
 #include "platform/module.h"
 #include "platform/page_file_map.h"
 #include "platform/runtime_dir.h"
+#include "tests/support/api_test_folder.h"
 #include "tests/support/child_process.h"
+#include "tests/support/private_host.h"
 
 namespace kalvo::apitest {
 namespace {

@@ -33,8 +33,8 @@ class ToolFolder : public ::testing::Test {
         // The model table beside the program is the one used: the folder
         // holds only what the commands write.
         for (const char* step :
-             {"new --board 1=Pcimaster64", "place 1 1 MST QMDIO16 QMDIO16",
-              "place 1 2 MST QMADA04", "place 1 4 AXS4", "place 1 8 MST QMSIO01"}) {
+             {"new --board 1=Pcimaster64", "place 1 1 MST QMDIO16 QMDIO16", "place 1 2 MST QMADA04",
+              "place 1 4 AXS4", "place 1 8 MST QMSIO01"}) {
             ToolRun r = kalvoConfig(env_.workDir(), step);
             ASSERT_EQ(r.exitCode, 0) << step << ": " << r.output;
         }
@@ -113,8 +113,7 @@ TEST_F(ToolFolder, UnitsPlacedByTheToolAnswerThroughTheLibrary) {
     EXPECT_EQ(version, 0xE103);  // the reply word: command code and version 1.03
     // The other units of the folder are on the simulated line where the
     // tool put them.
-    for (const char* unit : {"AXSA_1", "SIO_1"})
-        EXPECT_NE(admin_.describeUnit(unit), "") << unit;
+    for (const char* unit : {"AXSA_1", "SIO_1"}) EXPECT_NE(admin_.describeUnit(unit), "") << unit;
 }
 
 }  // namespace

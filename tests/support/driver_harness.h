@@ -16,11 +16,11 @@
 
 #include "driver/requests/request_blocks.h"
 #include "driver/requests/request_codes.h"
-#include "tests/support/fake_caller.h"
 #include "kernel/device_backend.h"
 #include "kernel/hardware_provider.h"
 #include "platform/ntstatus.h"
 #include "sim/simulated_hardware.h"
+#include "tests/support/fake_caller.h"
 
 namespace kalvo::drivertest {
 

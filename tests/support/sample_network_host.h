@@ -15,10 +15,10 @@
 #include <string>
 #include <thread>
 
-#include "tests/support/private_host.h"
-#include "kalvo/kalvo.h"
 #include "host/network_admin.h"
+#include "kalvo/kalvo.h"
 #include "platform/module.h"
+#include "tests/support/private_host.h"
 #include "tests/support/temp_dir.h"
 
 namespace kalvo::apitest {

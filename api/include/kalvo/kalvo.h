@@ -30,22 +30,22 @@ extern "C" {
 /* Return codes. */
 enum {
     KALVO_OK = 0,
-    KALVO_ERR_ALREADY_OPEN = 1,    /* Open: the unit is already open in this process */
-    KALVO_ERR_NOT_OPEN = 2,        /* the unit is not open (or its board is not opened) */
-    KALVO_ERR_ARGUMENT = 3,        /* channel, bit, job, board, line or pointer out of range */
-    KALVO_ERR_STARTUP = 4,         /* Open: start-up failed; board calls: board not opened */
-    KALVO_ERR_THREAD = 5,          /* SIO open: a receive thread could not be created */
-    KALVO_ERR_SEMAPHORE = 6,       /* open: a named semaphore could not be created */
-    KALVO_ERR_MAP = 7,             /* AXSA open: the pair map could not be created */
-    KALVO_ERR_UNIT = 9,            /* unit number outside 1-1024 or a placement that fails */
-    KALVO_ERR_NOT_LOADED = 10,     /* the board library is not loaded */
-    KALVO_ERR_UNIT_ERROR = 0x10,   /* SIO: the unit reported a receive or send error */
-    KALVO_ERR_TIMEOUT = 0x11,      /* a command reply or SIO transfer timed out */
-    KALVO_ERR_PAIR = 0x20,         /* AXSA: answer of another command; SIO: block not acknowledged */
-    KALVO_ERR_STATUS_DATA = 0x21,  /* AXSA GetStatus: status matched, data words did not */
-    KALVO_ERR_STATUS_WORD = 0x22,  /* AXSA GetStatus: data words matched, status word did not */
-    KALVO_ERR_BUFFER = 0x30,       /* SIO open: a buffer could not be created */
-    KALVO_ERR_NO_LIBRARY = 0x100   /* KV_CheckBoard / KV_AttachMemory: board library not loaded */
+    KALVO_ERR_ALREADY_OPEN = 1,   /* Open: the unit is already open in this process */
+    KALVO_ERR_NOT_OPEN = 2,       /* the unit is not open (or its board is not opened) */
+    KALVO_ERR_ARGUMENT = 3,       /* channel, bit, job, board, line or pointer out of range */
+    KALVO_ERR_STARTUP = 4,        /* Open: start-up failed; board calls: board not opened */
+    KALVO_ERR_THREAD = 5,         /* SIO open: a receive thread could not be created */
+    KALVO_ERR_SEMAPHORE = 6,      /* open: a named semaphore could not be created */
+    KALVO_ERR_MAP = 7,            /* AXSA open: the pair map could not be created */
+    KALVO_ERR_UNIT = 9,           /* unit number outside 1-1024 or a placement that fails */
+    KALVO_ERR_NOT_LOADED = 10,    /* the board library is not loaded */
+    KALVO_ERR_UNIT_ERROR = 0x10,  /* SIO: the unit reported a receive or send error */
+    KALVO_ERR_TIMEOUT = 0x11,     /* a command reply or SIO transfer timed out */
+    KALVO_ERR_PAIR = 0x20,        /* AXSA: answer of another command; SIO: block not acknowledged */
+    KALVO_ERR_STATUS_DATA = 0x21, /* AXSA GetStatus: status matched, data words did not */
+    KALVO_ERR_STATUS_WORD = 0x22, /* AXSA GetStatus: data words matched, status word did not */
+    KALVO_ERR_BUFFER = 0x30,      /* SIO open: a buffer could not be created */
+    KALVO_ERR_NO_LIBRARY = 0x100  /* KV_CheckBoard / KV_AttachMemory: board library not loaded */
 };
 
 /* Unit families (the family field of a placement). */

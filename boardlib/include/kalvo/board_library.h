@@ -27,24 +27,24 @@ extern "C" {
 /* Return codes. */
 enum {
     KV_OK = 0,
-    KV_ERR_ALREADY_OPEN = 1,     /* KV_open: the board is already open here */
-    KV_ERR_NOT_OPEN = 2,         /* the board is not open in this process */
-    KV_ERR_ARGUMENT = 3,         /* board, line, station, offset or pointer out of range */
-    KV_ERR_NO_DEVICE = 4,        /* no device instance could be chosen or opened */
-    KV_ERR_MAIL_THREAD = 5,      /* the mail thread could not be started */
-    KV_ERR_SEMAPHORE = 6,        /* a named semaphore could not be created */
-    KV_ERR_MAIL_EVENT = 9,       /* a mail event could not be created */
-    KV_ERR_START = 15,           /* the start request to the device failed */
-    KV_ERR_NOT_MAPPED = 16,      /* the board window is not mapped */
-    KV_ERR_MAIL_OPEN = 18,       /* mail is already open, in this process or another */
-    KV_ERR_MAIL_NOT_OPEN = 19,   /* mail is not open */
-    KV_ERR_MAIL_LENGTH = 20,     /* mail length outside 1 to 256 */
-    KV_ERR_MAIL_BUSY = 21,       /* the previous mail send is still in progress */
-    KV_ERR_MAIL_EMPTY = 22,      /* no received mail is waiting */
-    KV_MAIL_SEND_RESULT = 23,    /* KV_MailWaitObject: a send completed */
-    KV_MAIL_RECEIVED = 24,       /* KV_MailWaitObject: a mail arrived */
-    KV_MAIL_CLOSED = 25,         /* KV_MailWaitObject: the board line is closing */
-    KV_ERR_REQUEST = -1          /* a device request or a name lookup failed */
+    KV_ERR_ALREADY_OPEN = 1,   /* KV_open: the board is already open here */
+    KV_ERR_NOT_OPEN = 2,       /* the board is not open in this process */
+    KV_ERR_ARGUMENT = 3,       /* board, line, station, offset or pointer out of range */
+    KV_ERR_NO_DEVICE = 4,      /* no device instance could be chosen or opened */
+    KV_ERR_MAIL_THREAD = 5,    /* the mail thread could not be started */
+    KV_ERR_SEMAPHORE = 6,      /* a named semaphore could not be created */
+    KV_ERR_MAIL_EVENT = 9,     /* a mail event could not be created */
+    KV_ERR_START = 15,         /* the start request to the device failed */
+    KV_ERR_NOT_MAPPED = 16,    /* the board window is not mapped */
+    KV_ERR_MAIL_OPEN = 18,     /* mail is already open, in this process or another */
+    KV_ERR_MAIL_NOT_OPEN = 19, /* mail is not open */
+    KV_ERR_MAIL_LENGTH = 20,   /* mail length outside 1 to 256 */
+    KV_ERR_MAIL_BUSY = 21,     /* the previous mail send is still in progress */
+    KV_ERR_MAIL_EMPTY = 22,    /* no received mail is waiting */
+    KV_MAIL_SEND_RESULT = 23,  /* KV_MailWaitObject: a send completed */
+    KV_MAIL_RECEIVED = 24,     /* KV_MailWaitObject: a mail arrived */
+    KV_MAIL_CLOSED = 25,       /* KV_MailWaitObject: the board line is closing */
+    KV_ERR_REQUEST = -1        /* a device request or a name lookup failed */
 };
 
 /* 12 bytes: the station address as decimal text and the station count. */
@@ -98,8 +98,7 @@ KV_BOARD_API int32_t KV_stop(int32_t board, int32_t line);
 /* Fill the started stations' output blocks with the low 16 bits of data. 0. */
 KV_BOARD_API int32_t KV_reset(int32_t board, int32_t line, int32_t data);
 /* The station address and count of the last successful start. 0. */
-KV_BOARD_API int32_t KV_GetCnectStat(int32_t board, int32_t line, int32_t* station,
-                                     int32_t* count);
+KV_BOARD_API int32_t KV_GetCnectStat(int32_t board, int32_t line, int32_t* station, int32_t* count);
 /* Baud code for the next start: 3, 6 or 12 Mbit/s; -1 leaves the chip's
  * setting alone. 0. */
 KV_BOARD_API int32_t KV_config(int32_t board, int32_t line, int32_t baud);
@@ -164,8 +163,8 @@ KV_BOARD_API int32_t KV_HardReset(int32_t board, int32_t line);
 KV_BOARD_API int32_t KV_MailOpen(int32_t board, int32_t line);
 KV_BOARD_API int32_t KV_MailClose(int32_t board, int32_t line);
 /* Hand a mail to the chip; completion shows in the status word (bit 0). */
-KV_BOARD_API int32_t KV_MailSend(int32_t board, int32_t line, int32_t station,
-                                 const uint8_t* data, int32_t length);
+KV_BOARD_API int32_t KV_MailSend(int32_t board, int32_t line, int32_t station, const uint8_t* data,
+                                 int32_t length);
 /* Take the pending received mail (cut to length); 22 when none waits. */
 KV_BOARD_API int32_t KV_MailReceive(int32_t board, int32_t line, uint8_t* data, int32_t length,
                                     int32_t* station);

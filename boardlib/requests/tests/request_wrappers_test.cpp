@@ -17,9 +17,9 @@
 #include "boardlib/requests/request_wrappers.h"
 #include "driver/requests/request_blocks.h"
 #include "driver/requests/request_codes.h"
-#include "tests/support/device_test_host.h"
 #include "platform/win_error.h"
 #include "tests/support/child_process.h"
+#include "tests/support/device_test_host.h"
 
 namespace {
 

@@ -18,9 +18,9 @@
 #include <mutex>
 #include <string>
 
-#include "tests/support/fake_board/test_board_window.h"
 #include "kalvo/board_library.h"
 #include "platform/page_file_map.h"
+#include "tests/support/fake_board/test_board_window.h"
 
 namespace {
 

@@ -93,9 +93,9 @@ TEST_F(Cli, AScriptBuildsChangesAndChecksANetwork) {
 
     ToolRun show = run("show");
     ASSERT_EQ(show.exitCode, 0) << show.output;
-    for (const char* line : {"Board 1: Pcimaster64", "Board 2: Cardmaster",
-                             "12 Mbit/s, long frame 1", "DIO_1", "ADA_1", "offsets 0,1,2,3",
-                             "logical IDs 8,9,10,11", "AXSA_1", "RFID_1", "addresses 4-7"})
+    for (const char* line :
+         {"Board 1: Pcimaster64", "Board 2: Cardmaster", "12 Mbit/s, long frame 1", "DIO_1",
+          "ADA_1", "offsets 0,1,2,3", "logical IDs 8,9,10,11", "AXSA_1", "RFID_1", "addresses 4-7"})
         EXPECT_TRUE(contains(show.output, line)) << line << "\n" << show.output;
     EXPECT_FALSE(contains(show.output, "DIO_2"));  // the station has one module now
     ToolRun check = run("check");
