@@ -201,6 +201,11 @@ struct AdminHandlers {
         return out;
     }
 
+    static std::string handles(AdminServer& server, const Words&) {
+        if (!server.handlesReport_) return "ERROR this host reports no handles\n";
+        return "OK\n" + server.handlesReport_();
+    }
+
     static std::string log(AdminServer& server, const Words&) {
         std::string out = "OK\n";
         for (const ErrorLogEntry& e : server.kernel_.errorLog().entries())
@@ -328,6 +333,7 @@ constexpr AdminRequest kAdminRequests[] = {
     {"remove", 2, 2, &AdminHandlers::remove},     {"surprise", 2, 2, &AdminHandlers::surprise},
     {"start", 2, 3, &AdminHandlers::start},       {"power", 2, 2, &AdminHandlers::power},
     {"read", 5, 5, &AdminHandlers::window},       {"write", 5, 5, &AdminHandlers::window},
+    {"handles", 1, 1, &AdminHandlers::handles},
 };
 
 }  // namespace

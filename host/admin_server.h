@@ -29,6 +29,12 @@ class AdminServer {
     // kernel side free of the simulation's types.
     using SimHandler = std::function<std::string(const std::vector<std::string>& words)>;
     void setSimHandler(SimHandler handler) { simHandler_ = std::move(handler); }
+    // The "handles" request's answer after "OK": the device server's open
+    // handles and views and the lines brought to their safe state. Set
+    // before start().
+    void setHandlesReport(std::function<std::string()> report) {
+        handlesReport_ = std::move(report);
+    }
 
     // Listens on the admin socket in the folder (replacing a stale one).
     bool start(const std::string& directory, std::string* error);
@@ -46,6 +52,7 @@ class AdminServer {
     HardwareProvider& hardware_;
     std::function<void()> requestShutdown_;
     SimHandler simHandler_;
+    std::function<std::string()> handlesReport_;
     std::string path_;
     int listen_ = -1;
     int wake_[2] = {-1, -1};

@@ -145,6 +145,7 @@ int forward(const std::string& folder, const Args& args) {
 
 constexpr char kList[] = "list";
 constexpr char kLog[] = "log";
+constexpr char kHandles[] = "handles";
 constexpr char kStart[] = "start";
 constexpr char kStop[] = "stop";
 constexpr char kRemove[] = "remove";
@@ -168,6 +169,10 @@ const std::vector<DevctlCommand>& devctlCommands() {
          "                            name, link and PnP state\n",
          0, 0, &forward<kList>},
         {"log", "  log                       the error log\n", 0, 0, &forward<kLog>},
+        {"handles",
+         "  handles                   open device handles and views of clients, and\n"
+         "                            each line stopped because its programs died\n",
+         0, 0, &forward<kHandles>},
         {"pnp-start",
          "  pnp-start <location> [one-memory-range | fail-map]\n"
          "                            start a device, optionally with faulty resources:\n"

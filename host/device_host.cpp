@@ -5,6 +5,7 @@
 
 #include "host/admin_server.h"
 #include "host/host_hardware.h"
+#include "host/line_guard.h"
 #include "kernel/kernel.h"
 #include "kernel/pnp_manager.h"
 #include "kernel/transport/device_server.h"
@@ -44,6 +45,7 @@ struct DeviceHost::Parts {
     std::unique_ptr<Kernel> kernel;
     std::unique_ptr<PnpManager> pnp;
     std::unique_ptr<WdmDeviceBackend> backend;
+    std::unique_ptr<LineGuard> guard;
     std::unique_ptr<transport::DeviceServer> server;
     std::unique_ptr<AdminServer> admin;
 };
@@ -74,7 +76,8 @@ std::unique_ptr<DeviceHost> DeviceHost::start(const HostOptions& options, const 
     parts->pnp->enumerate();
 
     parts->backend = std::make_unique<WdmDeviceBackend>(*parts->kernel);
-    parts->server = std::make_unique<transport::DeviceServer>(*parts->backend);
+    parts->guard = std::make_unique<LineGuard>(*parts->backend, !options.keepLinesOnExit);
+    parts->server = std::make_unique<transport::DeviceServer>(*parts->guard);
     if (!parts->server->start(folder)) {
         *error = "cannot serve devices in " + folder + " (another host?)";
         return nullptr;
@@ -82,6 +85,17 @@ std::unique_ptr<DeviceHost> DeviceHost::start(const HostOptions& options, const 
     parts->admin = std::make_unique<AdminServer>(
         *parts->kernel, *parts->pnp, parts->hardware->provider(), std::move(requestShutdown));
     if (auto sim = parts->hardware->simHandler()) parts->admin->setSimHandler(std::move(sim));
+    parts->admin->setHandlesReport(
+        [server = parts->server.get(), guard = parts->guard.get(), backend = parts->backend.get()] {
+            const auto counts = server->counts();
+            std::string out = "handles " + std::to_string(counts.handles) + "\nviews " +
+                              std::to_string(counts.views) + "\nfiles " +
+                              std::to_string(backend->openFiles()) + "\nsafe-state " +
+                              (guard->enabled() ? "on" : "off (--keep-lines-on-exit)") + "\n";
+            for (const SafeStateRecord& record : guard->records())
+                out += describeSafeState(record) + "\n";
+            return out;
+        });
     if (!parts->admin->start(folder, error)) return nullptr;
     return std::unique_ptr<DeviceHost>(new DeviceHost(std::move(parts)));
 }
@@ -95,6 +109,7 @@ DeviceHost::~DeviceHost() {
     parts_->admin->stop();
     parts_->admin.reset();
     parts_->server.reset();
+    parts_->guard.reset();
     parts_->backend.reset();
     parts_->pnp.reset();
     parts_->kernel.reset();

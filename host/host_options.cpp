@@ -34,6 +34,9 @@ const char* const kHostUsage =
     "                        the folder's board sections\n"
     "  --cycle-us N          line cycle in microseconds, 100 to 1000000\n"
     "                        (default 1000)\n"
+    "  --keep-lines-on-exit  leave a line running with its last outputs when\n"
+    "                        every program that held its board died; by default\n"
+    "                        the host clears the outputs and stops the line\n"
     "  --registry FILE       registry values (default <folder>/registry.reg)\n"
     "  --error-log FILE      error log (default <folder>/errorlog.txt)\n"
     "  --config FILE         host config: lines \"hardware = KIND\",\n"
@@ -135,6 +138,10 @@ bool parseHostOptions(const std::vector<std::string>& args, HostOptions* options
         const std::string& a = args[i];
         if (a == "--help" || a == "-h") {
             options->help = true;
+            continue;
+        }
+        if (a == "--keep-lines-on-exit") {
+            options->keepLinesOnExit = true;
             continue;
         }
         if (a != "--driver" && a != "--boards" && a != "--registry" && a != "--error-log" &&

@@ -78,6 +78,11 @@ class DeviceBackend {
     // CloseHandle or the client's death: IRP_MJ_CLEANUP then IRP_MJ_CLOSE.
     // Pending requests of the file are cancelled first.
     virtual void close(FileId file) = 0;
+
+    // The client process went without closing the file (it died, or ended
+    // with the handle open); close() follows at once. What the client's own
+    // shutdown would have done is left to whoever cares.
+    virtual void clientGone(FileId) {}
 };
 
 }  // namespace kalvo::kernel

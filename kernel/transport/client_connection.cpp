@@ -101,10 +101,20 @@ void ClientConnection::serve() {
         if (output.size() > request.outputLength) output.resize(request.outputLength);
         if (!complete(request.seq, status, output)) break;
     }
+    // A client that closes its handle half-closes the connection and waits
+    // for the host's end; one that died (or ended with the handle open) has
+    // closed it whole, which the socket shows as a hang-up.
+    bool clientGone;
+    {
+        std::lock_guard lock(stateMutex_);
+        pollfd p{sock_, 0, 0};
+        clientGone = !dropped_ && ::poll(&p, 1, 0) == 1 && (p.revents & POLLHUP);
+    }
     std::lock_guard lock(fileMutex_);
     if (fileOpen_) {
         fileOpen_ = false;
         try {
+            if (clientGone) backend_.clientGone(file_);
             backend_.close(file_);
         } catch (...) {
         }
@@ -145,6 +155,11 @@ void ClientConnection::hangUp() {
         if (busySeq_ == 0) return;
     }
     cancelFile();
+}
+
+void ClientConnection::dropByServer() {
+    std::lock_guard lock(stateMutex_);
+    dropped_ = true;
 }
 
 bool ClientConnection::cancelAgain(uint32_t seq) {
@@ -208,7 +223,10 @@ NTSTATUS ClientConnection::mapView(uint64_t fileOffset, size_t length, uint64_t*
     wire::MapReplyFrame reply;
     if (!wire::parseFrame(callbackBuffer_, replyLength, wire::FrameType::MapReply, &reply))
         return STATUS_UNSUCCESSFUL;
-    if (NT_SUCCESS(reply.status)) *address = reply.address;
+    if (NT_SUCCESS(reply.status)) {
+        *address = reply.address;
+        views_.fetch_add(1, std::memory_order_relaxed);
+    }
     return reply.status;
 }
 
@@ -227,6 +245,8 @@ NTSTATUS ClientConnection::unmapView(uint64_t address) {
     wire::UnmapReplyFrame reply;
     if (!wire::parseFrame(callbackBuffer_, replyLength, wire::FrameType::UnmapReply, &reply))
         return STATUS_UNSUCCESSFUL;
+    if (NT_SUCCESS(reply.status) && views_.load(std::memory_order_relaxed) > 0)
+        views_.fetch_sub(1, std::memory_order_relaxed);
     return reply.status;
 }
 

@@ -38,6 +38,11 @@ class ClientConnection : public CallerProcess,
     void cancel(uint32_t seq);
     // The client's end of the connection is gone: cancel what runs.
     void hangUp();
+    // The server drops the connection (it stops): the end that follows is
+    // not the client's doing.
+    void dropByServer();
+    // Views the client holds for this handle (made and not yet removed).
+    size_t views() const { return views_.load(std::memory_order_relaxed); }
     // Re-sends the cancel while request seq still runs; false once it ended.
     // (A cancel can reach the driver before it has made the request
     // cancellable, so the server repeats it until the request completes.)
@@ -72,6 +77,8 @@ class ClientConnection : public CallerProcess,
     uint32_t cancelledSeq_ = 0;  // the last request the client cancelled
     bool gone_ = false;          // the client's end is closed
     bool broken_ = false;        // the client broke the protocol in a callback
+    bool dropped_ = false;       // the server shut the connection
+    std::atomic<size_t> views_{0};
 
     std::mutex fileMutex_;  // cancel against close
     bool fileOpen_ = false;

@@ -89,6 +89,7 @@ void DeviceServer::stop() {
     {
         std::lock_guard lock(mutex_);
         for (Worker& w : workers_) {
+            if (w.connection) w.connection->dropByServer();
             if (w.sock >= 0) ::shutdown(w.sock, SHUT_RDWR);
             if (w.connection) connections.push_back(w.connection);
         }
@@ -112,6 +113,18 @@ void DeviceServer::stop() {
     }
     for (Worker& w : workers) w.thread.join();
     watcher_.stop();
+}
+
+DeviceServer::Counts DeviceServer::counts() {
+    Counts counts;
+    std::lock_guard lock(mutex_);
+    for (auto& [id, weak] : open_) {
+        if (auto connection = weak.lock()) {
+            ++counts.handles;
+            counts.views += connection->views();
+        }
+    }
+    return counts;
 }
 
 bool DeviceServer::peerAllowed(const ucred& peer) const {

@@ -42,6 +42,13 @@ class DeviceServer {
 
     const std::string& socketPath() const { return socketPath_; }
 
+    // Open handles of clients and the views they hold for them.
+    struct Counts {
+        size_t handles = 0;
+        size_t views = 0;
+    };
+    Counts counts();
+
   private:
     struct Worker {
         std::thread thread;

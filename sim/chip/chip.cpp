@@ -82,6 +82,7 @@ bool Chip::step(uint32_t cycleMicros) {
         if (!heldInReset_) note("chip held in reset");
         heldInReset_ = true;
         if (running_) stopLine("line stopped: chip in reset");
+        watchUnits();
         return false;
     }
     heldInReset_ = false;
@@ -96,8 +97,26 @@ bool Chip::step(uint32_t cycleMicros) {
     if (loadWindow<uint16_t>(window_, kWriteCount) != 0)
         storeWindow<uint16_t>(window_, kWriteCount, 0);
     if (running_) runCycle(cycleMicros);
+    watchUnits();
     stepMail();
     return running_;
+}
+
+void Chip::watchUnits() {
+    const auto now = std::chrono::steady_clock::now();
+    for (auto& u : units_) {
+        if (u.servedThisStep) {
+            u.servedThisStep = false;
+            u.lastServed = now;
+            u.outputsDropped = false;
+            continue;
+        }
+        if (u.outputsDropped || u.spec.hold) continue;
+        if (running_ && now - u.lastServed < kWatchdogTime) continue;
+        u.outputsDropped = true;
+        u.unit->communicationLost();
+        note(format("%s: communication lost, outputs 0", u.spec.name().c_str()));
+    }
 }
 
 void Chip::stepCommand() {
@@ -195,6 +214,7 @@ void Chip::runCycle(uint32_t cycleMicros) {
         if (u.silent || !(answering >> u.spec.station & 1)) continue;
         GmStationPort port(window_, u.spec.station);
         u.unit->exchange(port, info);
+        u.servedThisStep = true;
     }
 }
 
@@ -396,7 +416,10 @@ std::vector<std::string> Chip::removeStation(int32_t address) {
 
 void Chip::addUnit(const UnitDescription& spec, std::shared_ptr<RemoteUnit> unit) {
     std::lock_guard lock(mutex_);
-    units_.push_back(PlacedUnit{spec, std::move(unit), false});
+    PlacedUnit placed;
+    placed.spec = spec;
+    placed.unit = std::move(unit);
+    units_.push_back(std::move(placed));
     note(format("unit %s added at station %d", spec.name().c_str(), spec.station));
 }
 

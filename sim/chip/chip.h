@@ -11,6 +11,7 @@
 // long.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
@@ -28,6 +29,12 @@ namespace kalvo::sim::chip {
 
 class Chip {
   public:
+    // A remote unit drops its outputs when its station has not been served
+    // for this long (and at once when the line stops), as the communication
+    // watchdog of a remote I/O module does; a unit configured to hold keeps
+    // them.
+    static constexpr std::chrono::milliseconds kWatchdogTime{50};
+
     // window: the board's memory window; control: its control-register
     // window (bit 30 of the register at 0x50 holds the chip in reset).
     Chip(size_t board, uint8_t* window, uint8_t* control);
@@ -78,6 +85,11 @@ class Chip {
         UnitDescription spec;
         std::shared_ptr<RemoteUnit> unit;
         bool silent = false;
+        // The unit's communication watchdog: when it was last exchanged, and
+        // whether it has dropped its outputs since.
+        std::chrono::steady_clock::time_point lastServed{};
+        bool servedThisStep = false;
+        bool outputsDropped = true;  // a new unit's outputs are 0
     };
     struct QueuedMail {
         int source = 0;
@@ -88,6 +100,7 @@ class Chip {
     void note(std::string_view text);
     void stepCommand();
     void runCycle(uint32_t cycleMicros);
+    void watchUnits();
     void stopLine(std::string_view why);
     void clearSlots(const Station& station);
     void writeSlots(const Station& station, int ownAddress);

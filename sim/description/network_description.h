@@ -43,7 +43,9 @@
 //                                    FAMILY_N (DIO, ADA, AXSA, SIO; N 1..1024),
 //                                    station= the base address, which a
 //                                    station listed before must cover;
-//                                    offsets= word offsets 0..15; kind= optional
+//                                    offsets= word offsets 0..15; kind= optional;
+//                                    hold: outputs stay when the
+//                                    communication watchdog fires
 // Parsing is strict: anything else is an error naming the line.
 #pragma once
 

@@ -73,7 +73,7 @@ bool stationFromWords(const std::vector<std::string>& words, StationDescription*
     return true;
 }
 
-// "unit NAME station=A offsets=LIST [kind=K]" without the board's context.
+// "unit NAME station=A offsets=LIST [kind=K] [hold]" without the board's context.
 bool unitFromWords(const std::vector<std::string>& words, UnitDescription* out, std::string* why) {
     UnitDescription unit;
     if (words.size() < 2 || !parseUnitName(words[1], &unit.family, &unit.number)) {
@@ -83,6 +83,14 @@ bool unitFromWords(const std::vector<std::string>& words, UnitDescription* out, 
     bool haveStation = false, haveOffsets = false, haveKind = false;
     for (size_t i = 2; i < words.size(); ++i) {
         std::string key, value;
+        if (words[i] == "hold") {
+            if (unit.hold) {
+                *why = "unit option hold given twice";
+                return false;
+            }
+            unit.hold = true;
+            continue;
+        }
         if (!splitOption(words[i], &key, &value)) {
             *why = "unknown unit option \"" + words[i] + "\"";
             return false;
@@ -235,7 +243,7 @@ bool parseStationLine(std::string_view line, StationDescription* station, std::s
 bool parseUnitLine(std::string_view line, UnitDescription* unit, std::string* error) {
     auto words = splitWords(line);
     if (words.empty() || words[0] != "unit") {
-        *error = "expected unit FAMILY_N station=ADDRESS offsets=LIST [kind=KIND]";
+        *error = "expected unit FAMILY_N station=ADDRESS offsets=LIST [kind=KIND] [hold]";
         return false;
     }
     return unitFromWords(words, unit, error);
@@ -282,6 +290,7 @@ std::string formatNetworkText(const NetworkDescription& spec) {
             for (size_t i = 0; i < u.offsets.size(); ++i)
                 out += (i ? "," : "") + std::to_string(u.offsets[i]);
             if (!u.kind.empty()) out += " kind=" + u.kind;
+            if (u.hold) out += " hold";
             out += "\n";
         }
     }

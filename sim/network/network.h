@@ -27,6 +27,9 @@ struct UnitDescription {
     std::string kind;
     int32_t station = 0;
     std::vector<int> offsets;
+    // The module keeps its outputs when the communication watchdog fires
+    // (configured so on some modules); by default they drop to 0.
+    bool hold = false;
     std::string name() const { return family + "_" + std::to_string(number); }
 };
 

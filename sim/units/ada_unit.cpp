@@ -57,6 +57,13 @@ void AdaUnit::exchange(StationPort& port, const CycleInfo&) {
     }
 }
 
+void AdaUnit::communicationLost() {
+    // The analog outputs go to 0; ranges and parameters are kept, as a
+    // module keeps its settings across a communication loss.
+    std::lock_guard lock(mutex_);
+    for (size_t i = 0; i < offsets_.size(); ++i) channels_[i].output = 0;
+}
+
 std::string AdaUnit::describe() const {
     std::lock_guard lock(mutex_);
     std::string text = "ADA";

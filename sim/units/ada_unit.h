@@ -30,6 +30,7 @@ class AdaUnit final : public RemoteUnit {
     std::string_view family() const override { return "ADA"; }
     const std::vector<int>& offsets() const override { return offsets_; }
     void exchange(StationPort& port, const CycleInfo& cycle) override;
+    void communicationLost() override;
     std::string describe() const override;
     std::string control(const std::vector<std::string>& words) override;
     std::string help() const override;

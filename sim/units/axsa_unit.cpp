@@ -150,6 +150,15 @@ void AxsaUnit::exchange(StationPort& port, const CycleInfo&) {
     }
 }
 
+void AxsaUnit::communicationLost() {
+    // The axis stops where it stands and forgets the command block.
+    std::lock_guard lock(mutex_);
+    for (int j = 0; j < jobCount(); ++j) {
+        jobs_[j].block = 0;
+        jobs_[j].target = jobs_[j].position;
+    }
+}
+
 std::string AxsaUnit::describe() const {
     std::lock_guard lock(mutex_);
     std::string text = "AXSA";

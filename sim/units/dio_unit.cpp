@@ -23,6 +23,15 @@ void DioUnit::exchange(StationPort& port, const CycleInfo&) {
     }
 }
 
+void DioUnit::communicationLost() {
+    // The terminals go off; a wired input follows them.
+    std::lock_guard lock(mutex_);
+    for (size_t i = 0; i < offsets_.size(); ++i) {
+        words_[i].output = 0;
+        words_[i].input = words_[i].forced ? words_[i].forcedValue : 0;
+    }
+}
+
 std::string DioUnit::describe() const {
     std::lock_guard lock(mutex_);
     std::string text = "DIO";

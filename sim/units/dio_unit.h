@@ -18,6 +18,7 @@ class DioUnit final : public RemoteUnit {
     std::string_view family() const override { return "DIO"; }
     const std::vector<int>& offsets() const override { return offsets_; }
     void exchange(StationPort& port, const CycleInfo& cycle) override;
+    void communicationLost() override;
     std::string describe() const override;
     // "input <offset> <value>": the input word holds value from now on;
     // "wire <offset>": the input follows the output word again.

@@ -51,6 +51,12 @@ class RemoteUnit {
     // One cycle. Runs on the line's cycle thread.
     virtual void exchange(StationPort& port, const CycleInfo& cycle) = 0;
 
+    // The communication watchdog of a remote I/O module fired: the line
+    // stopped, or the unit's station was not served for the watchdog time.
+    // A unit drops what it drives to its safe state (outputs 0) until the
+    // next exchange. Runs on the line's cycle thread.
+    virtual void communicationLost() {}
+
     // Observation and fault injection for the host's tool and for tests,
     // callable from any thread while the line runs. describe() gives a short
     // human-readable state (one or a few lines). control() applies one

@@ -148,6 +148,13 @@ void SioUnit::detachTerminal(Channel& channel) {
     }
 }
 
+void SioUnit::communicationLost() {
+    // The control word falls to 0: no send or configuration request stays
+    // in force; queued bytes are kept.
+    std::lock_guard lock(mutex_);
+    for (int c = 0; c < channelCount(); ++c) channels_[c]->control = 0;
+}
+
 std::string SioUnit::describe() const {
     std::lock_guard lock(mutex_);
     std::string text = "SIO";

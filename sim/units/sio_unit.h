@@ -40,6 +40,7 @@ class SioUnit final : public RemoteUnit {
     std::string_view family() const override { return "SIO"; }
     const std::vector<int>& offsets() const override { return offsets_; }
     void exchange(StationPort& port, const CycleInfo& cycle) override;
+    void communicationLost() override;
     std::string describe() const override;
     std::string control(const std::vector<std::string>& words) override;
     std::string help() const override;

@@ -1,0 +1,244 @@
+#include "host/line_guard.h"
+
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <ctime>
+#include <thread>
+
+#include "driver/requests/chip_registers.h"
+#include "driver/requests/request_blocks.h"
+#include "driver/requests/request_codes.h"
+#include "platform/device.h"
+
+namespace kalvo::kernel::host {
+
+namespace {
+
+using platform::NT_SUCCESS;
+using platform::STATUS_SUCCESS;
+using platform::STATUS_UNSUCCESSFUL;
+
+// The board window the library maps, and the pause it makes between clearing
+// the outputs and the disconnect so that the chip carries the cleared blocks.
+constexpr uint32_t kWindowSize = 4096;
+constexpr auto kFinishPause = std::chrono::milliseconds(10);
+// The driver's sequence takes a disconnect at its next step; the library
+// leaves the chip this long after one before anything else is asked of it.
+constexpr auto kStopSettle = std::chrono::milliseconds(100);
+
+std::string deviceKey(const std::string& path) {
+    std::string key;
+    for (char c : path) key.push_back(char(std::tolower(static_cast<unsigned char>(c))));
+    return key;
+}
+
+// The host as the calling process of its own requests: views of the
+// physical-memory file are mapped into the host.
+class HostCaller final : public CallerProcess {
+  public:
+    explicit HostCaller(int memoryFd) : memoryFd_(memoryFd) {}
+    ~HostCaller() override {
+        for (auto& [address, length] : views_) ::munmap(reinterpret_cast<void*>(address), length);
+    }
+
+    uint32_t processId() const override { return static_cast<uint32_t>(::getpid()); }
+    int wordSize() const override { return 64; }
+    NTSTATUS mapView(uint64_t fileOffset, size_t length, uint64_t* address) override {
+        if (memoryFd_ < 0 || length == 0) return STATUS_UNSUCCESSFUL;
+        void* view = ::mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_SHARED, memoryFd_,
+                            static_cast<off_t>(fileOffset));
+        if (view == MAP_FAILED) return STATUS_UNSUCCESSFUL;
+        *address = reinterpret_cast<uint64_t>(view);
+        views_[*address] = length;
+        return STATUS_SUCCESS;
+    }
+    NTSTATUS unmapView(uint64_t address) override {
+        for (auto it = views_.begin(); it != views_.end(); ++it) {
+            if (address >= it->first && address < it->first + it->second) {
+                ::munmap(reinterpret_cast<void*>(it->first), it->second);
+                views_.erase(it);
+                return STATUS_SUCCESS;
+            }
+        }
+        return platform::STATUS_NOT_MAPPED_VIEW;
+    }
+
+  private:
+    const int memoryFd_;
+    std::map<uint64_t, size_t> views_;
+};
+
+// Zeroes the output blocks of count stations from address in the GM area, as
+// the library's reset of the line does: each 8-byte block announced to the
+// chip with its four word accesses in the write count register first. No
+// other process holds the device, so no writer can interleave; the write
+// semaphore is not taken, as a program killed while writing may have left it
+// taken for ever.
+void clearOutputs(uint8_t* window, int32_t address, int32_t count) {
+    for (int32_t station = address; station < address + count; ++station) {
+        auto* countRegister =
+            reinterpret_cast<volatile uint16_t*>(window + chipmap::kWriteCountRegister);
+        *countRegister = 4;
+        auto* block =
+            reinterpret_cast<volatile uint16_t*>(window + chipmap::kGmArea + 8 * uint32_t(station));
+        for (int word = 0; word < 4; ++word) block[word] = 0;
+    }
+}
+
+template <class Block>
+std::span<const uint8_t> bytesOf(const Block& block) {
+    return {reinterpret_cast<const uint8_t*>(&block), sizeof block};
+}
+
+}  // namespace
+
+LineGuard::LineGuard(DeviceBackend& inner, bool enabled) : inner_(inner), enabled_(enabled) {}
+
+NTSTATUS LineGuard::open(const OpenRequest& request, CallerProcess& caller, FileId* file) {
+    const std::string key = deviceKey(request.path);
+    {
+        std::unique_lock lock(mutex_);
+        // The next program waits until the line it is about to start has been
+        // stopped; a guard that cannot finish does not lock the device away.
+        idle_.wait_for(lock, kOpenWait, [&] { return !devices_[key].busy; });
+        ++devices_[key].users;
+    }
+    NTSTATUS status = inner_.open(request, caller, file);
+    std::lock_guard lock(mutex_);
+    if (NT_SUCCESS(status))
+        files_[*file] = OpenFile{key, request.path, caller.processId(), false};
+    else
+        --devices_[key].users;
+    return status;
+}
+
+IoResult LineGuard::deviceControl(FileId file, uint32_t code, std::span<const uint8_t> input,
+                                  uint32_t outputLength, CallerProcess& caller) {
+    return inner_.deviceControl(file, code, input, outputLength, caller);
+}
+
+void LineGuard::clientGone(FileId file) {
+    std::lock_guard lock(mutex_);
+    auto it = files_.find(file);
+    if (it != files_.end()) it->second.gone = true;
+    inner_.clientGone(file);
+}
+
+void LineGuard::close(FileId file) {
+    inner_.close(file);
+    OpenFile last;
+    {
+        std::lock_guard lock(mutex_);
+        auto it = files_.find(file);
+        if (it == files_.end()) return;
+        last = it->second;
+        files_.erase(it);
+        Device& device = devices_[last.key];
+        --device.users;
+        if (!enabled_ || !last.gone || device.users != 0) return;
+        device.busy = true;
+    }
+    bringToSafeState(last);
+    {
+        std::lock_guard lock(mutex_);
+        devices_[last.key].busy = false;
+    }
+    idle_.notify_all();
+}
+
+void LineGuard::bringToSafeState(const OpenFile& last) {
+    namespace rq = kalvo::requests;
+    SafeStateRecord record;
+    record.device = last.path;
+    record.processId = last.processId;
+
+    HostCaller caller(inner_.physicalMemoryFd());
+    OpenRequest request;
+    request.path = last.path;
+    request.desiredAccess = platform::GENERIC_READ | platform::GENERIC_WRITE;
+    request.shareMode = platform::FILE_SHARE_READ | platform::FILE_SHARE_WRITE;
+    request.creationDisposition = platform::OPEN_EXISTING;
+    FileId file = 0;
+    NTSTATUS status = inner_.open(request, caller, &file);
+    char text[96];
+    if (!NT_SUCCESS(status)) {
+        std::snprintf(text, sizeof text, "device not opened (status 0x%08X)", unsigned(status));
+        record.result = text;
+    } else {
+        IoResult answer = inner_.deviceControl(file, rq::IOCTL_TOLVA_STATUS, {},
+                                               sizeof(rq::StatusBlock), caller);
+        auto line = rq::fromBytes<rq::StatusBlock>(answer.output);
+        if (!NT_SUCCESS(answer.status) || !line) {
+            std::snprintf(text, sizeof text, "status request failed (status 0x%08X)",
+                          unsigned(answer.status));
+            record.result = text;
+        } else if (line->lineState == rq::LineState::Idle) {
+            record.result.clear();  // the line was not connected: nothing to do
+        } else {
+            // The stations of the last connect, bounded as the library bounds
+            // them (addresses 0..63, at least one).
+            const int32_t address = line->address >= 0 && line->address <= 63 ? line->address : 63;
+            const int32_t size = line->size <= 0 ? 1 : std::min(line->size, 64 - address);
+            record.address = address;
+            record.size = size;
+            rq::MapRequestBlock64 map{};
+            map.command = rq::MapCommand::Map;
+            map.length = kWindowSize;
+            answer = inner_.deviceControl(file, rq::IOCTL_TOLVA_MAP_MEMORY, bytesOf(map),
+                                          sizeof map, caller);
+            auto mapped = rq::fromBytes<rq::MapRequestBlock64>(answer.output);
+            const bool cleared = NT_SUCCESS(answer.status) && mapped && mapped->address != 0;
+            if (cleared) {
+                clearOutputs(reinterpret_cast<uint8_t*>(mapped->address), address, size);
+                std::this_thread::sleep_for(kFinishPause);
+                rq::MapRequestBlock64 unmap = *mapped;
+                unmap.command = rq::MapCommand::Unmap;
+                inner_.deviceControl(file, rq::IOCTL_TOLVA_MAP_MEMORY, bytesOf(unmap),
+                                     sizeof unmap, caller);
+            }
+            answer = inner_.deviceControl(file, rq::IOCTL_TOLVA_DISCONNECT, {}, 0, caller);
+            if (NT_SUCCESS(answer.status)) std::this_thread::sleep_for(kStopSettle);
+            if (NT_SUCCESS(answer.status))
+                std::snprintf(text, sizeof text, "%s, line stopped",
+                              cleared ? "outputs cleared" : "outputs NOT cleared (no view)");
+            else
+                std::snprintf(text, sizeof text, "%s, disconnect failed (status 0x%08X)",
+                              cleared ? "outputs cleared" : "outputs NOT cleared (no view)",
+                              unsigned(answer.status));
+            record.result = text;
+        }
+        inner_.close(file);
+    }
+    if (record.result.empty()) return;
+    record.when = std::chrono::system_clock::now();
+    std::lock_guard lock(mutex_);
+    records_.push_back(std::move(record));
+}
+
+std::vector<SafeStateRecord> LineGuard::records() const {
+    std::lock_guard lock(mutex_);
+    return records_;
+}
+
+std::string describeSafeState(const SafeStateRecord& record) {
+    const std::time_t seconds = std::chrono::system_clock::to_time_t(record.when);
+    const auto millis = std::chrono::duration_cast<std::chrono::milliseconds>(
+                            record.when.time_since_epoch())
+                            .count() %
+                        1000;
+    std::tm utc{};
+    gmtime_r(&seconds, &utc);
+    char stamp[40];
+    std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", &utc);
+    char line[256];
+    std::snprintf(line, sizeof line, "%s.%03lld UTC  %s  last process %u gone: stations %d-%d: %s",
+                  stamp, static_cast<long long>(millis), record.device.c_str(), record.processId,
+                  record.address, record.address + record.size - 1, record.result.c_str());
+    return line;
+}
+
+}  // namespace kalvo::kernel::host
