@@ -169,8 +169,8 @@ void LineGuard::bringToSafeState(const OpenFile& last) {
         std::snprintf(text, sizeof text, "device not opened (status 0x%08X)", unsigned(status));
         record.result = text;
     } else {
-        IoResult answer = inner_.deviceControl(file, rq::IOCTL_TOLVA_STATUS, {},
-                                               sizeof(rq::StatusBlock), caller);
+        IoResult answer =
+            inner_.deviceControl(file, rq::IOCTL_TOLVA_STATUS, {}, sizeof(rq::StatusBlock), caller);
         auto line = rq::fromBytes<rq::StatusBlock>(answer.output);
         if (!NT_SUCCESS(answer.status) || !line) {
             std::snprintf(text, sizeof text, "status request failed (status 0x%08X)",
@@ -197,8 +197,8 @@ void LineGuard::bringToSafeState(const OpenFile& last) {
                 std::this_thread::sleep_for(kFinishPause);
                 rq::MapRequestBlock64 unmap = *mapped;
                 unmap.command = rq::MapCommand::Unmap;
-                inner_.deviceControl(file, rq::IOCTL_TOLVA_MAP_MEMORY, bytesOf(unmap),
-                                     sizeof unmap, caller);
+                inner_.deviceControl(file, rq::IOCTL_TOLVA_MAP_MEMORY, bytesOf(unmap), sizeof unmap,
+                                     caller);
             }
             answer = inner_.deviceControl(file, rq::IOCTL_TOLVA_DISCONNECT, {}, 0, caller);
             if (NT_SUCCESS(answer.status)) std::this_thread::sleep_for(kStopSettle);
@@ -226,10 +226,10 @@ std::vector<SafeStateRecord> LineGuard::records() const {
 
 std::string describeSafeState(const SafeStateRecord& record) {
     const std::time_t seconds = std::chrono::system_clock::to_time_t(record.when);
-    const auto millis = std::chrono::duration_cast<std::chrono::milliseconds>(
-                            record.when.time_since_epoch())
-                            .count() %
-                        1000;
+    const auto millis =
+        std::chrono::duration_cast<std::chrono::milliseconds>(record.when.time_since_epoch())
+            .count() %
+        1000;
     std::tm utc{};
     gmtime_r(&seconds, &utc);
     char stamp[40];

@@ -30,7 +30,7 @@ namespace kalvo::kernel::host {
 // One line brought to its safe state.
 struct SafeStateRecord {
     std::chrono::system_clock::time_point when;
-    std::string device;  // the link the programs opened, e.g. "\\.\tolva0"
+    std::string device;      // the link the programs opened, e.g. "\\.\tolva0"
     uint32_t processId = 0;  // the last process that held it
     int32_t address = 0;     // the stations whose outputs were cleared
     int32_t size = 0;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <thread>
 
 #include "sim/chip/chip.h"
 #include "sim/chip/chip_map.h"
@@ -22,11 +23,13 @@ class CountingUnit final : public RemoteUnit {
         lastCycle = cycle.cycle;
         for (int o : offsets_) port.setInput(o, static_cast<uint16_t>(port.output(o) + 1));
     }
+    void communicationLost() override { ++losses; }
     std::string describe() const override { return "counting"; }
     std::string control(const std::vector<std::string>&) override { return {}; }
     std::string help() const override { return {}; }
 
     std::atomic<int> exchanges{0};
+    std::atomic<int> losses{0};
     std::atomic<uint64_t> lastCycle{0};
 
   private:
@@ -69,9 +72,10 @@ class ChipTest : public ::testing::Test {
                           echo ? makeEchoPeer(address) : nullptr);
     }
     // Named family_1; the test keeps its own reference past a removal.
-    std::shared_ptr<CountingUnit> unit(std::string family, int at, std::vector<int> offsets) {
+    std::shared_ptr<CountingUnit> unit(std::string family, int at, std::vector<int> offsets,
+                                       bool hold = false) {
         auto u = std::make_shared<CountingUnit>(offsets);
-        chip_->addUnit(UnitDescription{family, 1, "", at, offsets}, u);
+        chip_->addUnit(UnitDescription{family, 1, "", at, offsets, hold}, u);
         return u;
     }
     uint64_t condition() { return load<uint64_t>(kStationCondition); }
@@ -110,6 +114,56 @@ TEST_F(ChipTest, StartSetsTheRunningBitAndZeroStopsTheLine) {
     EXPECT_NE(all.find("line started: master 0, 32 addresses"), std::string::npos) << all;
     EXPECT_NE(all.find("line stopped"), std::string::npos) << all;
     EXPECT_NE(all.find("station register 0x2000"), std::string::npos) << all;
+}
+
+// The units' communication watchdog: the line stopping drops the outputs at
+// once, a station not served for the watchdog time drops them too, a unit
+// configured to hold keeps them; each loss is taken once until the unit is
+// served again.
+TEST_F(ChipTest, TheWatchdogDropsOutputsWhenTheLineStopsOrTheStationIsNotServed) {
+    struct Case {
+        const char* what;
+        bool hold;
+        bool stopLine;  // else the unit is silenced past the watchdog time
+        int losses;
+    };
+    const Case cases[] = {
+        {"line stops", false, true, 1},
+        {"line stops, hold", true, true, 0},
+        {"not served", false, false, 1},
+        {"not served, hold", true, false, 0},
+    };
+    for (const Case& c : cases) {
+        chip_ = std::make_unique<Chip>(0, w_, hw_->controlWindow(0));
+        station(3);
+        auto u = unit("DIO", 3, {0}, c.hold);
+        startLine(0, 32);
+        step(2);
+        ASSERT_GT(u->exchanges.load(), 0) << c.what;
+        EXPECT_EQ(u->losses.load(), 0) << c.what;
+        if (c.stopLine) {
+            store<uint32_t>(kCommand, 0);
+            step();
+        } else {
+            chip_->setUnitSilent("DIO_1", true);
+            step();
+            std::this_thread::sleep_for(Chip::kWatchdogTime + std::chrono::milliseconds(10));
+            step();
+        }
+        step(3);
+        EXPECT_EQ(u->losses.load(), c.losses) << c.what;
+        if (!c.stopLine) {
+            // Served again: the watchdog is armed anew.
+            chip_->setUnitSilent("DIO_1", false);
+            step();
+            std::this_thread::sleep_for(Chip::kWatchdogTime + std::chrono::milliseconds(10));
+            chip_->setUnitSilent("DIO_1", true);
+            step(2);
+            EXPECT_EQ(u->losses.load(), c.losses * 2) << c.what;
+        }
+        store<uint32_t>(kCommand, 0);
+        step();
+    }
 }
 
 // The board driver's connect sequence, tick by tick (a tick is 10 cycles),

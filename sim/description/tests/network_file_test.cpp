@@ -14,7 +14,7 @@ const char* const kFile =
     "station 5 echo\n"
     "station 8 addresses=4 model=MRUM04*\n"
     "unit DIO_1 station=3 offsets=0,1\n"
-    "unit AXSA_2 station=8 offsets=0,1,2,3,4,5,6,7 kind=AXSA\n"
+    "unit AXSA_2 station=8 offsets=0,1,2,3,4,5,6,7 kind=AXSA hold\n"
     "\r\n"
     "[ board 2 ]\n"
     "station 0\n"
@@ -41,6 +41,8 @@ TEST(NetworkFile, ParsesStationsAndUnitsAndReadsBackWhatItWrites) {
     EXPECT_EQ(b0.units[1].family, "AXSA");
     EXPECT_EQ(b0.units[1].number, 2);
     EXPECT_EQ(b0.units[1].kind, "AXSA");
+    EXPECT_FALSE(b0.units[0].hold);
+    EXPECT_TRUE(b0.units[1].hold);
     EXPECT_EQ(spec.boards[1].board, 2u);
     EXPECT_EQ(spec.boards[1].units[0].offsets.size(), 4u);
 
@@ -49,6 +51,7 @@ TEST(NetworkFile, ParsesStationsAndUnitsAndReadsBackWhatItWrites) {
     ASSERT_EQ(error, "") << text;
     EXPECT_EQ(formatNetworkText(again), text);
     EXPECT_EQ(again.boards[0].units[1].offsets, b0.units[1].offsets);
+    EXPECT_TRUE(again.boards[0].units[1].hold);
 }
 
 TEST(NetworkFile, RefusesBadLinesNamingTheLine) {
@@ -75,6 +78,7 @@ TEST(NetworkFile, RefusesBadLinesNamingTheLine) {
         {"[board 0]\nstation 1\nunit DIO_1 station=1 offsets=0,16\n", "line 3", "offsets"},
         {"[board 0]\nstation 1\nunit DIO_1 station=1 offsets=0,,1\n", "line 3", "offsets"},
         {"[board 0]\nstation 1\nunit DIO_1 station=2 offsets=0\n", "line 3", "no station"},
+        {"[board 0]\nstation 1\nunit DIO_1 station=1 offsets=0 hold hold\n", "line 3", "twice"},
         {"[board 0]\nstation 1\nunit DIO_1 station=1 offsets=0\n[board 1]\nstation 1\n"
          "unit DIO_1 station=1 offsets=0\n",
          "line 6", "listed twice"},

@@ -41,6 +41,40 @@ TEST(DioUnit, InputsFollowOutputsUntilSetAndAfterRewiring) {
     EXPECT_EQ(port.in[3], 0x0006);
 }
 
+// The communication watchdog: each family drops what it drives to 0 and
+// keeps what the user set; the next exchange takes the master's words again.
+TEST(RemoteUnits, ACommunicationLossDropsTheOutputsUntilTheNextExchange) {
+    struct Case {
+        const char* family;
+        std::vector<int> offsets;
+        const char* before;  // in describe() after an exchange of 0x0123
+        const char* after;   // after the loss
+    };
+    const Case cases[] = {
+        {"DIO", {0}, "[0] out 0x0123 in 0x0123", "[0] out 0x0000 in 0x0000"},
+        {"ADA", {0, 1, 2, 3}, "[0] out 0x0123", "[0] out 0x0000"},
+    };
+    for (const Case& c : cases) {
+        auto unit = makeUnit(c.family, c.offsets);
+        FakeStationPort port;
+        CycleDriver cycles(*unit, port);
+        port.out[0] = 0x0123;
+        cycles.run();
+        EXPECT_NE(unit->describe().find(c.before), std::string::npos) << unit->describe();
+        unit->communicationLost();
+        EXPECT_NE(unit->describe().find(c.after), std::string::npos) << unit->describe();
+        cycles.run();
+        EXPECT_NE(unit->describe().find(c.before), std::string::npos) << unit->describe();
+    }
+
+    // A DIO input set by the user stays set.
+    auto dio = makeUnit("DIO", {0});
+    EXPECT_EQ(dio->control({"input", "0", "0x00AA"}), "");
+    dio->communicationLost();
+    EXPECT_NE(dio->describe().find("[0] out 0x0000 in 0x00aa (set)"), std::string::npos)
+        << dio->describe();
+}
+
 TEST(DioUnit, RefusesBadControlWordsAndChangesNothing) {
     auto unit = makeUnit("DIO", {0});
     FakeStationPort port;
