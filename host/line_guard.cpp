@@ -25,6 +25,8 @@ using platform::STATUS_UNSUCCESSFUL;
 // The board window the library maps, and the pause it makes between clearing
 // the outputs and the disconnect so that the chip carries the cleared blocks.
 constexpr uint32_t kWindowSize = 4096;
+// The newest records are kept for kalvo-devctl.
+constexpr size_t kRecordsKept = 64;
 constexpr auto kFinishPause = std::chrono::milliseconds(10);
 // The driver's sequence takes a disconnect at its next step; the library
 // leaves the chip this long after one before anything else is asked of it.
@@ -216,6 +218,7 @@ void LineGuard::bringToSafeState(const OpenFile& last) {
     if (record.result.empty()) return;
     record.when = std::chrono::system_clock::now();
     std::lock_guard lock(mutex_);
+    if (records_.size() == kRecordsKept) records_.erase(records_.begin());
     records_.push_back(std::move(record));
 }
 

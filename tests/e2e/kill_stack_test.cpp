@@ -130,7 +130,7 @@ KALVO_CHILD(stack_worker) {
             uint16_t status = 0;
             int32_t data = 0;
             if (bound<decltype(&KV_AXSA_GetStatus)>(kalvo, "KV_AXSA_GetStatus")(1, 1, &status,
-                                                                                 &data) != 0)
+                                                                                &data) != 0)
                 return 40;
         } else if (role == "sio") {
             const uint8_t bytes[4] = {'k', 'i', 'l', 'l'};
@@ -191,8 +191,8 @@ TEST(KillStack, KilledProgramsLeaveNothingBehindAndTheSurvivorsOutputsStand) {
         << "[Simulation]\nEcho_1=" << kEchoStation << "\n";
     drivertest::PrivateHost host;
     std::string why;
-    ASSERT_TRUE(host.start(env.work().file("devices"), env.work().file("devhost.log"),
-                           "tolva:id=0", &why, {"--network", env.workDir()}))
+    ASSERT_TRUE(host.start(env.work().file("devices"), env.work().file("devhost.log"), "tolva:id=0",
+                           &why, {"--network", env.workDir()}))
         << why;
     NetworkAdmin admin(env.work().file("devices"));
     const std::string handlesAtStart = drivertest::devctl("handles").output;
@@ -202,7 +202,8 @@ TEST(KillStack, KilledProgramsLeaveNothingBehindAndTheSurvivorsOutputsStand) {
     fs::create_directories(dir);
     const std::vector<std::string> roles = {"dio", "ada", "axsa", "sio"};
     std::vector<testing::ChildProcess> workers;
-    for (const auto& role : roles) workers.push_back(testing::spawnChild("stack_worker", {role, dir}));
+    for (const auto& role : roles)
+        workers.push_back(testing::spawnChild("stack_worker", {role, dir}));
 
     std::mt19937 pick(12345);
     int kills = 0;
@@ -235,9 +236,10 @@ TEST(KillStack, KilledProgramsLeaveNothingBehindAndTheSurvivorsOutputsStand) {
     const std::string last = readText(dir + "/dio.last");
     char expected[16];
     std::snprintf(expected, sizeof expected, "[0] out 0x%04x", std::stoi(last));
-    EXPECT_TRUE(eventually(
-        [&] { return admin.describeUnit("DIO_1").find(expected) != std::string::npos; }))
-        << expected << " / " << admin.describeUnit("DIO_1");
+    EXPECT_TRUE(eventually([&] {
+        return admin.describeUnit("DIO_1").find(expected) != std::string::npos;
+    })) << expected
+        << " / " << admin.describeUnit("DIO_1");
 
     writeText(dir + "/exit", "exit");
     for (size_t i = 0; i < roles.size(); ++i) EXPECT_EQ(workers[i].wait(30s), 0) << roles[i];
