@@ -17,6 +17,14 @@ TEST(HostOptions, NetworkAndCycleFromTheCommandLineAndTheConfigFile) {
     EXPECT_EQ(options.network, "/cfg");
     EXPECT_EQ(options.cycleMicros, 250u);
     EXPECT_EQ(HostOptions{}.cycleMicros, 1000u);
+    EXPECT_FALSE(options.keepLinesOnExit);
+
+    // A flag without a value, anywhere among the others.
+    HostOptions keep;
+    ASSERT_TRUE(parseHostOptions({"--keep-lines-on-exit", "--cycle-us", "300"}, &keep, &error))
+        << error;
+    EXPECT_TRUE(keep.keepLinesOnExit);
+    EXPECT_EQ(keep.cycleMicros, 300u);
 
     kalvo::testing::TempDir dir;
     dir.write("host.conf", "network = /net.txt   # the line\ncycle-us = 100\n");
