@@ -1,0 +1,80 @@
+// What the GUI tests share: the recorded message boxes and beeps, a helper
+// acting on the next modal dialog, and drag-and-drop onto station places.
+#pragma once
+
+#include <deque>
+#include <functional>
+#include <vector>
+
+#include <QApplication>
+#include <QMimeData>
+#include <QTimer>
+#include <QtTest/QTest>
+
+#include "tool/ui/station_palette.h"
+#include "tool/ui/ui_feedback.h"
+
+namespace kalvo::tool::ui::testing {
+
+struct Shown {
+    QMessageBox::Icon Icon;
+    QString Text;
+    QMessageBox::StandardButtons Buttons;
+};
+
+// Installs hooks that record every box and beep; boxes are answered from a
+// queue (the first offered button when it is empty).
+struct Feedback {
+    std::vector<Shown> Messages;
+    int Beeps = 0;
+    std::deque<QMessageBox::StandardButton> Answers;
+    Feedback() {
+        setMessageHook([this](QMessageBox::Icon icon, const QString& text,
+                              QMessageBox::StandardButtons buttons) {
+            Messages.push_back({icon, text, buttons});
+            if (!Answers.empty()) {
+                auto a = Answers.front();
+                Answers.pop_front();
+                return a;
+            }
+            for (auto b : {QMessageBox::Yes, QMessageBox::Ok, QMessageBox::No})
+                if (buttons & b) return b;
+            return QMessageBox::Cancel;
+        });
+        setBeepHook([this] { ++Beeps; });
+    }
+    ~Feedback() {
+        setMessageHook({});
+        setBeepHook({});
+    }
+};
+
+// Runs act on the next modal dialog once it is shown (from inside its exec).
+template <typename Dialog>
+void whenModal(std::function<void(Dialog*)> act) {
+    auto* timer = new QTimer;
+    timer->setInterval(10);
+    QObject::connect(timer, &QTimer::timeout, [timer, act] {
+        auto* d = dynamic_cast<Dialog*>(QApplication::activeModalWidget());
+        if (!d || !d->isVisible()) return;
+        timer->stop();
+        timer->deleteLater();
+        act(d);
+    });
+    timer->start();
+}
+
+inline void dropOn(QWidget* place) {
+    QMimeData mime;
+    mime.setData(kStationMime, "1");
+    QDropEvent drop(QPointF(8, 8), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(place, &drop);
+}
+// A drag started on a picture (the press prepares it) and dropped on place.
+inline void drag(QWidget* from, QWidget* place) {
+    QTest::mousePress(from, Qt::LeftButton, {}, QPoint(8, 8));
+    QTest::mouseRelease(from, Qt::LeftButton, {}, QPoint(8, 8));
+    dropOn(place);
+}
+
+}  // namespace kalvo::tool::ui::testing
