@@ -27,10 +27,14 @@ const TBoardRec& kindOf(QComboBox* c) {
 
 int32_t baudOf(int item, int32_t otherwise) {
     switch (item) {
-        case 0: return 3;
-        case 1: return 6;
-        case 2: return 12;
-        default: return otherwise;
+        case 0:
+            return 3;
+        case 1:
+            return 6;
+        case 2:
+            return 12;
+        default:
+            return otherwise;
     }
 }
 
@@ -58,8 +62,8 @@ void BoardRows::build(QWidget* parent, int top) {
         auto* baud = new QComboBox(parent);
         baud->setObjectName(QStringLiteral("cmbBaudrate%1_1").arg(n));
         baud->setGeometry(250, y, 108, 24);
-        baud->addItems({QStringLiteral("3 Mbps"), QStringLiteral("6 Mbps"),
-                        QStringLiteral("12 Mbps")});
+        baud->addItems(
+            {QStringLiteral("3 Mbps"), QStringLiteral("6 Mbps"), QStringLiteral("12 Mbps")});
         auto* lf = new QComboBox(parent);
         lf->setObjectName(QStringLiteral("cmbLongFrame%1_1").arg(n));
         lf->setGeometry(370, y, 60, 24);
@@ -242,8 +246,7 @@ void BoardSetUpDialog::confirm() {
 }
 
 HardSetDialog::HardSetDialog(ToolSession& session, QObject* mainWindow, QWidget* parent)
-    : QDialog(parent, Qt::Dialog | Qt::WindowStaysOnTopHint), session_(session),
-      main_(mainWindow) {
+    : QDialog(parent, Qt::Dialog | Qt::WindowStaysOnTopHint), session_(session), main_(mainWindow) {
     setObjectName(QStringLiteral("HardSetForm"));
     setWindowTitle(QStringLiteral("ボードの設定"));
     setFixedSize(527, 340);
@@ -276,10 +279,10 @@ void HardSetDialog::showEvent(QShowEvent* e) {
             continue;
         rows_.board[i]->setCurrentIndex(b.Kind);
         rows_.followKind(i);
-        const int baud = b.Line[0].Baudrate == 3 ? 0
-                         : b.Line[0].Baudrate == 6 ? 1
+        const int baud = b.Line[0].Baudrate == 3    ? 0
+                         : b.Line[0].Baudrate == 6  ? 1
                          : b.Line[0].Baudrate == 12 ? 2
-                                                     : -1;
+                                                    : -1;
         if (baud >= 0) rows_.baud[i]->setCurrentIndex(baud);
         if (b.Line[0].LongFrame == 0 || b.Line[0].LongFrame == 1)
             rows_.longFrame[i]->setCurrentIndex(b.Line[0].LongFrame);

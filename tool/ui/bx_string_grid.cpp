@@ -24,10 +24,9 @@ class BxDelegate : public QStyledItemDelegate {
         }
         const BxGridColumn& c = grid_->gridColumns()[col];
         const bool fixed = row == 0;
-        QColor fill = fixed ? (c.FixColor.isValid() ? c.FixColor
-                                                    : grid_->palette().color(QPalette::Button))
-                            : (c.Color.isValid() ? c.Color
-                                                 : grid_->palette().color(QPalette::Base));
+        QColor fill =
+            fixed ? (c.FixColor.isValid() ? c.FixColor : grid_->palette().color(QPalette::Button))
+                  : (c.Color.isValid() ? c.Color : grid_->palette().color(QPalette::Base));
         const bool selected = !fixed && (option.state & QStyle::State_Selected);
         if (selected) fill = grid_->palette().color(QPalette::Highlight);
         p->fillRect(option.rect, fill);
@@ -104,8 +103,7 @@ void BxStringGrid::setCell(int row, int col, const QString& text) {
         setItem(row, col, it);
     }
     Qt::ItemFlags flags = Qt::ItemIsEnabled | Qt::ItemIsSelectable;
-    if (row > 0 && (col >= columns_.size() || columns_[col].CanEdit))
-        flags |= Qt::ItemIsEditable;
+    if (row > 0 && (col >= columns_.size() || columns_[col].CanEdit)) flags |= Qt::ItemIsEditable;
     it->setFlags(flags);
     it->setText(text);
 }

@@ -10,8 +10,7 @@ int main(int argc, char** argv) {
     QApplication::setApplicationName(QStringLiteral("KalvoConfig"));
     QApplication::setApplicationDisplayName(kalvo::tool::ui::applicationTitle());
     kalvo::tool::ui::ToolSession session;
-    kalvo::tool::ui::MainForm main(session,
-                                   QApplication::applicationDirPath() + "/ModelTbl.ini");
+    kalvo::tool::ui::MainForm main(session, QApplication::applicationDirPath() + "/ModelTbl.ini");
     main.showMaximized();
     return app.exec();
 }

@@ -23,8 +23,7 @@ const QColor kPanelColour(0xFE, 0xE8, 0xE2);
 class StationPlace : public StationPicture {
   public:
     StationPlace(LineFrame* frame, NetworkEditor* editor, int address)
-        : StationPicture(frame, kStaNew, true), frame_(frame), editor_(editor),
-          address_(address) {
+        : StationPicture(frame, kStaNew, true), frame_(frame), editor_(editor), address_(address) {
         setAcceptDrops(true);
     }
 

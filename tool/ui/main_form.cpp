@@ -57,9 +57,9 @@ MainForm::MainForm(ToolSession& session, const QString& modelTablePath) : sessio
     save_ = make("FileSave1", QStringLiteral("上書き保存(&S)"), QKeySequence(Qt::CTRL | Qt::Key_S),
                  QStringLiteral("上書き保存|設定ファイルを保存します"));
     save_->setIcon(toolIcon(ToolPicture::saveFile));
-    auto* down = make("DownFile", QStringLiteral("ファイル転送(&D)"),
-                      QKeySequence(Qt::CTRL | Qt::Key_D),
-                      QStringLiteral("ファイル転送|KalvoConfig.datをモジュールへ転送します"));
+    auto* down =
+        make("DownFile", QStringLiteral("ファイル転送(&D)"), QKeySequence(Qt::CTRL | Qt::Key_D),
+             QStringLiteral("ファイル転送|KalvoConfig.datをモジュールへ転送します"));
     down->setIcon(toolIcon(ToolPicture::transfer));
     auto* exit = make("FileExit1", QStringLiteral("終了(&X)"), {}, {});
     auto* palette = make("StlTool", QStringLiteral("ステーションツールパレット(&S)"),
@@ -202,8 +202,11 @@ bool MainForm::event(QEvent* e) {
             session_.closingByProgram = true;
             openEditor(true);
             return true;
-        case kEditorGone: editorGone(); return true;
-        default: return QMainWindow::event(e);
+        case kEditorGone:
+            editorGone();
+            return true;
+        default:
+            return QMainWindow::event(e);
     }
 }
 

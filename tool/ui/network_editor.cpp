@@ -21,8 +21,7 @@ NetworkEditor::NetworkEditor(ToolSession& session, QObject* mainWindow, bool fro
                              QWidget* parent)
     : QWidget(parent), session_(session), main_(mainWindow) {
     setObjectName(QStringLiteral("SeqKalvoForm"));
-    setWindowTitle(QStringLiteral("Kalvo - ") +
-                   QString::fromStdString(session_.model.folder()));
+    setWindowTitle(QStringLiteral("Kalvo - ") + QString::fromStdString(session_.model.folder()));
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
@@ -104,15 +103,21 @@ void NetworkEditor::startDragFrom(int slot, int line, int address) {
 
 void NetworkEditor::refuseOverlap(int32_t staType) {
     beep();
-    if (staType == kStaMst) showError(this, QStringLiteral("IDが重複してしまいます!!"), QMessageBox::Ok);
+    if (staType == kStaMst)
+        showError(this, QStringLiteral("IDが重複してしまいます!!"), QMessageBox::Ok);
 }
 
 void NetworkEditor::dropOn(int slot, int line, int address) {
     const int32_t type = session_.model.current.StaType;
     switch (dropCurrent(session_.model, slot, line, address)) {
-        case DropResult::onContinuation: beep(); break;
-        case DropResult::overlap: refuseOverlap(type); break;
-        default: break;
+        case DropResult::onContinuation:
+            beep();
+            break;
+        case DropResult::overlap:
+            refuseOverlap(type);
+            break;
+        default:
+            break;
     }
     refresh();
 }
@@ -182,12 +187,15 @@ void NetworkEditor::applyBoardSettings() {
 
 bool NetworkEditor::event(QEvent* e) {
     switch (toolMessageOf(e)) {
-        case kApplyBoardSettings: applyBoardSettings(); return true;
+        case kApplyBoardSettings:
+            applyBoardSettings();
+            return true;
         case kRenumberUnits:
             renumber(session_.model);
             postToolMessage(stationDialog_, kReloadStation);
             return true;
-        default: return QWidget::event(e);
+        default:
+            return QWidget::event(e);
     }
 }
 

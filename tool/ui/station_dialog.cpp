@@ -16,10 +16,14 @@ QString text(const std::string& s) {
 }
 }  // namespace
 
-StationDialog::StationDialog(ToolSession& session, QObject* editor, int slot, int line,
-                             int address, QWidget* parent)
-    : QDialog(parent, Qt::Dialog | Qt::WindowStaysOnTopHint), session_(session),
-      editor_(editor), slot_(slot), line_(line), address_(address) {
+StationDialog::StationDialog(ToolSession& session, QObject* editor, int slot, int line, int address,
+                             QWidget* parent)
+    : QDialog(parent, Qt::Dialog | Qt::WindowStaysOnTopHint),
+      session_(session),
+      editor_(editor),
+      slot_(slot),
+      line_(line),
+      address_(address) {
     setObjectName(QStringLiteral("KVStlForm"));
     setWindowTitle(QStringLiteral("ステーションの設定"));
     setFixedSize(488, 270);

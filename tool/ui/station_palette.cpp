@@ -65,8 +65,7 @@ void StationPicture::mouseMoveEvent(QMouseEvent* e) {
     pm.fill(Qt::transparent);
     {
         QPainter p(&pm);
-        paintStation(p, QRectF(0, 0, kStationPictureWidth, kStationPictureHeight), staType_,
-                     head_);
+        paintStation(p, QRectF(0, 0, kStationPictureWidth, kStationPictureHeight), staType_, head_);
     }
     drag->setPixmap(pm);
     drag->setHotSpot(pressAt_);

@@ -15,12 +15,18 @@ struct StationLook {
 
 StationLook lookOf(int staType) {
     switch (staType) {
-        case kStaMst: return {QColor(0x4a, 0x78, 0xb8), QColor(0x2c, 0x4f, 0x86), "MST"};
-        case kStaAxs2: return {QColor(0xe0, 0x8a, 0x2e), QColor(0xa8, 0x5c, 0x12), "AX2"};
-        case kStaAxs4: return {QColor(0xd0, 0x5a, 0x24), QColor(0x93, 0x36, 0x0e), "AX4"};
-        case kStaRfid2: return {QColor(0x3f, 0xa0, 0x5a), QColor(0x24, 0x6e, 0x39), "RF2"};
-        case kStaRfid3: return {QColor(0x2a, 0x95, 0x94), QColor(0x15, 0x64, 0x63), "RF3"};
-        default: return {QColor(0x8a, 0x8f, 0x98), QColor(0x5d, 0x62, 0x6b), "SUB"};
+        case kStaMst:
+            return {QColor(0x4a, 0x78, 0xb8), QColor(0x2c, 0x4f, 0x86), "MST"};
+        case kStaAxs2:
+            return {QColor(0xe0, 0x8a, 0x2e), QColor(0xa8, 0x5c, 0x12), "AX2"};
+        case kStaAxs4:
+            return {QColor(0xd0, 0x5a, 0x24), QColor(0x93, 0x36, 0x0e), "AX4"};
+        case kStaRfid2:
+            return {QColor(0x3f, 0xa0, 0x5a), QColor(0x24, 0x6e, 0x39), "RF2"};
+        case kStaRfid3:
+            return {QColor(0x2a, 0x95, 0x94), QColor(0x15, 0x64, 0x63), "RF3"};
+        default:
+            return {QColor(0x8a, 0x8f, 0x98), QColor(0x5d, 0x62, 0x6b), "SUB"};
     }
 }
 
@@ -191,8 +197,8 @@ QPixmap toolPixmap(ToolPicture which, int size, qreal scale) {
             p.drawRect(QRectF(2, 6, 20, 15));
             p.setBrush(QColor(0xf7, 0xd8, 0x75));
             p.drawRect(QRectF(2, 4, 8, 3));
-            p.drawPolygon(QPolygonF({QPointF(5, 10), QPointF(23, 10), QPointF(20, 21),
-                                     QPointF(2, 21)}));
+            p.drawPolygon(
+                QPolygonF({QPointF(5, 10), QPointF(23, 10), QPointF(20, 21), QPointF(2, 21)}));
             break;
         case ToolPicture::saveFile:
             p.setPen(QPen(ink.darker(120), 1.3));

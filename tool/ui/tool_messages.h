@@ -28,8 +28,10 @@ inline int toolMessageOf(const QEvent* e) {
         case kRenumberUnits:
         case kReloadStation:
         case kOpenEditor:
-        case kEditorGone: return n;
-        default: return 0;
+        case kEditorGone:
+            return n;
+        default:
+            return 0;
     }
 }
 inline void postToolMessage(QObject* to, int message) {

@@ -33,8 +33,7 @@ void beep() {
 }
 
 QMessageBox::StandardButton showMessage(QWidget* parent, QMessageBox::Icon icon,
-                                        const QString& text,
-                                        QMessageBox::StandardButtons buttons) {
+                                        const QString& text, QMessageBox::StandardButtons buttons) {
     if (messageHook()) return messageHook()(icon, text, buttons);
     QMessageBox box(icon, applicationTitle(), text, buttons, parent);
     return QMessageBox::StandardButton(box.exec());

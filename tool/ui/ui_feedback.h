@@ -22,8 +22,7 @@ void setBeepHook(BeepHook hook);
 
 void beep();
 QMessageBox::StandardButton showMessage(QWidget* parent, QMessageBox::Icon icon,
-                                        const QString& text,
-                                        QMessageBox::StandardButtons buttons);
+                                        const QString& text, QMessageBox::StandardButtons buttons);
 inline void showError(QWidget* parent, const QString& text,
                       QMessageBox::StandardButtons buttons = QMessageBox::Yes) {
     showMessage(parent, QMessageBox::Critical, text, buttons);

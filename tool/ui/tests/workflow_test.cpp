@@ -113,8 +113,8 @@ TEST(Workflow, NewUserLaysOutSavesReopensAndMatchesTheCommandLineTool) {
         QProcess p;
         p.start(QStringLiteral(KALVO_CONFIG_PROGRAM), QStringList{"-C", cli.path()} + args);
         p.waitForFinished(30000);
-        EXPECT_EQ(p.exitCode(), 0) << args.join(' ').toStdString() << ": "
-                                   << p.readAllStandardError().toStdString();
+        EXPECT_EQ(p.exitCode(), 0)
+            << args.join(' ').toStdString() << ": " << p.readAllStandardError().toStdString();
     };
     run({"new", "--board", "1=Cardmaster:12:1"});
     run({"place", "1", "0", "MST", "QMDIO32", "QMADA04"});
