@@ -36,6 +36,7 @@ NetworkEditor::NetworkEditor(ToolSession& session, QObject* mainWindow, bool fro
     prgBar_->setRange(0, 100);
     prgBar_->setValue(0);
     prgBar_->setMaximumWidth(200);
+    prgBar_->setTextVisible(false);
     statusBar_->addPermanentWidget(prgBar_);
     layout->addWidget(statusBar_);
 

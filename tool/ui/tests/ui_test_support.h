@@ -79,3 +79,41 @@ inline void drag(QWidget* from, QWidget* place) {
 }
 
 }  // namespace kalvo::tool::ui::testing
+
+#include <QComboBox>
+#include <QTemporaryDir>
+
+#include "tool/ui/board_dialogs.h"
+#include "tool/ui/main_form.h"
+
+namespace kalvo::tool::ui::testing {
+
+// The main window after New with the given board kinds (slot by slot) in a
+// fresh folder; the editor is open.
+struct NewTool {
+    QTemporaryDir dir;
+    ToolSession session;
+    MainForm main;
+    explicit NewTool(std::vector<int> kinds = {1},
+                     const QString& modelTable = QStringLiteral(KALVO_EXAMPLE_MODEL_TABLE))
+        : main(session, modelTable) {
+        whenModal<BoardSetUpDialog>([this, kinds](BoardSetUpDialog* d) {
+            d->setDirectory(dir.path());
+            d->next();
+            for (size_t i = 0; i < kinds.size(); ++i) d->rows().board[i]->setCurrentIndex(kinds[i]);
+            d->confirm();
+        });
+        main.fileNew();
+    }
+    ~NewTool() {
+        session.closingByProgram = true;
+        if (main.editor()) main.editor()->close();
+        QApplication::processEvents();
+    }
+    NetworkEditor* editor() const { return main.editor(); }
+    void place(int address, int type) {
+        drag(main.palette()->headPicture(type), editor()->place(0, address));
+    }
+};
+
+}  // namespace kalvo::tool::ui::testing
