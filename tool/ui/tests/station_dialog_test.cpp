@@ -42,16 +42,31 @@ struct Choice {
 
 TEST(StationDialog, ModuleChoicesLayOutTheRows) {
     const Choice cases[] = {
-        {"four DIO", {"QMDIO16", "QMDIO16", "QMDIO16", "QMDIO16"},
-         {"DIO", "DIO", "DIO", "DIO", ""}, 1, {true, true, true, true}, 0},
-        {"input and output share rows", {"QMSA40*", "QMSA04*"},
-         {"ADA", "ADA", "ADA", "ADA", ""}, 1, {true, true, true, false}, 0},
-        {"past 16 rows", {"QMADA08", "QMADA08", "QMDIO16"},
-         {"ADA", "ADA", "ADA", "ADA", "ADA", "ADA", "ADA", "ADA", "ADA", "ADA", "ADA", "ADA",
-          "ADA", "ADA", "ADA", "ADA"},
-         4, {true, true, true, false}, 1},
-        {"QMSC20* ends the list", {"QMSC20*"}, {"DIO", "DIO", ""}, 1,
-         {true, false, false, false}, 0},
+        {"four DIO",
+         {"QMDIO16", "QMDIO16", "QMDIO16", "QMDIO16"},
+         {"DIO", "DIO", "DIO", "DIO", ""},
+         1,
+         {true, true, true, true},
+         0},
+        {"input and output share rows",
+         {"QMSA40*", "QMSA04*"},
+         {"ADA", "ADA", "ADA", "ADA", ""},
+         1,
+         {true, true, true, false},
+         0},
+        {"past 16 rows",
+         {"QMADA08", "QMADA08", "QMDIO16"},
+         {"ADA", "ADA", "ADA", "ADA", "ADA", "ADA", "ADA", "ADA", "ADA", "ADA", "ADA", "ADA", "ADA",
+          "ADA", "ADA", "ADA"},
+         4,
+         {true, true, true, false},
+         1},
+        {"QMSC20* ends the list",
+         {"QMSC20*"},
+         {"DIO", "DIO", ""},
+         1,
+         {true, false, false, false},
+         0},
     };
     for (const Choice& c : cases) {
         SCOPED_TRACE(c.name);
@@ -79,7 +94,8 @@ TEST(StationDialog, ModuleChoicesLayOutTheRows) {
         QTest::mouseClick(tool.editor()->place(0, 0), Qt::RightButton, {}, QPoint(8, 8));
         EXPECT_EQ(int(feedback.Messages.size()), c.messages);
         if (c.messages) {
-            EXPECT_EQ(feedback.Messages[0].Text, QStringLiteral("IDの設定が範囲を超えてしまいます!!"));
+            EXPECT_EQ(feedback.Messages[0].Text,
+                      QStringLiteral("IDの設定が範囲を超えてしまいます!!"));
         }
         // Cancel: the live writes are undone.
         EXPECT_EQ(tool.session.model.at(0, 0, 0).Slot[0].Unit, 0);

@@ -165,7 +165,11 @@ TEST(Workflow, SaveOntoAFailingDiskReportsItAndKeepsThePreviousFiles) {
         FailingDisk disk(dir.path());
         tool.main.fileSave();
     }
-    ASSERT_FALSE(feedback.Messages.empty());
+    // Kalvo.ini's failure is reported too, before KalvoConfig.dat's.
+    ASSERT_EQ(feedback.Messages.size(), 2u);
+    EXPECT_TRUE(
+        feedback.Messages[0].Text.startsWith(QStringLiteral("Kalvo.iniの書き込みに失敗しました!")))
+        << feedback.Messages[0].Text.toStdString();
     EXPECT_TRUE(feedback.Messages.back().Text.startsWith(
         QStringLiteral("KalvoConfig.datの書き込みに失敗しました!")))
         << feedback.Messages.back().Text.toStdString();
