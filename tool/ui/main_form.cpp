@@ -66,6 +66,33 @@ MainForm::MainForm(ToolSession& session, const QString& modelTablePath) : sessio
                          QKeySequence(Qt::Key_F8), {});
     hard_ = make("HardSet", QStringLiteral("ハードの設定(&H)"), QKeySequence(Qt::Key_F6), {});
     auto* aboutAction = make("HelpAbout1", QStringLiteral("バージョン情報(&A)..."), {}, {});
+    // Actions the frame keeps without showing them: the clipboard and MDI
+    // window commands, and the older commands that do nothing any more
+    // (their shortcuts stay taken so that they never reach the editor).
+    for (auto [name, key] : std::initializer_list<std::pair<const char*, QKeySequence>>{
+             {"EditCut1", QKeySequence::Cut},
+             {"EditCopy1", QKeySequence::Copy},
+             {"EditPaste1", QKeySequence::Paste},
+             {"TextWindow", QKeySequence(Qt::Key_F12)},
+             {"CMSet", QKeySequence(Qt::Key_F5)},
+             {"EnviSet", QKeySequence(Qt::Key_F9)},
+             {"CMEdSet", QKeySequence(Qt::Key_F10)},
+             {"DpramCMSet", {}},
+             {"FileMirel", {}},
+             {"FileSaveAs1", {}}})
+        addAction(make(name, QString::fromLatin1(name), key, {}));
+    auto* cascade = make("WindowCascade1", QStringLiteral("Cascade"), {}, {});
+    auto* tileH = make("WindowTileHorizontal1", QStringLiteral("Tile"), {}, {});
+    auto* tileV = make("WindowTileVertical1", QStringLiteral("Tile"), {}, {});
+    auto* minimize = make("WindowMinimizeAll1", QStringLiteral("Minimize"), {}, {});
+    auto* arrange = make("WindowArrangeAll1", QStringLiteral("Arrange"), {}, {});
+    connect(cascade, &QAction::triggered, mdi_, &QMdiArea::cascadeSubWindows);
+    connect(tileH, &QAction::triggered, mdi_, &QMdiArea::tileSubWindows);
+    connect(tileV, &QAction::triggered, mdi_, &QMdiArea::tileSubWindows);
+    connect(arrange, &QAction::triggered, mdi_, &QMdiArea::tileSubWindows);
+    connect(minimize, &QAction::triggered, mdi_, [this] {
+        for (QMdiSubWindow* w : mdi_->subWindowList()) w->showMinimized();
+    });
     connect(new_, &QAction::triggered, this, &MainForm::fileNew);
     connect(open_, &QAction::triggered, this, &MainForm::fileOpen);
     connect(close, &QAction::triggered, mdi_, &QMdiArea::closeActiveSubWindow);
