@@ -1,0 +1,258 @@
+#include "tool/ui/main_form.h"
+
+#include <QAction>
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QFileInfo>
+#include <QLabel>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QMenuBar>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QStatusBar>
+#include <QToolBar>
+#include <QVBoxLayout>
+
+#include "tool/ui/board_dialogs.h"
+#include "tool/ui/network_editor.h"
+#include "tool/ui/station_palette.h"
+#include "tool/ui/station_pictures.h"
+#include "tool/ui/tool_messages.h"
+#include "tool/ui/ui_feedback.h"
+
+namespace kalvo::tool::ui {
+
+MainForm::MainForm(ToolSession& session, const QString& modelTablePath) : session_(session) {
+    setObjectName(QStringLiteral("MainForm"));
+    setWindowTitle(applicationTitle());
+    setWindowIcon(toolIcon(ToolPicture::program));
+    mdi_ = new QMdiArea(this);
+    mdi_->setBackground(QColor(0x8a, 0x95, 0xa8));
+    setCentralWidget(mdi_);
+    session_.loadModelTable(modelTablePath);
+
+    auto make = [this](const char* name, const QString& caption, const QKeySequence& key,
+                       const QString& hint) {
+        auto* a = new QAction(caption, this);
+        a->setObjectName(QString::fromLatin1(name));
+        if (!key.isEmpty()) a->setShortcut(key);
+        // A hint's short part is the tool tip, its long part the status bar's.
+        const qsizetype bar = hint.indexOf('|');
+        if (bar >= 0) {
+            a->setToolTip(hint.left(bar));
+            a->setStatusTip(hint.mid(bar + 1));
+        }
+        return a;
+    };
+    new_ = make("FileNew1", QStringLiteral("新規作成(&N)"), QKeySequence(Qt::CTRL | Qt::Key_N),
+                QStringLiteral("新規作成|新しい設定を作成します"));
+    new_->setIcon(toolIcon(ToolPicture::newFile));
+    open_ = make("FileOpen1", QStringLiteral("開く(&O)..."), QKeySequence(Qt::CTRL | Qt::Key_O),
+                 QStringLiteral("開く|既存の設定ファイルを開きます"));
+    open_->setIcon(toolIcon(ToolPicture::openFile));
+    auto* close = make("FileClose1", QStringLiteral("閉じる(&C)"), {}, {});
+    save_ = make("FileSave1", QStringLiteral("上書き保存(&S)"), QKeySequence(Qt::CTRL | Qt::Key_S),
+                 QStringLiteral("上書き保存|設定ファイルを保存します"));
+    save_->setIcon(toolIcon(ToolPicture::saveFile));
+    auto* down =
+        make("DownFile", QStringLiteral("ファイル転送(&D)"), QKeySequence(Qt::CTRL | Qt::Key_D),
+             QStringLiteral("ファイル転送|KalvoConfig.datをモジュールへ転送します"));
+    down->setIcon(toolIcon(ToolPicture::transfer));
+    auto* exit = make("FileExit1", QStringLiteral("終了(&X)"), {}, {});
+    auto* palette = make("StlTool", QStringLiteral("ステーションツールパレット(&S)"),
+                         QKeySequence(Qt::Key_F8), {});
+    hard_ = make("HardSet", QStringLiteral("ハードの設定(&H)"), QKeySequence(Qt::Key_F6), {});
+    auto* aboutAction = make("HelpAbout1", QStringLiteral("バージョン情報(&A)..."), {}, {});
+    // Actions the frame keeps without showing them: the clipboard and MDI
+    // window commands, and the older commands that do nothing any more
+    // (their shortcuts stay taken so that they never reach the editor).
+    for (auto [name, key] : std::initializer_list<std::pair<const char*, QKeySequence>>{
+             {"EditCut1", QKeySequence::Cut},
+             {"EditCopy1", QKeySequence::Copy},
+             {"EditPaste1", QKeySequence::Paste},
+             {"TextWindow", QKeySequence(Qt::Key_F12)},
+             {"CMSet", QKeySequence(Qt::Key_F5)},
+             {"EnviSet", QKeySequence(Qt::Key_F9)},
+             {"CMEdSet", QKeySequence(Qt::Key_F10)},
+             {"DpramCMSet", {}},
+             {"FileMirel", {}},
+             {"FileSaveAs1", {}}})
+        addAction(make(name, QString::fromLatin1(name), key, {}));
+    auto* cascade = make("WindowCascade1", QStringLiteral("Cascade"), {}, {});
+    auto* tileH = make("WindowTileHorizontal1", QStringLiteral("Tile"), {}, {});
+    auto* tileV = make("WindowTileVertical1", QStringLiteral("Tile"), {}, {});
+    auto* minimize = make("WindowMinimizeAll1", QStringLiteral("Minimize"), {}, {});
+    auto* arrange = make("WindowArrangeAll1", QStringLiteral("Arrange"), {}, {});
+    connect(cascade, &QAction::triggered, mdi_, &QMdiArea::cascadeSubWindows);
+    connect(tileH, &QAction::triggered, mdi_, &QMdiArea::tileSubWindows);
+    connect(tileV, &QAction::triggered, mdi_, &QMdiArea::tileSubWindows);
+    connect(arrange, &QAction::triggered, mdi_, &QMdiArea::tileSubWindows);
+    connect(minimize, &QAction::triggered, mdi_, [this] {
+        for (QMdiSubWindow* w : mdi_->subWindowList()) w->showMinimized();
+    });
+    connect(new_, &QAction::triggered, this, &MainForm::fileNew);
+    connect(open_, &QAction::triggered, this, &MainForm::fileOpen);
+    connect(close, &QAction::triggered, mdi_, &QMdiArea::closeActiveSubWindow);
+    connect(save_, &QAction::triggered, this, &MainForm::fileSave);
+    connect(down, &QAction::triggered, this, &MainForm::transfer);
+    connect(exit, &QAction::triggered, this, &QWidget::close);
+    connect(palette, &QAction::triggered, this, [this] {
+        palette_->show();
+        palette_->raise();
+    });
+    connect(hard_, &QAction::triggered, this, &MainForm::hardwareSettings);
+    connect(aboutAction, &QAction::triggered, this, &MainForm::about);
+
+    QMenu* file = menuBar()->addMenu(QStringLiteral("ファイル(&F)"));
+    file->addActions({new_, open_, close, save_, down});
+    file->addSeparator();
+    file->addAction(exit);
+    menuBar()->addMenu(QStringLiteral("表示(&V)"))->addAction(palette);
+    menuBar()->addMenu(QStringLiteral("設定(&C)"))->addAction(hard_);
+    menuBar()->addMenu(QStringLiteral("ヘルプ(&H)"))->addAction(aboutAction);
+    QToolBar* bar = addToolBar(QStringLiteral("ToolBar1"));
+    bar->setObjectName(QStringLiteral("ToolBar1"));
+    bar->setMovable(false);
+    bar->addActions({new_, open_, save_, down});
+    statusBar()->setObjectName(QStringLiteral("StatusBar"));
+    save_->setEnabled(false);
+
+    palette_ = new StationPalette(session_, this);
+    boardSetUp_ = new BoardSetUpDialog(session_, this);
+    hardSet_ = new HardSetDialog(session_, this, this);
+}
+
+QAction* MainForm::action(const char* name) const {
+    return findChild<QAction*>(QString::fromLatin1(name));
+}
+
+void MainForm::fileNew() {
+    session_.mode = ToolMode::createNew;
+    session_.closingByProgram = false;
+    if (boardSetUp_->exec() != QDialog::Rejected && session_.model.boardCount() > 0)
+        openEditor(false);
+}
+
+void MainForm::fileOpen() {
+    session_.mode = ToolMode::openExisting;
+    session_.closingByProgram = false;
+    if (boardSetUp_->exec() != QDialog::Rejected && session_.model.boardCount() >= 0)
+        openEditor(false);
+}
+
+void MainForm::openEditor(bool fromMessage) {
+    if (editor_) return;  // at most one editor
+    auto* editor = new NetworkEditor(session_, this, fromMessage);
+    if (!editor->created() || editor->pageCount() <= 0) {
+        delete editor;
+        session_.model.clearNetwork();
+        return;
+    }
+    session_.closingByProgram = false;
+    editor->setWindowTitle(QStringLiteral("Kalvo - ") +
+                           QString::fromStdString(session_.model.folder()));
+    editor_ = editor;
+    editorWindow_ = mdi_->addSubWindow(editor);
+    editorWindow_->setAttribute(Qt::WA_DeleteOnClose);
+    editorWindow_->resize(editor->size() + QSize(8, 30));
+    editorWindow_->show();
+    hardSet_->setEditor(editor);
+    palette_->show();
+    save_->setEnabled(true);
+    hard_->setEnabled(true);
+    new_->setEnabled(false);
+    open_->setEnabled(false);
+}
+
+void MainForm::editorGone() {
+    session_.closingByProgram = true;
+    if (editorWindow_) QMetaObject::invokeMethod(editorWindow_, "close", Qt::QueuedConnection);
+    editor_ = nullptr;
+    hardSet_->setEditor(nullptr);
+    palette_->hide();
+    save_->setEnabled(false);
+    new_->setEnabled(true);
+    open_->setEnabled(true);
+}
+
+void MainForm::fileSave() {
+    if (editor_) editor_->saveAll();
+}
+
+void MainForm::transfer() {
+    // The transfer program lies outside this tool: on the PATH, or beside
+    // the tool. It is given the bare file name and is not waited for.
+    QString program = QStandardPaths::findExecutable(QStringLiteral("Xfertool"));
+    if (program.isEmpty())
+        program = QStandardPaths::findExecutable(QStringLiteral("Xfertool"),
+                                                 {QCoreApplication::applicationDirPath()});
+    if (program.isEmpty()) {
+        statusBar()->showMessage(
+            QStringLiteral("Xfertool was not found on the PATH nor beside KalvoConfig; install "
+                           "the transfer program to send KalvoConfig.dat"));
+        return;
+    }
+    QProcess::startDetached(program, {QStringLiteral("KalvoConfig.dat")});
+}
+
+void MainForm::hardwareSettings() {
+    hardSet_->exec();
+}
+
+void MainForm::about() {
+    QDialog box(this);
+    box.setObjectName(QStringLiteral("AboutBox"));
+    box.setWindowTitle(QStringLiteral("バージョン情報"));
+    auto* layout = new QVBoxLayout(&box);
+    auto* picture = new QLabel(&box);
+    picture->setPixmap(toolPixmap(ToolPicture::program, 48, devicePixelRatioF()));
+    picture->setAlignment(Qt::AlignCenter);
+    layout->addWidget(picture);
+    auto* title = new QLabel(applicationTitle(), &box);
+    title->setAlignment(Qt::AlignCenter);
+    layout->addWidget(title);
+    auto* version = new QLabel(QStringLiteral("Version 2.50.00"), &box);
+    version->setAlignment(Qt::AlignCenter);
+    layout->addWidget(version);
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok, &box);
+    connect(buttons, &QDialogButtonBox::accepted, &box, &QDialog::accept);
+    layout->addWidget(buttons);
+    box.exec();
+}
+
+bool MainForm::event(QEvent* e) {
+    switch (toolMessageOf(e)) {
+        case kOpenEditor:
+            session_.closingByProgram = true;
+            openEditor(true);
+            return true;
+        case kEditorGone:
+            editorGone();
+            return true;
+        default:
+            return QMainWindow::event(e);
+    }
+}
+
+void MainForm::closeEvent(QCloseEvent* e) {
+    if (editor_) {
+        beep();
+        const auto answer =
+            showMessage(this, QMessageBox::Question, QStringLiteral("設定の保存を行ないますか？"),
+                        QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
+        if (answer == QMessageBox::Cancel) {
+            e->ignore();
+            return;
+        }
+        if (answer == QMessageBox::Yes) editor_->saveAll();
+        session_.closingByProgram = true;
+        editor_->close();
+    }
+    palette_->close();
+    e->accept();
+}
+
+}  // namespace kalvo::tool::ui
