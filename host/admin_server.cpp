@@ -18,6 +18,7 @@
 #include "kernel/hardware_provider.h"
 #include "kernel/kernel.h"
 #include "kernel/pnp_manager.h"
+#include "platform/status_names.h"
 
 namespace kalvo::kernel::host {
 
@@ -27,9 +28,7 @@ constexpr size_t kMaxRequest = 8192;
 constexpr uint32_t kMaxTransfer = 0x10000;
 
 std::string hex32(NTSTATUS status) {
-    char text[16];
-    std::snprintf(text, sizeof text, "0x%08X", unsigned(status));
-    return text;
+    return platform::ntStatusText(status);
 }
 
 std::string statusAnswer(NTSTATUS status) {
