@@ -95,8 +95,8 @@ std::string placementProblem(const FolderConfig& config, const UnitEntry& unit) 
     if (p.board < 1 || p.board > std::min(config.boardCount, kMaxBoards))
         return where + ": Board=" + std::to_string(p.board) +
                (p.board == -1 ? " (the key is missing or not a number)" : "") +
-               " is not a board of this configuration (Board=" +
-               std::to_string(config.boardCount) + " in [KALVO]); give a board from 1 to " +
+               " is not a board of this configuration (Board=" + std::to_string(config.boardCount) +
+               " in [KALVO]); give a board from 1 to " +
                std::to_string(std::max(1, std::min(config.boardCount, kMaxBoards)));
     if (p.line < 1 || p.line > kMaxLines)
         return where + ": Line=" + std::to_string(p.line) +
@@ -121,10 +121,9 @@ std::string placementProblem(const FolderConfig& config, const UnitEntry& unit) 
                    group + " needs four (e.g. Offset=0,1,2,3)";
         for (size_t g = 0; g + 4 <= offsets.size(); g += 4)
             if (offsets[g] % 4 != 0)
-                return where + ": " + group + " " + std::to_string(g / 4 + 1) +
-                       " starts at word " + std::to_string(offsets[g]) +
-                       ", which is not a multiple of 4; each " + group +
-                       "'s four words must start at 0, 4, 8 or 12";
+                return where + ": " + group + " " + std::to_string(g / 4 + 1) + " starts at word " +
+                       std::to_string(offsets[g]) + ", which is not a multiple of 4; each " +
+                       group + "'s four words must start at 0, 4, 8 or 12";
     }
     return {};
 }
@@ -186,9 +185,10 @@ Findings checkConfiguration(const FolderConfig& config, const std::string& libra
         const auto& section = config.boards[b - 1].section;
         if (section.stationAddr[l - 1] < 0 || section.stationSize[l - 1] <= 0)
             out.push_back(problem(
-                "line " + std::to_string(l) + " of board " + std::to_string(b) + " does not start: " +
-                "section [BOARD_" + std::to_string(b) + "] has no StationAddr_" + std::to_string(l) +
-                " and StationSize_" + std::to_string(l) + ", yet " + std::to_string(count) +
+                "line " + std::to_string(l) + " of board " + std::to_string(b) +
+                " does not start: " + "section [BOARD_" + std::to_string(b) +
+                "] has no StationAddr_" + std::to_string(l) + " and StationSize_" +
+                std::to_string(l) + ", yet " + std::to_string(count) +
                 " unit(s) sit on it; give the master's station address and the station count"));
     }
     return out;
@@ -206,13 +206,12 @@ Findings checkDeviceHost() {
         return out;
     }
     if (::access(dir.c_str(), R_OK | W_OK | X_OK) != 0) {
-        out.push_back(problem("the device host's folder " + dir + " (owner uid " +
-                              std::to_string(st.st_uid) + ", mode " +
-                              std::to_string((st.st_mode >> 6) & 7) +
-                              std::to_string((st.st_mode >> 3) & 7) +
-                              std::to_string(st.st_mode & 7) + ") is not open to you: " +
-                              std::strerror(errno) +
-                              "; join the host's group or run the host as your user"));
+        out.push_back(
+            problem("the device host's folder " + dir + " (owner uid " + std::to_string(st.st_uid) +
+                    ", mode " + std::to_string((st.st_mode >> 6) & 7) +
+                    std::to_string((st.st_mode >> 3) & 7) + std::to_string(st.st_mode & 7) +
+                    ") is not open to you: " + std::strerror(errno) +
+                    "; join the host's group or run the host as your user"));
         return out;
     }
     const int sock = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
@@ -278,12 +277,12 @@ Findings checkRunning(KalvoLibrary& library, const FolderConfig& config) {
                                   kalvo_api_error_name(ret) +
                                   "); see the Kind of its section and the log"));
         } else {
-            out.push_back(problem(
-                name + ": the library " + board.section.kind + " loaded but the board did not " +
-                "open (KV_CheckBoard gives " +
-                (kalvo_api_error_name(ret) ? kalvo_api_error_name(ret) : "?") + ", " +
-                std::to_string(ret) +
-                "); is a device host serving this folder's network, with this board?"));
+            out.push_back(
+                problem(name + ": the library " + board.section.kind +
+                        " loaded but the board did not " + "open (KV_CheckBoard gives " +
+                        (kalvo_api_error_name(ret) ? kalvo_api_error_name(ret) : "?") + ", " +
+                        std::to_string(ret) +
+                        "); is a device host serving this folder's network, with this board?"));
         }
     }
     std::map<std::pair<int32_t, int32_t>, std::pair<int, int>> answering;  // line: (units, answer)
@@ -307,12 +306,12 @@ Findings checkRunning(KalvoLibrary& library, const FolderConfig& config) {
             out.push_back(fine(unit.section + " answers (station " +
                                std::to_string(unit.placement.base) + ")"));
         } else {
-            out.push_back(problem(
-                unit.section + ": station " + std::to_string(unit.placement.base) + " of board " +
-                std::to_string(unit.placement.board) + " line " +
-                std::to_string(unit.placement.line) +
-                " does not answer; check the unit's power, address switch and cable, or "
-                "Base= in its section"));
+            out.push_back(
+                problem(unit.section + ": station " + std::to_string(unit.placement.base) +
+                        " of board " + std::to_string(unit.placement.board) + " line " +
+                        std::to_string(unit.placement.line) +
+                        " does not answer; check the unit's power, address switch and cable, or "
+                        "Base= in its section"));
         }
     }
     for (const auto& [where, counts] : answering) {

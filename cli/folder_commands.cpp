@@ -37,7 +37,8 @@ int report(const Findings& findings) {
 
 std::string offsetsText(const UnitEntry& unit) {
     std::string text;
-    for (int32_t o : offsetsOf(unit.placement)) text += (text.empty() ? "" : ",") + std::to_string(o);
+    for (int32_t o : offsetsOf(unit.placement))
+        text += (text.empty() ? "" : ",") + std::to_string(o);
     return text.empty() ? "-" : text;
 }
 
@@ -72,7 +73,8 @@ int runStrerror(const std::string& text) {
         std::printf("%s: not a return code of libKalvo nor of a board library\n", text.c_str());
         return kExitFailed;
     }
-    if (api) std::printf("libKalvo:      %s (%s): %s\n", api, text.c_str(), kalvo_api_error_text(c));
+    if (api)
+        std::printf("libKalvo:      %s (%s): %s\n", api, text.c_str(), kalvo_api_error_text(c));
     if (board)
         std::printf("board library: %s (%s): %s\n", board, text.c_str(), kalvo_board_error_text(c));
     return kExitOk;
@@ -121,18 +123,21 @@ int runStatus() {
     for (const auto& board : config.boards) {
         const std::string found = findBoardLibrary(board.section.kind, folders);
         std::printf("board %d: Kind=%s, library %s\n", board.number, board.section.kind.c_str(),
-                    found.empty() ? ("not found (searched " + [&] {
-                        std::string t;
-                        for (auto& f : folders) t += (t.empty() ? "" : ", ") + f;
-                        return t;
-                    }() + ")")
+                    found.empty() ? ("not found (searched " +
+                                     [&] {
+                                         std::string t;
+                                         for (auto& f : folders) t += (t.empty() ? "" : ", ") + f;
+                                         return t;
+                                     }() +
+                                     ")")
                                         .c_str()
                                   : found.c_str());
         const int32_t ret = loaded ? library.KV_CheckBoard(board.number) : -1;
         if (loaded)
-            std::printf("  open: %s\n", ret == 0 ? "yes" : (codeText(ret) + " (" +
-                                                             kalvo_api_error_text(ret) + ")")
-                                                                .c_str());
+            std::printf("  open: %s\n",
+                        ret == 0
+                            ? "yes"
+                            : (codeText(ret) + " (" + kalvo_api_error_text(ret) + ")").c_str());
         if (ret != 0) ++failures;
         for (int l = 0; l < kMaxLines; ++l) {
             if (board.section.stationAddr[l] < 0) continue;
@@ -155,8 +160,8 @@ int runStatus() {
                         : answering ? ("running: " + std::to_string(answering) + " of " +
                                        std::to_string(units) + " unit(s) answer")
                                           .c_str()
-                        : units     ? "not running: no unit's station answers"
-                                    : "no units");
+                        : units ? "not running: no unit's station answers"
+                                : "no units");
         }
     }
     const Findings host = checkDeviceHost();

@@ -19,7 +19,8 @@ bool parseUnitName(const std::string& name, std::string* family, int32_t* number
     if (underscore == std::string::npos) return false;
     const std::string head = name.substr(0, underscore);
     const std::string tail = name.substr(underscore + 1);
-    if (tail.empty() || tail.size() > 4 || tail.find_first_not_of("0123456789") != std::string::npos)
+    if (tail.empty() || tail.size() > 4 ||
+        tail.find_first_not_of("0123456789") != std::string::npos)
         return false;
     const int32_t n = std::stoi(tail);
     if (n < 1 || n > kMaxUnit) return false;

@@ -36,8 +36,8 @@ struct FolderConfig {
     std::string iniPath;  // <folder>/Kalvo.ini
     bool iniExists = false;
     bool iniReadable = false;
-    std::string iniProblem;  // why it cannot be read, when it cannot
-    int32_t boardCount = 0;  // "Board" of section "KALVO"
+    std::string iniProblem;          // why it cannot be read, when it cannot
+    int32_t boardCount = 0;          // "Board" of section "KALVO"
     std::vector<BoardEntry> boards;  // 1..min(boardCount, kMaxBoards)
     std::vector<UnitEntry> units;    // in the order of the file
 };

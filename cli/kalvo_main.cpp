@@ -5,12 +5,13 @@
 // meaning of a return code (strerror).
 #include <unistd.h>
 
-#include <CLI/CLI.hpp>
 #include <cerrno>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "cli/commands.h"
+#include "platform/command_line.h"
 
 using namespace kalvo::cli;
 
@@ -52,7 +53,8 @@ int main(int argc, char** argv) {
         ->capture_default_str();
 
     UnitRequest get, set;
-    auto* getCommand = app.add_subcommand("get", "read a unit: an input word, bit, channel or status");
+    auto* getCommand =
+        app.add_subcommand("get", "read a unit: an input word, bit, channel or status");
     getCommand->footer(
         "  kalvo get DIO_1         input word      kalvo get DIO_1 out   output word\n"
         "  kalvo get DIO_1.5       input bit 5     kalvo get ADA_1.2     channel 2 input\n"
@@ -66,11 +68,18 @@ int main(int argc, char** argv) {
     auto* setCommand = app.add_subcommand("set", "write a unit: an output word, bit or channel");
     setCommand->footer(
         "  kalvo set DIO_1 0x00FF      output word    kalvo set DIO_1.5 1     output bit 5\n"
-        "  kalvo set ADA_1.2 2048      channel 2      kalvo set SIO_1 send hello  send a text");
-    setCommand->add_option("UNIT", set.unit, "DIO_1, DIO_1.5, ADA_2.3, SIO_1")->required();
-    setCommand->add_option("CHANNEL", set.channel, "bit or channel; send for SIO");
-    setCommand->add_option("VALUE", set.value, "the value (0x.. for hex) or the text to send")
-        ->required();
+        "  kalvo set ADA_1.2 2048      channel 2      kalvo set SIO_1 send hello  send a text\n"
+        "Outputs hold while a program using the library runs: the first program to load\n"
+        "it starts the lines and clears their outputs.");
+    // UNIT [CHANNEL] VALUE: the channel word is optional in the middle.
+    std::vector<std::string> setWords;
+    setCommand
+        ->add_option("UNIT [CHANNEL] VALUE", setWords,
+                     "the unit (DIO_1, DIO_1.5, ADA_2.3, SIO_1), a bit or channel number or "
+                     "send, and the value (0x.. for hex) or the text to send")
+        ->required()
+        ->expected(2, 3)
+        ->type_name("");
     setCommand->add_option("--timeout-ms", set.timeoutMs, "SIO send: how long to wait")
         ->check(CLI::Range(0, 600000))
         ->capture_default_str();
@@ -82,19 +91,28 @@ int main(int argc, char** argv) {
     strerror->add_option("CODE", code, "a return code of libKalvo or a board library (9, 0x11)")
         ->required();
 
-    CLI11_PARSE(app, argc, argv);
+    if (const int end = kalvo::platform::parseCommandLine(app, argc, argv); end >= 0) return end;
 
     if (!folder.empty() && ::chdir(folder.c_str()) != 0) {
         std::fprintf(stderr, "kalvo: cannot change into the folder %s: %s\n", folder.c_str(),
                      std::strerror(errno));
         return kExitFailed;
     }
+    if (!*doctor && !*strerror && ::access("Kalvo.ini", F_OK) != 0) {
+        char here[4096];
+        std::fprintf(stderr,
+                     "kalvo: there is no Kalvo.ini in %s; run kalvo in a configuration folder or "
+                     "give one with -C FOLDER (kalvo doctor explains more)\n",
+                     ::getcwd(here, sizeof here) ? here : ".");
+        return kExitFailed;
+    }
     if (*status) return runStatus();
     if (*units) return runUnits(watch, intervalMs);
     if (*getCommand) return runGet(get);
     if (*setCommand) {
-        // "set UNIT VALUE": the one positional word given is the value.
-        if (set.value.empty() && !set.channel.empty()) std::swap(set.value, set.channel);
+        set.unit = setWords.front();
+        set.value = setWords.back();
+        if (setWords.size() == 3) set.channel = setWords[1];
         return runSet(set);
     }
     if (*doctor) return runDoctor();

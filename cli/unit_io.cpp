@@ -16,7 +16,7 @@ namespace {
 struct Target {
     std::string family;
     int32_t number = 0;
-    std::string name;   // "DIO_1"
+    std::string name;    // "DIO_1"
     int32_t index = -1;  // bit, channel or job; -1 when none given
     std::string word;    // in, out, status, receive, send
 };
@@ -215,7 +215,8 @@ int runSet(const UnitRequest& request) {
                      t.name.c_str(), t.name.c_str());
         return kExitUsage;
     }
-    if (sio && t.word != "send") return badWord(t, "a serial unit sends with: kalvo set SIO_1 send TEXT");
+    if (sio && t.word != "send")
+        return badWord(t, "a serial unit sends with: kalvo set SIO_1 send TEXT");
     if (!sio && !t.word.empty()) return badWord(t, "give a bit or channel number, then the value");
     if (!sio) {
         const long max = t.family == "DIO" ? (t.index >= 0 ? 1 : 0xFFFF) : 4095;

@@ -4,8 +4,6 @@
 // way to see that a board, its driver and the host answer.
 #include <unistd.h>
 
-#include <CLI/CLI.hpp>
-
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -17,6 +15,7 @@
 #include "boardlib/requests/request_wrappers.h"
 #include "driver/requests/chip_registers.h"
 #include "driver/requests/request_blocks.h"
+#include "platform/command_line.h"
 #include "platform/device.h"
 #include "platform/status_names.h"
 #include "platform/win_error.h"
@@ -92,7 +91,7 @@ int main(int argc, char** argv) {
     app.add_option("--word-size", wordSize, "32 or 64: the request forms of that build")
         ->check(CLI::IsMember({32, 64}))
         ->capture_default_str();
-    CLI11_PARSE(app, argc, argv);
+    if (const int end = kalvo::platform::parseCommandLine(app, argc, argv); end >= 0) return end;
 
     HANDLE h = openBoardDevice(device.c_str(), wordSize);
     if (h == kalvo::platform::INVALID_HANDLE_VALUE) return fail(("open " + device).c_str());

@@ -21,15 +21,15 @@
 namespace kalvo::apitest {
 namespace {
 
-struct Run {
+struct KalvoRun {
     int status = -1;
     std::string output;
 };
 
 // kalvo with its arguments in the current directory, stdout and stderr
 // together.
-Run kalvo(const std::string& arguments) {
-    Run run;
+KalvoRun kalvo(const std::string& arguments) {
+    KalvoRun run;
     const std::string command = std::string(KALVO_CLI_PATH) + " " + arguments + " 2>&1";
     FILE* pipe = popen(command.c_str(), "r");
     if (!pipe) return run;
@@ -40,12 +40,18 @@ Run kalvo(const std::string& arguments) {
     return run;
 }
 
-// Replaces the first "KEY=..." line of a section's text in Kalvo.ini.
-void editIni(const std::string& dir, const std::string& from, const std::string& to) {
+// Replaces the first occurrence of a text in Kalvo.ini; the line ends in
+// from and to are those of the file.
+void editIni(const std::string& dir, std::string from, std::string to) {
     std::ifstream in(dir + "/Kalvo.ini", std::ios::binary);
     std::stringstream text;
     text << in.rdbuf();
     std::string ini = text.str();
+    if (ini.find("\r\n") != std::string::npos) {
+        for (std::string* s : {&from, &to})
+            for (size_t at = 0; (at = s->find('\n', at)) != std::string::npos; at += 2)
+                s->insert(at, "\r");
+    }
     const size_t at = ini.find(from);
     ASSERT_NE(at, std::string::npos) << from;
     ini.replace(at, from.size(), to);
@@ -75,10 +81,14 @@ const BrokenFolder kBrokenFolders[] = {
      [](const std::string& dir) { editIni(dir, "Kind=Pcimaster64", "Kind=Nosuchmaster"); },
      "its library Kind=Nosuchmaster (Nosuchmaster.so) is not found; searched"},
     {"unit section refused",
-     [](const std::string& dir) { editIni(dir, "Base=2\nOffset=0,1,2,3", "Base=2\nOffset=0,1,17"); },
+     [](const std::string& dir) {
+         editIni(dir, "Base=2\nOffset=0,1,2,3", "Base=2\nOffset=0,1,17");
+     },
      "section [ADA_1] of Kalvo.ini: Offset lists 17"},
     {"SIO channel not on a 4-word boundary",
-     [](const std::string& dir) { editIni(dir, "Base=8\nOffset=0,1,2,3", "Base=8\nOffset=1,2,3,4"); },
+     [](const std::string& dir) {
+         editIni(dir, "Base=8\nOffset=0,1,2,3", "Base=8\nOffset=1,2,3,4");
+     },
      "section [SIO_1] of Kalvo.ini: channel 1 starts at word 1"},
     {"line without start keys",
      [](const std::string& dir) { editIni(dir, "StationAddr_1=0\n", ""); },
@@ -96,7 +106,7 @@ TEST(KalvoDoctor, NamesEachCauseInABrokenFolder) {
         setenv("KALVO_DEVICE_DIR", devices.c_str(), 1);
         writeSampleFolder(env.workDir(), 0, "");
         c.breakIt(env.workDir());
-        const Run run = kalvo("doctor");
+        const KalvoRun run = kalvo("doctor");
         EXPECT_EQ(run.status, 1) << c.cause << "\n" << run.output;
         EXPECT_NE(run.output.find(c.says), std::string::npos) << c.cause << "\n" << run.output;
         unsetenv("KALVO_DEVICE_DIR");
@@ -107,7 +117,7 @@ TEST(KalvoDoctor, TheLibraryRefusingToLoadSaysWhyOnStandardError) {
     testing::IsolatedEnvironment env;
     writeSampleFolder(env.workDir(), 0, "");
     std::filesystem::create_directory(env.workDir() + "/KalvoLog_0000.log");
-    const Run run = kalvo("units");
+    const KalvoRun run = kalvo("units");
     EXPECT_EQ(run.status, 1) << run.output;
     for (const char* words : {"KalvoLog_0000.log", env.workDir().c_str(), "does not load"})
         EXPECT_NE(run.output.find(words), std::string::npos) << words << "\n" << run.output;
@@ -117,11 +127,11 @@ TEST(KalvoDoctor, PassesOnTheExampleFolderWithARunningHost) {
     testing::IsolatedEnvironment env;
     SampleNetwork net(env, 0);
     ASSERT_TRUE(net.started()) << net.why();
-    const Run run = kalvo("doctor");
+    const KalvoRun run = kalvo("doctor");
     EXPECT_EQ(run.status, 0) << run.output;
     EXPECT_NE(run.output.find("no problem found"), std::string::npos) << run.output;
     // Also from elsewhere, with the folder named.
-    const Run status = kalvo("-C " + env.workDir() + " status");
+    const KalvoRun status = kalvo("-C " + env.workDir() + " status");
     EXPECT_EQ(status.status, 0) << status.output;
     EXPECT_NE(status.output.find("line 1: StationAddr=0 StationSize=32, running"),
               std::string::npos)
@@ -134,17 +144,62 @@ TEST(KalvoDoctor, AStationThatDoesNotAnswerIsNamed) {
     ASSERT_TRUE(net.started()) << net.why();
     // DIO_2 moved to a station the network does not have.
     editIni(env.workDir(), "[DIO_2]\nBoard=1\nLine=1\nBase=1", "[DIO_2]\nBoard=1\nLine=1\nBase=20");
-    const Run run = kalvo("doctor");
+    const KalvoRun run = kalvo("doctor");
     EXPECT_EQ(run.status, 1) << run.output;
     EXPECT_NE(run.output.find("DIO_2: station 20 of board 1 line 1 does not answer"),
               std::string::npos)
         << run.output;
 }
 
+// A program holding the library loaded, as the application whose units an
+// engineer inspects: the first process starts the lines and clears their
+// outputs, so values written by one short-lived kalvo would not outlive it.
+// Here kalvo units --watch, which says when its table is up.
+class LibraryHolder {
+  public:
+    LibraryHolder() {
+        int out[2];
+        if (pipe(out) != 0) return;
+        pid_ = fork();
+        if (pid_ == 0) {
+            dup2(out[1], 1);
+            close(out[0]);
+            execl(KALVO_CLI_PATH, KALVO_CLI_PATH, "units", "--watch", "--interval-ms", "60000",
+                  nullptr);
+            _exit(127);
+        }
+        close(out[1]);
+        out_ = out[0];
+        std::string text;
+        char buffer[512];
+        while (text.find("Ctrl-C ends") == std::string::npos) {
+            const ssize_t n = read(out_, buffer, sizeof buffer);
+            if (n <= 0) return;
+            text.append(buffer, size_t(n));
+        }
+        up_ = true;
+    }
+    ~LibraryHolder() {
+        if (pid_ > 0) {
+            kill(pid_, SIGINT);
+            waitpid(pid_, nullptr, 0);
+        }
+        if (out_ >= 0) close(out_);
+    }
+    bool up() const { return up_; }
+
+  private:
+    pid_t pid_ = -1;
+    int out_ = -1;
+    bool up_ = false;
+};
+
 TEST(KalvoGetSet, RoundTripsOnEveryFamily) {
     testing::IsolatedEnvironment env;
     SampleNetwork net(env, 0);
     ASSERT_TRUE(net.started()) << net.why();
+    LibraryHolder holder;
+    ASSERT_TRUE(holder.up());
 
     // DIO: the output word and a bit, read back from the output area; the
     // example network wires each output to its input.
@@ -161,7 +216,7 @@ TEST(KalvoGetSet, RoundTripsOnEveryFamily) {
     EXPECT_TRUE(eventually([] { return kalvo("get ADA_1 2").output == "1234\n"; }));
 
     // AXSA: the job's status outside a command.
-    const Run axsa = kalvo("get AXSA_1 status");
+    const KalvoRun axsa = kalvo("get AXSA_1 status");
     EXPECT_EQ(axsa.status, 0) << axsa.output;
     EXPECT_EQ(axsa.output.rfind("status 0x", 0), 0u) << axsa.output;
 
@@ -201,16 +256,16 @@ TEST(KalvoGetSet, AFailureNamesTheReturnCode) {
     testing::IsolatedEnvironment env;
     SampleNetwork net(env, 0);
     ASSERT_TRUE(net.started()) << net.why();
-    const Run missing = kalvo("get DIO_7");
+    const KalvoRun missing = kalvo("get DIO_7");
     EXPECT_EQ(missing.status, 1);
     EXPECT_NE(missing.output.find("KV_DIO_Open gives KALVO_ERR_UNIT (9)"), std::string::npos)
         << missing.output;
-    const Run channel = kalvo("get ADA_1.9");
+    const KalvoRun channel = kalvo("get ADA_1.9");
     EXPECT_NE(channel.output.find("KALVO_ERR_ARGUMENT (3)"), std::string::npos) << channel.output;
-    const Run bad = kalvo("get XYZ_1");
+    const KalvoRun bad = kalvo("get XYZ_1");
     EXPECT_EQ(bad.status, 2);
     EXPECT_NE(bad.output.find("\"XYZ_1\" is not a unit"), std::string::npos) << bad.output;
-    const Run code = kalvo("strerror 0x11");
+    const KalvoRun code = kalvo("strerror 0x11");
     EXPECT_EQ(code.status, 0);
     EXPECT_NE(code.output.find("KALVO_ERR_TIMEOUT"), std::string::npos) << code.output;
 }

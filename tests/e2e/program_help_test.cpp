@@ -13,13 +13,13 @@
 namespace kalvo::apitest {
 namespace {
 
-struct Run {
+struct ProgramRun {
     int status = -1;
     std::string output;
 };
 
-Run run(const std::string& command) {
-    Run r;
+ProgramRun run(const std::string& command) {
+    ProgramRun r;
     FILE* pipe = popen((command + " 2>&1").c_str(), "r");
     if (!pipe) return r;
     char buffer[512];
@@ -29,21 +29,21 @@ Run run(const std::string& command) {
     return r;
 }
 
-const char* const kPrograms[] = {KALVO_CLI_PATH,     KALVO_CONFIG_PATH,   KALVO_DEVHOST_PATH,
-                                 KALVO_DEVCTL_PATH,  KALVO_DEVPROBE_PATH, KALVO_SAMPLE_PATH};
+const char* const kPrograms[] = {KALVO_CLI_PATH,    KALVO_CONFIG_PATH,   KALVO_DEVHOST_PATH,
+                                 KALVO_DEVCTL_PATH, KALVO_DEVPROBE_PATH, KALVO_SAMPLE_PATH};
 
 TEST(ProgramHelp, EveryProgramAnswersHelpAndVersion) {
     // kalvo-sample loads libKalvo, which writes its log where it runs.
     testing::IsolatedEnvironment env;
     for (const char* program : kPrograms) {
         const std::string name = std::string(program).substr(std::string(program).rfind('/') + 1);
-        const Run help = run(std::string(program) + " --help");
+        const ProgramRun help = run(std::string(program) + " --help");
         EXPECT_EQ(help.status, 0) << program << "\n" << help.output;
         EXPECT_NE(help.output.find(name), std::string::npos) << help.output;
-        const Run version = run(std::string(program) + " --version");
+        const ProgramRun version = run(std::string(program) + " --version");
         EXPECT_EQ(version.status, 0) << program << "\n" << version.output;
         EXPECT_EQ(version.output, name + " " KALVO_VERSION "\n") << program;
-        const Run bad = run(std::string(program) + " --no-such-option");
+        const ProgramRun bad = run(std::string(program) + " --no-such-option");
         EXPECT_NE(bad.status, 0) << program;
         EXPECT_NE(bad.output.find("--no-such-option"), std::string::npos) << program << bad.output;
     }
@@ -51,7 +51,7 @@ TEST(ProgramHelp, EveryProgramAnswersHelpAndVersion) {
 
 TEST(ProgramHelp, EveryKalvoSubcommandHasHelp) {
     for (const char* sub : {"status", "units", "get", "set", "doctor", "strerror"}) {
-        const Run help = run(std::string(KALVO_CLI_PATH) + " " + sub + " --help");
+        const ProgramRun help = run(std::string(KALVO_CLI_PATH) + " " + sub + " --help");
         EXPECT_EQ(help.status, 0) << sub << "\n" << help.output;
         EXPECT_NE(help.output.find(sub), std::string::npos) << help.output;
     }
@@ -59,9 +59,9 @@ TEST(ProgramHelp, EveryKalvoSubcommandHasHelp) {
 
 TEST(ProgramHelp, EveryDevctlCommandHasHelp) {
     for (const auto& command : kernel::host::devctlCommands()) {
-        for (const std::string form : {std::string(command.name) + " --help",
-                                       std::string("help ") + command.name}) {
-            const Run help = run(std::string(KALVO_DEVCTL_PATH) + " " + form);
+        for (const std::string& form :
+             {std::string(command.name) + " --help", std::string("help ") + command.name}) {
+            const ProgramRun help = run(std::string(KALVO_DEVCTL_PATH) + " " + form);
             EXPECT_EQ(help.status, 0) << form << "\n" << help.output;
             EXPECT_NE(help.output.find(command.name), std::string::npos) << form;
             EXPECT_GT(help.output.size(), std::string(command.name).size() + 10) << form;

@@ -1,0 +1,25 @@
+// The one way every program of the stack parses its command line (CLI11):
+// --help and --version print and end with status 0; a bad option or value
+// is named with the program, and the status is 2.
+#pragma once
+
+#include <CLI/CLI.hpp>
+#include <cstdio>
+
+namespace kalvo::platform {
+
+// -1 when the program goes on; else the exit status to end with.
+inline int parseCommandLine(CLI::App& app, int argc, char** argv) {
+    try {
+        app.parse(argc, argv);
+        return -1;
+    } catch (const CLI::Success& e) {
+        return app.exit(e);  // --help, --help-all, --version
+    } catch (const CLI::ParseError& e) {
+        std::fprintf(stderr, "%s: %s (see %s --help)\n", app.get_name().c_str(), e.what(),
+                     app.get_name().c_str());
+        return 2;
+    }
+}
+
+}  // namespace kalvo::platform
