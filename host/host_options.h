@@ -25,6 +25,7 @@ struct HostOptions {
     std::string network;
     uint32_t cycleMicros = 1000;  // the line cycle of the simulated boards
     bool help = false;
+    bool version = false;
 };
 
 // "PATH" or "KIND=PATH": the service is the file name without its
