@@ -242,6 +242,12 @@ int runDevctl(const std::vector<std::string>& args) {
     // The commands are subcommands of one parser; each takes the words after
     // its name as they are (a start's host options, a sim request), so only
     // --help right after the name is the parser's.
+    if (args[0].size() > 1 && args[0][0] == '-' && args[0] != "--help" && args[0] != "-h" &&
+        args[0] != "--version") {
+        std::fprintf(stderr, "kalvo-devctl: unknown option %s (see kalvo-devctl --help)\n",
+                     args[0].c_str());
+        return 2;
+    }
     if (args[0][0] != '-' && !findDevctlCommand(args[0])) {
         std::string names;
         for (const DevctlCommand& command : devctlCommands())

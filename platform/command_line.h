@@ -5,6 +5,7 @@
 
 #include <CLI/CLI.hpp>
 #include <cstdio>
+#include <string>
 
 namespace kalvo::platform {
 
@@ -16,7 +17,15 @@ inline int parseCommandLine(CLI::App& app, int argc, char** argv) {
     } catch (const CLI::Success& e) {
         return app.exit(e);  // --help, --help-all, --version
     } catch (const CLI::ParseError& e) {
-        std::fprintf(stderr, "%s: %s (see %s --help)\n", app.get_name().c_str(), e.what(),
+        // An unknown option explains a missing argument after it, so it
+        // goes first.
+        std::string reason = e.what();
+        for (const std::string& word : app.remaining())
+            if (word.size() > 1 && word[0] == '-') {
+                reason = "unknown option " + word;
+                break;
+            }
+        std::fprintf(stderr, "%s: %s (see %s --help)\n", app.get_name().c_str(), reason.c_str(),
                      app.get_name().c_str());
         return 2;
     }

@@ -311,5 +311,57 @@ TEST(KalvoUnits, WatchShowsAnotherProcesssChangeWithinASecond) {
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
 }
 
+TEST(DeviceHostMessages, ANetworkFolderWithoutBoardsIsWarnedAbout) {
+    testing::IsolatedEnvironment env;
+    const std::string folder = env.work().file("net");
+    std::filesystem::create_directory(folder);
+    std::ofstream(folder + "/Kalvo.ini") << "[KALVO]\nBoard=0\n";
+    setenv("KALVO_DEVICE_DIR", env.work().file("devices").c_str(), 1);
+    int out[2];
+    ASSERT_EQ(pipe(out), 0);
+    const pid_t host = fork();
+    ASSERT_GE(host, 0);
+    if (host == 0) {
+        dup2(out[1], 1);
+        dup2(out[1], 2);
+        close(out[0]);
+        execl(KALVO_DEVHOST_PATH, KALVO_DEVHOST_PATH, "--network", folder.c_str(), nullptr);
+        _exit(127);
+    }
+    close(out[1]);
+    std::string text;
+    char buffer[512];
+    while (text.find("serving") == std::string::npos) {
+        const ssize_t n = read(out[0], buffer, sizeof buffer);
+        if (n <= 0) break;
+        text.append(buffer, size_t(n));
+    }
+    kill(host, SIGTERM);
+    waitpid(host, nullptr, 0);
+    close(out[0]);
+    unsetenv("KALVO_DEVICE_DIR");
+    EXPECT_NE(text.find("warning: the network folder " + folder + " gives no board"),
+              std::string::npos)
+        << text;
+}
+
+TEST(DeviceHostMessages, DevctlStartSaysWhyTheHostEndedAtOnce) {
+    testing::IsolatedEnvironment env;
+    setenv("KALVO_DEVICE_DIR", env.work().file("devices").c_str(), 1);
+    const KalvoRun run = [] {
+        KalvoRun r;
+        FILE* pipe = popen(KALVO_DEVCTL_PATH " start --boards nonsense 2>&1", "r");
+        char buffer[512];
+        for (size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) r.output.append(buffer, n);
+        r.status = WEXITSTATUS(pclose(pipe));
+        return r;
+    }();
+    unsetenv("KALVO_DEVICE_DIR");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.output.find("the device host ended at once: kalvo-devhost: --boards:"),
+              std::string::npos)
+        << run.output;
+}
+
 }  // namespace
 }  // namespace kalvo::apitest
