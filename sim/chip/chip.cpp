@@ -402,8 +402,8 @@ void Chip::addUnit(const UnitDescription& spec, std::shared_ptr<RemoteUnit> unit
 
 bool Chip::removeUnit(std::string_view name) {
     std::lock_guard lock(mutex_);
-    const size_t removed =
-        std::erase_if(units_, [&](const PlacedUnit& u) { return u.spec.name() == name; });
+    const size_t removed = std::erase_if(
+        units_, [&](const PlacedUnit& u) { return sameUnitName(u.spec.name(), name); });
     if (removed) note("unit " + std::string(name) + " removed");
     return removed != 0;
 }
@@ -422,7 +422,7 @@ bool Chip::setStationOnline(int32_t address, bool online) {
 bool Chip::setUnitSilent(std::string_view name, bool silent) {
     std::lock_guard lock(mutex_);
     for (auto& u : units_) {
-        if (u.spec.name() != name) continue;
+        if (!sameUnitName(u.spec.name(), name)) continue;
         if (u.silent != silent) {
             u.silent = silent;
             note("unit " + std::string(name) + (silent ? " silent" : " answers again"));
@@ -453,6 +453,13 @@ bool Chip::hasStation(int32_t address) const {
                        [&](const Station& s) { return s.spec.address == address; });
 }
 
+std::vector<std::string> Chip::unitNames() const {
+    std::lock_guard lock(mutex_);
+    std::vector<std::string> names;
+    for (const auto& u : units_) names.push_back(u.spec.name());
+    return names;
+}
+
 bool Chip::hasUnit(std::string_view name) const {
     return findUnit(name) != nullptr;
 }
@@ -460,7 +467,7 @@ bool Chip::hasUnit(std::string_view name) const {
 std::shared_ptr<RemoteUnit> Chip::findUnit(std::string_view name) const {
     std::lock_guard lock(mutex_);
     for (const auto& u : units_) {
-        if (u.spec.name() == name) return u.unit;
+        if (sameUnitName(u.spec.name(), name)) return u.unit;
     }
     return nullptr;
 }

@@ -345,6 +345,31 @@ TEST(DeviceHostMessages, ANetworkFolderWithoutBoardsIsWarnedAbout) {
         << text;
 }
 
+TEST(DeviceHostMessages, UnitNamesMatchInAnyCaseAndAMissListsTheUnits) {
+    testing::IsolatedEnvironment env;
+    SampleNetwork net(env, 0);
+    ASSERT_TRUE(net.started()) << net.why();
+    auto devctl = [](const std::string& words) {
+        KalvoRun r;
+        FILE* pipe = popen((std::string(KALVO_DEVCTL_PATH) + " " + words + " 2>&1").c_str(), "r");
+        char buffer[512];
+        for (size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) r.output.append(buffer, n);
+        r.status = WEXITSTATUS(pclose(pipe));
+        return r;
+    };
+    const KalvoRun lower = devctl("sim unit dio_1");
+    EXPECT_EQ(lower.status, 0) << lower.output;
+    EXPECT_EQ(devctl("sim unit Ada_1 help").status, 0);
+    for (const char* words :
+         {"sim unit DIO_9", "sim unit DIO_9 help", "sim unit DIO_9 input 0 1"}) {
+        const KalvoRun miss = devctl(words);
+        EXPECT_EQ(miss.status, 1) << words;
+        EXPECT_NE(miss.output.find("no unit DIO_9 (the units: DIO_1, DIO_2, ADA_1, AXSA_1, SIO_1)"),
+                  std::string::npos)
+            << words << ": " << miss.output;
+    }
+}
+
 TEST(DeviceHostMessages, DevctlStartSaysWhyTheHostEndedAtOnce) {
     testing::IsolatedEnvironment env;
     setenv("KALVO_DEVICE_DIR", env.work().file("devices").c_str(), 1);
