@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "kalvo/kalvo.h"
+#include "kalvo/kalvo_errors.h"
 #include "platform/command_line.h"
 #include "sample_units.h"
 
@@ -56,8 +57,11 @@ int main(int argc, char** argv) {
     if (const int end = kalvo::platform::parseCommandLine(app, argc, argv); end >= 0) return end;
 
     const int board = KV_CheckBoard(1);
-    std::printf("board 1: KV_CheckBoard = %d%s\n\n", board,
-                board == 0 ? " (open)" : " (not usable: see KalvoLog_*.log)");
+    if (board == 0)
+        std::printf("board 1: KV_CheckBoard = 0 (open)\n\n");
+    else
+        std::printf("board 1: KV_CheckBoard = %d: %s (kalvo doctor explains why)\n\n", board,
+                    kalvo_api_error_text(board));
 
     // The command calls poll for the units' replies in 1 ms steps.
     KV_BeginPeriod();
