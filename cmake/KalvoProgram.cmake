@@ -20,11 +20,11 @@ function(kalvo_program)
   # In a scratch folder: a program linked with libKalvo loads it at start,
   # and the library writes its log into the current directory.
   set(scratch ${PROJECT_BINARY_DIR}/man/scratch)
+  file(MAKE_DIRECTORY ${scratch})
   add_custom_command(OUTPUT ${page}
-    COMMAND ${CMAKE_COMMAND} -E make_directory ${scratch}
     COMMAND ${KALVO_HELP2MAN} --no-info --no-discard-stderr --name=${P_NAME}
             --output=${page} $<TARGET_FILE:${P_TARGET}>
-    WORKING_DIRECTORY ${PROJECT_BINARY_DIR}/man
+    WORKING_DIRECTORY ${scratch}
     DEPENDS ${P_TARGET}
     COMMENT "man page of ${P_TARGET}"
     VERBATIM)

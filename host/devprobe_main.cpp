@@ -4,6 +4,7 @@
 // way to see that a board, its driver and the host answer.
 #include <unistd.h>
 
+#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -37,7 +38,9 @@ const char* const kExamples =
     "Examples (a device host must serve the board: kalvo-devctl start):\n"
     "  kalvo-devprobe '\\\\.\\tolva0'\n"
     "  kalvo-devprobe --mode lf --watch 1000 '\\\\.\\tolva0'\n"
-    "  kalvo-devprobe --word-size 32 '\\\\.\\tolva0'";
+    "  kalvo-devprobe --word-size 32 '\\\\.\\tolva0'\n"
+    "  kalvo-devprobe '\\\\.\\KVMDRV0'\n"
+    "  kalvo-devprobe '\\\\.\\Cardmaster0'";
 
 const char* stateName(int32_t state) {
     switch (state) {
@@ -72,7 +75,7 @@ int fail(const char* what) {
 
 int main(int argc, char** argv) {
     std::string device;
-    int32_t address = 0, size = 32, watchMs = 400, wordSize = 64;
+    int32_t address = 0, size = 32, watchMs = 400, wordSize = 0;
     std::string mode = "normal";
     CLI::App app(kDescription, "kalvo-devprobe");
     app.set_version_flag("--version", "kalvo-devprobe " KALVO_VERSION);
@@ -88,10 +91,17 @@ int main(int argc, char** argv) {
     app.add_option("--watch", watchMs, "milliseconds to follow the line")
         ->check(CLI::Range(0, 600000))
         ->capture_default_str();
-    app.add_option("--word-size", wordSize, "32 or 64: the request forms of that build")
-        ->check(CLI::IsMember({32, 64}))
-        ->capture_default_str();
+    app.add_option("--word-size", wordSize,
+                   "32 or 64: the request forms of that build (default: 32 for a KVMDRV device, "
+                   "whose library is the 32-bit Dualmaster build; else 64)")
+        ->check(CLI::IsMember({32, 64}));
     if (const int end = kalvo::platform::parseCommandLine(app, argc, argv); end >= 0) return end;
+
+    if (wordSize == 0) {
+        std::string upper;
+        for (char c : device) upper += char(std::toupper(static_cast<unsigned char>(c)));
+        wordSize = upper.find("KVMDRV") != std::string::npos ? 32 : 64;
+    }
 
     HANDLE h = openBoardDevice(device.c_str(), wordSize);
     if (h == kalvo::platform::INVALID_HANDLE_VALUE) return fail(("open " + device).c_str());
