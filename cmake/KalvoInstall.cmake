@@ -29,6 +29,13 @@ function(kalvo_pkg_config file name description libs)
   set(PC_NAME "${name}")
   set(PC_DESCRIPTION "${description}")
   set(PC_LIBS "${libs}")
+  # From <libdir>/pkgconfig up to the prefix: one ".." per folder.
+  string(REGEX MATCHALL "[^/]+" parts "${CMAKE_INSTALL_LIBDIR}/pkgconfig")
+  set(PC_UP "")
+  foreach(part IN LISTS parts)
+    string(APPEND PC_UP "../")
+  endforeach()
+  string(REGEX REPLACE "/$" "" PC_UP "${PC_UP}")
   configure_file(${PROJECT_SOURCE_DIR}/cmake/kalvo-library.pc.in
     ${PROJECT_BINARY_DIR}/pkgconfig/${file}.pc @ONLY)
   install(FILES ${PROJECT_BINARY_DIR}/pkgconfig/${file}.pc

@@ -189,7 +189,7 @@ struct AdminHandlers {
             for (auto& l : d.links) links += (links.empty() ? "" : ",") + l;
             std::string state = pnpStateName(d.state);
             if (d.state == PnpState::StartFailed || d.state == PnpState::AddDeviceFailed)
-                state += " (" + hex32(d.lastStatus) + ")";
+                state += ": " + hex32(d.lastStatus);
             std::snprintf(line, sizeof line, "%-20s %-11s %-11s %-20s %-18s %s\n",
                           d.location.c_str(), d.kind.c_str(),
                           d.service.empty() ? "-" : d.service.c_str(),
