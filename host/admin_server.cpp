@@ -18,6 +18,7 @@
 #include "kernel/hardware_provider.h"
 #include "kernel/kernel.h"
 #include "kernel/pnp_manager.h"
+#include "platform/status_names.h"
 
 namespace kalvo::kernel::host {
 
@@ -27,9 +28,7 @@ constexpr size_t kMaxRequest = 8192;
 constexpr uint32_t kMaxTransfer = 0x10000;
 
 std::string hex32(NTSTATUS status) {
-    char text[16];
-    std::snprintf(text, sizeof text, "0x%08X", unsigned(status));
-    return text;
+    return platform::ntStatusText(status);
 }
 
 std::string statusAnswer(NTSTATUS status) {
@@ -190,7 +189,7 @@ struct AdminHandlers {
             for (auto& l : d.links) links += (links.empty() ? "" : ",") + l;
             std::string state = pnpStateName(d.state);
             if (d.state == PnpState::StartFailed || d.state == PnpState::AddDeviceFailed)
-                state += " (" + hex32(d.lastStatus) + ")";
+                state += ": " + hex32(d.lastStatus);
             std::snprintf(line, sizeof line, "%-20s %-11s %-11s %-20s %-18s %s\n",
                           d.location.c_str(), d.kind.c_str(),
                           d.service.empty() ? "-" : d.service.c_str(),

@@ -4,9 +4,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <CLI/CLI.hpp>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <thread>
 
 #include "host/admin_channel.h"
@@ -28,6 +30,7 @@ const char* const kHeader =
 
 const char* const kHelpUsage =
     "  help [command]            this text, or one command's usage\n"
+    "  COMMAND --help            one command's usage\n"
     "  --help                    this text\n";
 
 std::string joined(const std::string& verb, const Args& args) {
@@ -55,6 +58,15 @@ int request(const std::string& folder, const std::string& line, bool quietOk = f
     std::fprintf(stderr, "kalvo-devctl: %s\n",
                  first.rfind("ERROR ", 0) == 0 ? first.c_str() + 6 : first.c_str());
     return 1;
+}
+
+// The last line with text of a file: a program's own reason as it ended.
+std::string lastLine(const std::string& path) {
+    std::ifstream in(path);
+    std::string line, last;
+    while (std::getline(in, line))
+        if (line.find_first_not_of(" \t\r") != std::string::npos) last = line;
+    return last;
 }
 
 bool alive(const std::string& folder) {
@@ -98,8 +110,10 @@ int startHost(const std::string& folder, const Args& options) {
     while (std::chrono::steady_clock::now() < deadline) {
         int status;
         if (waitpid(pid, &status, WNOHANG) == pid) {
-            std::fprintf(stderr, "kalvo-devctl: the device host ended at once; see %s\n",
-                         logPath.c_str());
+            const std::string reason = lastLine(logPath);
+            std::fprintf(stderr,
+                         "kalvo-devctl: the device host ended at once%s%s (its output: %s)\n",
+                         reason.empty() ? "" : ": ", reason.c_str(), logPath.c_str());
             return 1;
         }
         if (alive(folder)) {
@@ -215,12 +229,7 @@ std::string devctlUsage() {
 }
 
 int runDevctl(const std::vector<std::string>& args) {
-    if (args.empty() || args[0] == "--help" || args[0] == "-h" ||
-        (args[0] == "help" && args.size() == 1)) {
-        std::fputs(devctlUsage().c_str(), args.empty() ? stderr : stdout);
-        return args.empty() ? 2 : 0;
-    }
-    if (args[0] == "help") {
+    if (!args.empty() && args[0] == "help" && args.size() > 1) {
         const DevctlCommand* command = findDevctlCommand(args[1]);
         if (!command || args.size() > 2) {
             std::fprintf(stderr, "kalvo-devctl: no command %s (see kalvo-devctl --help)\n",
@@ -231,15 +240,64 @@ int runDevctl(const std::vector<std::string>& args) {
         if (std::string(command->name) == "sim") std::fputs(kSimUsage, stdout);
         return 0;
     }
-    Args rest(args.begin() + 1, args.end());
-    const DevctlCommand* command = findDevctlCommand(args[0]);
-    if (!command || rest.size() < command->minArgs || rest.size() > command->maxArgs) {
-        std::fprintf(stderr, "kalvo-devctl: bad command or arguments: %s (%s)\n",
-                     joined(args[0], rest).c_str(),
-                     command ? ("usage: kalvo-devctl help " + args[0]).c_str() : "see --help");
+    if (args.empty()) {
+        std::fputs(devctlUsage().c_str(), stderr);
         return 2;
     }
-    return command->run(transport::hostSocketDirectory(), rest);
+    // The commands are subcommands of one parser; each takes the words after
+    // its name as they are (a start's host options, a sim request), so only
+    // --help right after the name is the parser's.
+    if (args[0].size() > 1 && args[0][0] == '-' && args[0] != "--help" && args[0] != "-h" &&
+        args[0] != "--version") {
+        std::fprintf(stderr, "kalvo-devctl: unknown option %s (see kalvo-devctl --help)\n",
+                     args[0].c_str());
+        return 2;
+    }
+    if (args[0][0] != '-' && !findDevctlCommand(args[0])) {
+        std::string names;
+        for (const DevctlCommand& command : devctlCommands())
+            names += std::string(names.empty() ? "" : ", ") + command.name;
+        std::fprintf(stderr, "kalvo-devctl: no command %s; the commands are %s (see --help)\n",
+                     args[0].c_str(), names.c_str());
+        return 2;
+    }
+    const std::string header = kHeader;
+    const size_t firstLineEnd = header.find('\n') + 1;
+    CLI::App app(header.substr(firstLineEnd, header.find("\n\nCommands:") - firstLineEnd),
+                 "kalvo-devctl");
+    app.set_version_flag("--version", "kalvo-devctl " KALVO_VERSION);
+    app.footer(std::string("Commands:\n") + devctlUsage().substr(std::string(kHeader).size()) +
+               "  --version                 the program's version\n");
+    app.require_subcommand(1);
+    const DevctlCommand* chosen = nullptr;
+    for (const DevctlCommand& command : devctlCommands()) {
+        CLI::App* sub = app.add_subcommand(command.name, command.usage);
+        sub->group("");  // listed by the footer, with their arguments
+        sub->footer("");
+        sub->prefix_command();
+        if (std::string(command.name) == "sim") sub->set_help_flag();  // sim --help: kSimUsage
+        sub->callback([&chosen, &command] { chosen = &command; });
+    }
+    std::vector<std::string> reversed(args.rbegin(), args.rend());
+    try {
+        app.parse(reversed);
+    } catch (const CLI::Success& e) {
+        return app.exit(e);
+    } catch (const CLI::ParseError& e) {
+        std::fprintf(stderr, "kalvo-devctl: %s (see kalvo-devctl --help)\n", e.what());
+        return 2;
+    }
+    if (!chosen) return 2;
+    const Args rest = app.get_subcommand(chosen->name)->remaining();
+    if (rest.size() < chosen->minArgs || rest.size() > chosen->maxArgs) {
+        std::fprintf(stderr, "kalvo-devctl: %s takes %s; given: %s\nusage:\n%s", chosen->name,
+                     chosen->minArgs == chosen->maxArgs
+                         ? (std::to_string(chosen->minArgs) + " argument(s)").c_str()
+                         : ("at least " + std::to_string(chosen->minArgs) + " argument(s)").c_str(),
+                     joined(chosen->name, rest).c_str(), chosen->usage);
+        return 2;
+    }
+    return chosen->run(transport::hostSocketDirectory(), rest);
 }
 
 }  // namespace kalvo::kernel::host

@@ -28,6 +28,10 @@ int main(int argc, char** argv) {
         std::fputs(host::kHostUsage, stdout);
         return 0;
     }
+    if (options.version) {
+        std::puts("kalvo-devhost " KALVO_VERSION);
+        return 0;
+    }
 
     // The threads started below inherit this mask; the main thread takes
     // the signals with sigwait.

@@ -10,6 +10,7 @@
 #include "kernel/pnp_manager.h"
 #include "kernel/transport/device_server.h"
 #include "kernel/wdm_device_backend.h"
+#include "platform/status_names.h"
 
 namespace kalvo::kernel::host {
 
@@ -67,8 +68,8 @@ std::unique_ptr<DeviceHost> DeviceHost::start(const HostOptions& options, const 
         NTSTATUS status;
         PDRIVER_OBJECT driver = parts->kernel->loadDriver(module.path, module.service, &status);
         if (!driver) {
-            std::fprintf(stderr, "kalvo-devhost: driver %s not loaded (status 0x%08X)\n",
-                         module.path.c_str(), unsigned(status));
+            std::fprintf(stderr, "kalvo-devhost: driver %s not loaded: %s\n", module.path.c_str(),
+                         platform::ntStatusText(status).c_str());
             continue;
         }
         parts->pnp->addDriver(driver, module.kind);

@@ -4,6 +4,7 @@
 // way to see that a board, its driver and the host answer.
 #include <unistd.h>
 
+#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -15,7 +16,9 @@
 #include "boardlib/requests/request_wrappers.h"
 #include "driver/requests/chip_registers.h"
 #include "driver/requests/request_blocks.h"
+#include "platform/command_line.h"
 #include "platform/device.h"
+#include "platform/status_names.h"
 #include "platform/win_error.h"
 
 namespace {
@@ -25,20 +28,19 @@ namespace chip = kalvo::chipmap;
 using namespace kalvo::boardlib;
 using kalvo::platform::HANDLE;
 
-const char* const kUsage =
-    "Usage: kalvo-devprobe [options] DEVICE\n"
+const char* const kDescription =
     "Opens DEVICE (e.g. \"\\\\.\\tolva0\", \"\\\\.\\KVMDRV0\", \"\\\\.\\Cardmaster0\") on the\n"
     "device host, maps its memory window, shows the board ID word, connects the\n"
     "line and prints every change of the line state with the command and\n"
-    "station registers, then disconnects and unmaps.\n"
-    "\n"
-    "Options:\n"
-    "  --address N     station address of the master (default 0)\n"
-    "  --size N        station size (default 32)\n"
-    "  --mode M        normal, lf or gmm (default normal)\n"
-    "  --watch MS      how long to follow the line (default 400)\n"
-    "  --word-size N   32 or 64: the request forms of that build (default 64)\n"
-    "  --help          this text\n";
+    "station registers, then disconnects and unmaps.";
+
+const char* const kExamples =
+    "Examples (a device host must serve the board: kalvo-devctl start):\n"
+    "  kalvo-devprobe '\\\\.\\tolva0'\n"
+    "  kalvo-devprobe --mode lf --watch 1000 '\\\\.\\tolva0'\n"
+    "  kalvo-devprobe --word-size 32 '\\\\.\\tolva0'\n"
+    "  kalvo-devprobe '\\\\.\\KVMDRV0'\n"
+    "  kalvo-devprobe '\\\\.\\Cardmaster0'";
 
 const char* stateName(int32_t state) {
     switch (state) {
@@ -64,8 +66,8 @@ const char* stateName(int32_t state) {
 }
 
 int fail(const char* what) {
-    std::fprintf(stderr, "kalvo-devprobe: %s failed (error %u)\n", what,
-                 kalvo::platform::lastError());
+    std::fprintf(stderr, "kalvo-devprobe: %s failed: %s\n", what,
+                 kalvo::platform::win32ErrorText(kalvo::platform::lastError()).c_str());
     return 1;
 }
 
@@ -73,43 +75,32 @@ int fail(const char* what) {
 
 int main(int argc, char** argv) {
     std::string device;
-    int32_t address = 0, size = 32, watchMs = 400, wordSize = 64;
+    int32_t address = 0, size = 32, watchMs = 400, wordSize = 0;
     std::string mode = "normal";
-    for (int i = 1; i < argc; ++i) {
-        std::string a = argv[i];
-        auto value = [&]() -> const char* { return i + 1 < argc ? argv[++i] : nullptr; };
-        const char* v = nullptr;
-        if (a == "--help" || a == "-h") {
-            std::fputs(kUsage, stdout);
-            return 0;
-        } else if ((a == "--address" || a == "--size" || a == "--watch" || a == "--word-size" ||
-                    a == "--mode") &&
-                   (v = value()) != nullptr) {
-            if (a == "--mode") {
-                mode = v;
-                continue;
-            }
-            char* end = nullptr;
-            long n = std::strtol(v, &end, 0);
-            if (*v == '\0' || *end != '\0' || n < 0 || n > 600000) {
-                std::fprintf(stderr, "kalvo-devprobe: bad value for %s: %s\n", a.c_str(), v);
-                return 2;
-            }
-            (a == "--address" ? address
-             : a == "--size"  ? size
-             : a == "--watch" ? watchMs
-                              : wordSize) = static_cast<int32_t>(n);
-        } else if (a[0] != '-' && device.empty()) {
-            device = a;
-        } else {
-            std::fprintf(stderr, "kalvo-devprobe: bad argument %s\n%s", a.c_str(), kUsage);
-            return 2;
-        }
-    }
-    if (device.empty() || (mode != "normal" && mode != "lf" && mode != "gmm") ||
-        (wordSize != 32 && wordSize != 64) || address > 63 || size < 1 || size > 64) {
-        std::fputs(kUsage, stderr);
-        return 2;
+    CLI::App app(kDescription, "kalvo-devprobe");
+    app.set_version_flag("--version", "kalvo-devprobe " KALVO_VERSION);
+    app.footer(kExamples);
+    app.add_option("DEVICE", device, "the board device, e.g. \"\\\\.\\tolva0\"")->required();
+    app.add_option("--address", address, "station address of the master")
+        ->check(CLI::Range(0, 63))
+        ->capture_default_str();
+    app.add_option("--size", size, "station size")->check(CLI::Range(1, 64))->capture_default_str();
+    app.add_option("--mode", mode, "connect sequence: normal, lf or gmm")
+        ->check(CLI::IsMember({"normal", "lf", "gmm"}))
+        ->capture_default_str();
+    app.add_option("--watch", watchMs, "milliseconds to follow the line")
+        ->check(CLI::Range(0, 600000))
+        ->capture_default_str();
+    app.add_option("--word-size", wordSize,
+                   "32 or 64: the request forms of that build (default: 32 for a KVMDRV device, "
+                   "whose library is the 32-bit Dualmaster build; else 64)")
+        ->check(CLI::IsMember({32, 64}));
+    if (const int end = kalvo::platform::parseCommandLine(app, argc, argv); end >= 0) return end;
+
+    if (wordSize == 0) {
+        std::string upper;
+        for (char c : device) upper += char(std::toupper(static_cast<unsigned char>(c)));
+        wordSize = upper.find("KVMDRV") != std::string::npos ? 32 : 64;
     }
 
     HANDLE h = openBoardDevice(device.c_str(), wordSize);

@@ -1,5 +1,6 @@
 #include "host/host_options.h"
 
+#include <CLI/CLI.hpp>
 #include <cctype>
 #include <cerrno>
 #include <cstdlib>
@@ -44,7 +45,8 @@ const char* const kHostUsage =
     "                        \"boards = TEXT\", \"registry = FILE\",\n"
     "                        \"error-log = FILE\", \"network = PATH\",\n"
     "                        \"cycle-us = N\"; '#' starts a comment\n"
-    "  --help                this text\n";
+    "  --help                this text\n"
+    "  --version             the program's version\n";
 
 DriverModule driverModule(const std::string& text) {
     DriverModule module;
@@ -134,31 +136,50 @@ bool readConfig(const std::string& file, HostOptions* options, std::string* erro
 
 bool parseHostOptions(const std::vector<std::string>& args, HostOptions* options,
                       std::string* error) {
-    for (size_t i = 0; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        if (a == "--help" || a == "-h") {
-            options->help = true;
-            continue;
-        }
-        if (a == "--keep-lines-on-exit") {
-            options->keepLinesOnExit = true;
-            continue;
-        }
-        if (a != "--driver" && a != "--boards" && a != "--registry" && a != "--error-log" &&
-            a != "--config" && a != "--network" && a != "--cycle-us" && a != "--hardware") {
-            *error = "unknown option " + a;
-            return false;
-        }
-        if (i + 1 >= args.size()) {
-            *error = a + " needs a value";
-            return false;
-        }
-        const std::string& value = args[++i];
-        if (a == "--config") {
-            if (!readConfig(value, options, error)) return false;
-        } else if (!setting(a.substr(2), value, options, error)) {
-            return false;
-        }
+    // Options apply in the order given (a --config file between others), so
+    // each option's value is taken as the parser meets it.
+    CLI::App app("", "kalvo-devhost");
+    app.set_help_flag();
+    app.add_flag("--help,-h", options->help);
+    app.add_flag("--version", options->version);
+    app.add_flag("--keep-lines-on-exit", options->keepLinesOnExit);
+    std::string failure;
+    auto apply = [&](const std::string& key) {
+        return [&, key](const std::string& value) {
+            if (!failure.empty()) return;
+            if (key == "config")
+                readConfig(value, options, &failure);
+            else
+                setting(key, value, options, &failure);
+        };
+    };
+    for (const char* key :
+         {"hardware", "driver", "boards", "network", "cycle-us", "registry", "error-log", "config"})
+        app.add_option_function<std::string>(std::string("--") + key, apply(key))
+            ->trigger_on_parse()
+            ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+    std::vector<std::string> reversed(args.rbegin(), args.rend());
+    try {
+        app.parse(reversed);
+    } catch (const CLI::ArgumentMismatch& e) {
+        const std::string text = e.what();
+        *error = text.substr(0, text.find(':')) + " needs a value";
+        return false;
+    } catch (const CLI::ExtrasError&) {
+        for (const std::string& a : args)
+            if (!a.empty() && a[0] == '-' && !app.get_option_no_throw(a)) {
+                *error = "unknown option " + a;
+                return false;
+            }
+        *error = "unexpected argument " + args.back();
+        return false;
+    } catch (const CLI::ParseError& e) {
+        *error = e.what();
+        return false;
+    }
+    if (!failure.empty()) {
+        *error = failure;
+        return false;
     }
     return true;
 }

@@ -28,6 +28,7 @@ struct HostOptions {
     // its board died (line_guard.h); by default the host stops it.
     bool keepLinesOnExit = false;
     bool help = false;
+    bool version = false;
 };
 
 // "PATH" or "KIND=PATH": the service is the file name without its

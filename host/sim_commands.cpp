@@ -88,7 +88,11 @@ std::string unitRequest(sim::Network& network, const std::vector<std::string>& w
         // The unit stays valid here: units are added and removed only by
         // admin requests, which run one at a time on the admin thread.
         sim::RemoteUnit* unit = network.unit(name);
-        if (!unit) return answer("no unit " + name);
+        if (!unit) {
+            std::string why;
+            network.describeUnit(name, &why);  // names the units there are
+            return answer(why);
+        }
         return answer("", unit->help());
     }
     return answer(network.unitControl(name, std::vector<std::string>(w.begin() + 3, w.end())));

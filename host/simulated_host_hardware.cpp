@@ -2,7 +2,11 @@
 // file, with the line model running on every board from the start, so that
 // the drivers meet a chip that answers; the network description decides
 // which stations are there.
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <filesystem>
+#include <fstream>
 
 #include "host/host_hardware.h"
 #include "host/sim_commands.h"
@@ -37,6 +41,25 @@ class SimulatedHostHardware : public HostHardware {
     std::unique_ptr<sim::Network> network_;
 };
 
+// A folder that yields no board leaves the host serving nothing, and every
+// application's board open then fails far from the cause: say it here.
+void warnAboutFolder(const std::string& folder, size_t boards) {
+    const std::string ini = (std::filesystem::path(folder) / "Kalvo.ini").string();
+    std::ifstream in(ini, std::ios::binary);
+    if (!in) {
+        std::fprintf(stderr,
+                     "kalvo-devhost: warning: the network folder's %s cannot be read (%s); the "
+                     "host serves no board of it. Fix the file's permissions.\n",
+                     ini.c_str(), std::strerror(errno));
+    } else if (boards == 0) {
+        std::fprintf(stderr,
+                     "kalvo-devhost: warning: the network folder %s gives no board (Board= of "
+                     "section [KALVO] in %s is 0 or missing); the host serves no board device. "
+                     "Is it the configuration folder, and is Kalvo.ini complete?\n",
+                     folder.c_str(), ini.c_str());
+    }
+}
+
 }  // namespace
 
 std::unique_ptr<HostHardware> createSimulatedHardware(const HostOptions& options,
@@ -57,6 +80,7 @@ std::unique_ptr<HostHardware> createSimulatedHardware(const HostOptions& options
             *error = "--network: " + *error;
             return nullptr;
         }
+        warnAboutFolder(options.network, boards->size());
     }
     sim::NetworkDescription description;
     if (!options.network.empty()) {

@@ -3,7 +3,8 @@
 # Skips apt when everything is already there.
 set -euo pipefail
 packages=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev clang-format
-    qt6-base-dev fonts-ipafont-gothic xvfb xauth)
+    qt6-base-dev fonts-ipafont-gothic xvfb xauth
+    libcli11-dev help2man)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

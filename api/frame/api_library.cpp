@@ -1,7 +1,12 @@
 #include "api/frame/api_library.h"
 
+#include <cstdio>
+
 #include "api/configfiles/kalvo_ini_reader.h"
 #include "api/frame/api_log.h"
+#include "platform/profile.h"
+#include "platform/status_names.h"
+#include "platform/win_error.h"
 
 namespace kalvo::api {
 namespace {
@@ -10,6 +15,16 @@ ApiLibrary* gLibrary = nullptr;
 diaglog::LogFacility* gLog = nullptr;
 
 constexpr LogType kBanner = kLogFrame | kLevelEnd;
+
+void reportLogFailure(uint32_t error) {
+    const std::string folder = platform::fullPathName(".");
+    std::fprintf(stderr,
+                 "libKalvo: the library does not load: its log KalvoLog_<slot><n>.log "
+                 "(KalvoLog_0000.log for the first program) cannot be opened in the folder %s: "
+                 "%s. Run the program in its configuration folder as a user who may create and "
+                 "write files there, or remove what stands in the log's place.\n",
+                 folder.c_str(), platform::win32ErrorText(error).c_str());
+}
 
 }  // namespace
 
@@ -29,6 +44,9 @@ bool attachLibrary() {
     auto* lib = new ApiLibrary;
     lib->iniFile = configfiles::kalvoIniFileName();
     if (!apiLog().open("KalvoLog", "KalvoLog.ini", "KalvoLog.Map", kDefaultLogLevel)) {
+        // The library does not run without its log; the program that loads
+        // it has nowhere else to learn why.
+        reportLogFailure(platform::lastError());
         delete lib;
         delete gLog;
         gLog = nullptr;

@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "kalvo/kalvo.h"
+#include "kalvo/kalvo_errors.h"
 #include "sample_units.h"
 
 namespace {
@@ -34,7 +35,8 @@ bool inputFollows(int32_t expected, int intervalMs, int32_t* input) {
 int runAdaSample(const SampleOptions& options) {
     std::printf("== ADA: ADA_1 channel %d (12-bit analogue output and input)\n", kChannel);
     int ret = KV_ADA_Open(kUnit);
-    std::printf("ADA_1: KV_ADA_Open = %d\n", ret);
+    std::printf("ADA_1: KV_ADA_Open = %d%s%s\n", ret, ret ? " " : "",
+                ret ? kalvo_api_error_text(ret) : "");
     if (ret != 0) return 1;
 
     int failures = 0;

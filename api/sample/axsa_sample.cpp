@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "kalvo/kalvo.h"
+#include "kalvo/kalvo_errors.h"
 #include "sample_units.h"
 
 namespace {
@@ -27,7 +28,8 @@ const char* motion(uint16_t status) {
 int runAxsaSample(const SampleOptions&) {
     std::printf("== AXSA: AXSA_1 job %d (an axis driven by command and answer)\n", kJob);
     int ret = KV_AXSA_Open(kUnit);
-    std::printf("AXSA_1: KV_AXSA_Open = %d\n", ret);
+    std::printf("AXSA_1: KV_AXSA_Open = %d%s%s\n", ret, ret ? " " : "",
+                ret ? kalvo_api_error_text(ret) : "");
     if (ret != 0) return 1;
 
     int failures = 0;

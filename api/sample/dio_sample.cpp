@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "kalvo/kalvo.h"
+#include "kalvo/kalvo_errors.h"
 #include "sample_units.h"
 
 namespace {
@@ -29,7 +30,8 @@ int runDioSample(const SampleOptions& options) {
     int failures = 0;
     for (int unit : {1, 2}) {
         const int ret = KV_DIO_Open(unit);
-        std::printf("DIO_%d: KV_DIO_Open = %d\n", unit, ret);
+        std::printf("DIO_%d: KV_DIO_Open = %d%s%s\n", unit, ret, ret ? " " : "",
+                    ret ? kalvo_api_error_text(ret) : "");
         if (ret != 0) ++failures;
     }
     if (failures) return failures;

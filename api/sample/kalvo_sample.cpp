@@ -10,6 +10,8 @@
 #include <cstring>
 
 #include "kalvo/kalvo.h"
+#include "kalvo/kalvo_errors.h"
+#include "platform/command_line.h"
 #include "sample_units.h"
 
 namespace {
@@ -27,62 +29,39 @@ const FamilySample kSamples[] = {
     {"SIO", runSioSample},
 };
 
-void usage(FILE* out) {
-    std::fputs(
-        "usage: kalvo-sample [--cycles N] [--interval-ms MS] [--help]\n"
-        "\n"
-        "Drives the units of Kalvo.ini in the current directory, one family after\n"
-        "the other, and prints what was written, read back and answered:\n"
-        "  DIO   DIO_1 and DIO_2: a bit walked through one output word, bits of the\n"
-        "        other set and cleared, each input following its output\n"
-        "  ADA   ADA_1 channel 1: the version and range codes asked by command,\n"
-        "        values written and read back through the unit's wiring\n"
-        "  AXSA  AXSA_1 job 1: speed set, a move answered with its target, the\n"
-        "        position read until the axis arrives\n"
-        "  SIO   SIO_1 channel 1: a line of text sent through the unit's loopback\n"
-        "        and shown as received\n"
-        "\n"
-        "  --cycles N        DIO steps to run (default 16)\n"
-        "  --interval-ms MS  time for an input to follow its output (default 20)\n"
-        "\n"
-        "Exit status 0 when every unit opened and answered as expected.\n",
-        out);
-}
-
-bool parseCount(const char* text, int min, int max, int* value) {
-    char* end = nullptr;
-    const long v = std::strtol(text, &end, 0);
-    if (!text[0] || *end || v < min || v > max) return false;
-    *value = static_cast<int>(v);
-    return true;
-}
+const char* const kDescription =
+    "Drives the units of Kalvo.ini in the current directory, one family after\n"
+    "the other, and prints what was written, read back and answered:\n"
+    "  DIO   DIO_1 and DIO_2: a bit walked through one output word, bits of the\n"
+    "        other set and cleared, each input following its output\n"
+    "  ADA   ADA_1 channel 1: the version and range codes asked by command,\n"
+    "        values written and read back through the unit's wiring\n"
+    "  AXSA  AXSA_1 job 1: speed set, a move answered with its target, the\n"
+    "        position read until the axis arrives\n"
+    "  SIO   SIO_1 channel 1: a line of text sent through the unit's loopback\n"
+    "        and shown as received";
 
 }  // namespace
 
 int main(int argc, char** argv) {
     SampleOptions options;
-    for (int i = 1; i < argc; ++i) {
-        const char* a = argv[i];
-        if (!std::strcmp(a, "--help") || !std::strcmp(a, "-h")) {
-            usage(stdout);
-            return 0;
-        }
-        if (!std::strcmp(a, "--cycles") && i + 1 < argc &&
-            parseCount(argv[i + 1], 1, 1000000, &options.cycles)) {
-            ++i;
-        } else if (!std::strcmp(a, "--interval-ms") && i + 1 < argc &&
-                   parseCount(argv[i + 1], 1, 60000, &options.intervalMs)) {
-            ++i;
-        } else {
-            std::fprintf(stderr, "kalvo-sample: bad argument \"%s\"\n\n", a);
-            usage(stderr);
-            return 2;
-        }
-    }
+    CLI::App app(kDescription, "kalvo-sample");
+    app.set_version_flag("--version", "kalvo-sample " KALVO_VERSION);
+    app.footer("Exit status 0 when every unit opened and answered as expected.");
+    app.add_option("--cycles", options.cycles, "DIO steps to run")
+        ->check(CLI::Range(1, 1000000))
+        ->capture_default_str();
+    app.add_option("--interval-ms", options.intervalMs, "time for an input to follow its output")
+        ->check(CLI::Range(1, 60000))
+        ->capture_default_str();
+    if (const int end = kalvo::platform::parseCommandLine(app, argc, argv); end >= 0) return end;
 
     const int board = KV_CheckBoard(1);
-    std::printf("board 1: KV_CheckBoard = %d%s\n\n", board,
-                board == 0 ? " (open)" : " (not usable: see KalvoLog_*.log)");
+    if (board == 0)
+        std::printf("board 1: KV_CheckBoard = 0 (open)\n\n");
+    else
+        std::printf("board 1: KV_CheckBoard = %d: %s (kalvo doctor explains why)\n\n", board,
+                    kalvo_api_error_text(board));
 
     // The command calls poll for the units' replies in 1 ms steps.
     KV_BeginPeriod();

@@ -425,8 +425,8 @@ void Chip::addUnit(const UnitDescription& spec, std::shared_ptr<RemoteUnit> unit
 
 bool Chip::removeUnit(std::string_view name) {
     std::lock_guard lock(mutex_);
-    const size_t removed =
-        std::erase_if(units_, [&](const PlacedUnit& u) { return u.spec.name() == name; });
+    const size_t removed = std::erase_if(
+        units_, [&](const PlacedUnit& u) { return sameUnitName(u.spec.name(), name); });
     if (removed) note("unit " + std::string(name) + " removed");
     return removed != 0;
 }
@@ -445,7 +445,7 @@ bool Chip::setStationOnline(int32_t address, bool online) {
 bool Chip::setUnitSilent(std::string_view name, bool silent) {
     std::lock_guard lock(mutex_);
     for (auto& u : units_) {
-        if (u.spec.name() != name) continue;
+        if (!sameUnitName(u.spec.name(), name)) continue;
         if (u.silent != silent) {
             u.silent = silent;
             note("unit " + std::string(name) + (silent ? " silent" : " answers again"));
@@ -476,6 +476,13 @@ bool Chip::hasStation(int32_t address) const {
                        [&](const Station& s) { return s.spec.address == address; });
 }
 
+std::vector<std::string> Chip::unitNames() const {
+    std::lock_guard lock(mutex_);
+    std::vector<std::string> names;
+    for (const auto& u : units_) names.push_back(u.spec.name());
+    return names;
+}
+
 bool Chip::hasUnit(std::string_view name) const {
     return findUnit(name) != nullptr;
 }
@@ -483,7 +490,7 @@ bool Chip::hasUnit(std::string_view name) const {
 std::shared_ptr<RemoteUnit> Chip::findUnit(std::string_view name) const {
     std::lock_guard lock(mutex_);
     for (const auto& u : units_) {
-        if (u.spec.name() == name) return u.unit;
+        if (sameUnitName(u.spec.name(), name)) return u.unit;
     }
     return nullptr;
 }

@@ -11,6 +11,7 @@
 // long.
 #pragma once
 
+#include <cctype>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -26,6 +27,15 @@
 #include "sim/units/remote_unit.h"
 
 namespace kalvo::sim::chip {
+
+inline bool sameUnitName(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i)
+        if (std::toupper(static_cast<unsigned char>(a[i])) !=
+            std::toupper(static_cast<unsigned char>(b[i])))
+            return false;
+    return true;
+}
 
 class Chip {
   public:
@@ -65,7 +75,9 @@ class Chip {
     // Queries (consistent snapshots).
     std::vector<StationDescription> stations() const;
     bool hasStation(int32_t address) const;
+    // Unit names match without regard to case ("dio_1" is DIO_1).
     bool hasUnit(std::string_view name) const;
+    std::vector<std::string> unitNames() const;
     std::shared_ptr<RemoteUnit> findUnit(std::string_view name) const;
     std::string describe() const;
     bool running() const;

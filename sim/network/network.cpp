@@ -89,6 +89,15 @@ struct Network::Impl {
         return {};
     }
 
+    // "no unit X", with the names there are, so a typo can be seen.
+    std::string noUnit(std::string_view name) const {
+        std::string names;
+        for (const auto& c : chips)
+            for (const auto& n : c->unitNames()) names += (names.empty() ? "" : ", ") + n;
+        return "no unit " + std::string(name) +
+               (names.empty() ? " (the network has no units)" : " (the units: " + names + ")");
+    }
+
     chip::Chip* chipOfUnit(std::string_view name) const {
         for (const auto& c : chips) {
             if (c->hasUnit(name)) return c.get();
@@ -228,7 +237,7 @@ std::string Network::addUnit(size_t board, const UnitDescription& unit,
 std::string Network::removeUnit(std::string_view name) {
     std::lock_guard lock(impl_->admin);
     chip::Chip* c = impl_->chipOfUnit(name);
-    if (c == nullptr || !c->removeUnit(name)) return "no unit " + std::string(name);
+    if (c == nullptr || !c->removeUnit(name)) return impl_->noUnit(name);
     return {};
 }
 
@@ -244,7 +253,7 @@ std::string Network::setStationOnline(size_t board, int32_t address, bool online
 std::string Network::setUnitSilent(std::string_view name, bool silent) {
     std::lock_guard lock(impl_->admin);
     chip::Chip* c = impl_->chipOfUnit(name);
-    if (c == nullptr || !c->setUnitSilent(name, silent)) return "no unit " + std::string(name);
+    if (c == nullptr || !c->setUnitSilent(name, silent)) return impl_->noUnit(name);
     return {};
 }
 
@@ -264,7 +273,7 @@ std::string Network::unitControl(std::string_view name, const std::vector<std::s
         std::lock_guard lock(impl_->admin);
         if (chip::Chip* c = impl_->chipOfUnit(name)) unit = c->findUnit(name);
     }
-    if (!unit) return "no unit " + std::string(name);
+    if (!unit) return impl_->noUnit(name);
     // Outside the admin lock: a unit command may take a while.
     return unit->control(words);
 }
@@ -276,7 +285,7 @@ std::string Network::describeUnit(std::string_view name, std::string* error) con
         if (chip::Chip* c = impl_->chipOfUnit(name)) unit = c->findUnit(name);
     }
     if (!unit) {
-        if (error) *error = "no unit " + std::string(name);
+        if (error) *error = impl_->noUnit(name);
         return {};
     }
     if (error) error->clear();

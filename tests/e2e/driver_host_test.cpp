@@ -545,7 +545,9 @@ TEST_F(HostE2E, FaultyStartsAreRefusedToClientsAndLogged) {
         "tolva:id=0:fault=one-memory-range,tolva:id=1:fault=fail-memory-map,"
         "tolva:id=2:fault=fail-control-map,tolva:id=3:fault=extra-resources");
     for (const char* location : {"pci-0000:03:00.0", "pci-0000:04:00.0", "pci-0000:05:00.0"})
-        EXPECT_NE(deviceListLine(location).find("start failed (0xC000009A)"), std::string::npos)
+        EXPECT_NE(deviceListLine(location).find(
+                      "start failed: STATUS_INSUFFICIENT_RESOURCES (0xC000009A)"),
+                  std::string::npos)
             << devctl("list").output;
     // A port range and an interrupt among the memory ranges do not matter.
     EXPECT_NE(deviceListLine("pci-0000:06:00.0").find(" started"), std::string::npos);

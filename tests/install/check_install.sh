@@ -30,3 +30,24 @@ cmake --build "$work/consumer" >/dev/null
 out="$(KALVO_RUNTIME_DIR="$work/rt" "$work/consumer/consumer")"
 test "$out" = "Ret(0h)"
 echo "installed package usable"
+# pkg-config: an application builds from the flags of kalvo.pc, a board
+# library's user from pcimaster64.pc; man pages and kalvo are installed.
+export PKG_CONFIG_PATH="$(dirname "$(find "$work/prefix" -name kalvo.pc | head -1)")"
+cat >"$work/app.c" <<'C'
+#include <kalvo/kalvo.h>
+#include <kalvo/kalvo_errors.h>
+#include <stdio.h>
+int main(void) { printf("%s\n", kalvo_api_error_name(KV_CheckBoard(9))); return 0; }
+C
+cc "$work/app.c" -o "$work/app" $(pkg-config --cflags --libs kalvo)
+(cd "$work" && KALVO_RUNTIME_DIR="$work/rt" ./app | grep -q KALVO_ERR_ARGUMENT)
+cat >"$work/board.c" <<'C'
+#include <kalvo/board_library.h>
+int main(void) { return KV_maxline() == 1 ? 0 : 1; }
+C
+cc "$work/board.c" -o "$work/board" $(pkg-config --cflags --libs pcimaster64)
+(cd "$work" && KALVO_RUNTIME_DIR="$work/rt" ./board)
+test -x "$work/prefix/bin/kalvo"
+"$work/prefix/bin/kalvo" --version | grep -q "^kalvo "
+if command -v help2man >/dev/null; then test -f "$work/prefix/share/man/man1/kalvo.1"; fi
+echo "pkg-config files usable"

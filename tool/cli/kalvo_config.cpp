@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/command_line.h"
 #include "tool/cli/config_commands.h"
 
 namespace {
@@ -26,25 +27,25 @@ std::string modelTableFor(const std::string& folder) {
 
 int main(int argc, char** argv) {
     using namespace kalvo::tool::cli;
-    std::vector<std::string> args(argv + 1, argv + argc);
+    // The global options, then COMMAND and its words as they are: each
+    // command reads its own arguments (and its --help).
     std::string folder = ".";
-    size_t i = 0;
-    while (i < args.size()) {
-        if (args[i] == "-C" && i + 1 < args.size()) {
-            folder = args[i + 1];
-            i += 2;
-        } else if (args[i].rfind("-C", 0) == 0 && args[i].size() > 2) {
-            folder = args[i].substr(2);
-            ++i;
-        } else if (args[i] == "--help" || args[i] == "-h") {
-            std::cout << usage();
-            return kExitOk;
-        } else {
-            break;
-        }
-    }
-    if (i >= args.size()) {
+    const std::string text = usage();
+    const size_t commandsAt = text.find("\ncommands:\n");
+    CLI::App app(text.substr(text.find('\n') + 1, commandsAt - text.find('\n') - 1),
+                 "kalvo-config");
+    app.set_version_flag("--version", "kalvo-config " KALVO_VERSION);
+    app.footer("Commands:\n" + text.substr(commandsAt + 11));
+    app.add_option("-C", folder, "the configuration folder (default: the current one)");
+    app.prefix_command();
+    if (const int end = kalvo::platform::parseCommandLine(app, argc, argv); end >= 0) return end;
+    const std::vector<std::string> args = app.remaining();
+    if (args.empty()) {
         std::cerr << "kalvo-config: no command given\n" << usage();
+        return kExitUsage;
+    }
+    if (args[0].size() > 1 && args[0][0] == '-' && !isCommand(args[0])) {
+        std::cerr << "kalvo-config: unknown option " << args[0] << " (see kalvo-config --help)\n";
         return kExitUsage;
     }
     std::error_code ec;
@@ -54,6 +55,5 @@ int main(int argc, char** argv) {
         return kExitFailed;
     }
     Context ctx{folder, modelTableFor(folder), &std::cout, &std::cerr};
-    return runCommand(ctx, args[i],
-                      std::vector<std::string>(args.begin() + long(i) + 1, args.end()));
+    return runCommand(ctx, args[0], std::vector<std::string>(args.begin() + 1, args.end()));
 }

@@ -171,9 +171,10 @@ TEST_F(NetworkTest, UnitsAreReachedByNameAndGoWithTheirStation) {
     EXPECT_EQ(net_->describeUnit("FAKE_1", &error), "fake unit");
     EXPECT_EQ(error, "");
     EXPECT_EQ(net_->describeUnit("NONE_1", &error), "");
-    EXPECT_EQ(error, "no unit NONE_1");
+    // A miss names the units there are.
+    EXPECT_EQ(error, "no unit NONE_1 (the units: FAKE_1, DIO_3)");
     EXPECT_EQ(net_->unitControl("FAKE_1", {}), "no command");
-    EXPECT_EQ(net_->unitControl("NONE_1", {"x"}), "no unit NONE_1");
+    EXPECT_EQ(net_->unitControl("NONE_1", {"x"}), "no unit NONE_1 (the units: FAKE_1, DIO_3)");
 
     startLine(0, 0, 32);
     reg<uint16_t>(0, kGmArea + 2 * 20).store(0xBEEF);  // station 5, word 0
@@ -183,13 +184,13 @@ TEST_F(NetworkTest, UnitsAreReachedByNameAndGoWithTheirStation) {
     const int before = raw->exchanges;
     std::this_thread::sleep_for(20ms);
     EXPECT_LE(raw->exchanges, before + 1) << "at most the cycle that ran meanwhile";
-    EXPECT_EQ(net_->setUnitSilent("NONE_1", true), "no unit NONE_1");
+    EXPECT_EQ(net_->setUnitSilent("NONE_1", true), "no unit NONE_1 (the units: FAKE_1, DIO_3)");
 
     EXPECT_EQ(net_->removeStation(0, 5), "no station 5 on board 0");
     ASSERT_EQ(net_->removeStation(0, 4), "");
     EXPECT_EQ(net_->unit("FAKE_1"), nullptr);
     EXPECT_EQ(net_->unit("DIO_3"), nullptr);
-    EXPECT_EQ(net_->removeUnit("DIO_3"), "no unit DIO_3");
+    EXPECT_EQ(net_->removeUnit("DIO_3"), "no unit DIO_3 (the network has no units)");
     EXPECT_NE(traceText(0).find("unit FAKE_1 removed with its station"), std::string::npos);
 }
 

@@ -1,0 +1,47 @@
+// kalvo doctor: every reason a program using libKalvo would fail in a
+// configuration folder, each said as a sentence that names the file, the
+// section or key, the value and what to do.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "cli/folder_config.h"
+#include "cli/kalvo_library.h"
+
+namespace kalvo::cli {
+
+struct Finding {
+    bool problem = false;
+    std::string text;
+};
+
+using Findings = std::vector<Finding>;
+
+// Kalvo.ini itself: present, readable, a board count in range, each board's
+// library found (folders searched named), each unit section as the library's
+// placement check takes it, each line that units use having its start keys.
+// libraryDir is the folder of libKalvo (searched first for board libraries).
+Findings checkConfiguration(const FolderConfig& config, const std::string& libraryDir);
+
+// Why the unit's placement would be refused (Open giving 9); empty when it
+// would be taken.
+std::string placementProblem(const FolderConfig& config, const UnitEntry& unit);
+
+// The folders where libKalvo looks for a board library named kind, in order,
+// and the file it would load ("" when none exists).
+std::vector<std::string> boardLibraryFolders(const std::string& libraryDir,
+                                             const std::string& folder);
+std::string findBoardLibrary(const std::string& kind, const std::vector<std::string>& folders);
+
+// The device host: its socket folder usable by this user, a host answering.
+Findings checkDeviceHost();
+
+// The working folder: the library's log can be created and written there.
+Findings checkLogFolder(const FolderConfig& config);
+
+// With the library loaded: each board open, each unit opening and its
+// station answering, each used line showing a station that answers.
+Findings checkRunning(KalvoLibrary& library, const FolderConfig& config);
+
+}  // namespace kalvo::cli
