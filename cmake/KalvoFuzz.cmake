@@ -38,3 +38,4 @@ kalvo_add_fuzz_target(kalvo_ini api/configfiles/fuzz KalvoConfigFiles KalvoPlatf
 kalvo_add_fuzz_target(network_file sim/description/fuzz KalvoSimDescription)
 kalvo_add_fuzz_target(configuration_folder sim/description/fuzz KalvoSimDescription)
 kalvo_add_fuzz_target(board_set sim/fuzz KalvoSim)
+kalvo_add_fuzz_target(device_frames kernel/transport/fuzz KalvoTransport KalvoKernel KalvoPlatform)
