@@ -49,7 +49,7 @@ for name in "${targets[@]}"; do
     mkdir -p "$work" "$crashes"
     echo "== $name ($dir) for ${seconds} s"
     # The first folder receives what the run finds; the checked-in ones are read only.
-    if ! build-fuzz/bin/fuzz_"$name" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
+    if ! build-fuzz/bin/fuzz_"$name" -max_total_time="$seconds" -timeout=20 -rss_limit_mb=2048 \
         -artifact_prefix="$crashes/" -print_final_stats=1 \
         "$work" "$dir/corpus/$name" "$crashes"; then
         failed+=("$name")

@@ -36,7 +36,7 @@ class EchoDevice : public kalvo::kernel::DeviceBackend {
   public:
     int physicalMemoryFd() const override { return -1; }
     kalvo::platform::NTSTATUS open(const kalvo::kernel::OpenRequest&, kalvo::kernel::CallerProcess&,
-                  kalvo::kernel::FileId* file) override {
+                                   kalvo::kernel::FileId* file) override {
         *file = 1;
         return kalvo::platform::STATUS_SUCCESS;
     }
@@ -75,12 +75,12 @@ int connectToServer() {
 }
 
 // Reads what the server sends until it hangs up; a server that neither
-// answers nor hangs up within 5 s is a fault.
+// answers nor hangs up within 10 s is a fault.
 void drain(int s) {
     std::vector<uint8_t> buffer(wire::kMaxFrame);
     for (;;) {
         pollfd p{s, POLLIN, 0};
-        if (::poll(&p, 1, 5000) != 1) {
+        if (::poll(&p, 1, 10000) != 1) {
             std::fprintf(stderr, "device frames fuzz: the server neither answers nor hangs up\n");
             std::abort();
         }
