@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -35,10 +36,12 @@ int main(int argc, char** argv) {
         std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)),
                                    std::istreambuf_iterator<char>());
         // The data in a buffer of its own size, so that a read past the end
-        // is caught under the sanitizers as it is by the fuzzer.
-        std::vector<uint8_t> exact(bytes.begin(), bytes.end());
-        std::fprintf(stderr, "%s (%zu bytes)\n", path.c_str(), exact.size());
-        LLVMFuzzerTestOneInput(exact.empty() ? nullptr : exact.data(), exact.size());
+        // is caught under the sanitizers as it is by the fuzzer; an empty
+        // input gets a valid pointer too, as libFuzzer gives it.
+        std::unique_ptr<uint8_t[]> exact(new uint8_t[std::max<size_t>(bytes.size(), 1)]);
+        std::copy(bytes.begin(), bytes.end(), exact.get());
+        std::fprintf(stderr, "%s (%zu bytes)\n", path.c_str(), bytes.size());
+        LLVMFuzzerTestOneInput(exact.get(), bytes.size());
     }
     std::printf("%zu inputs replayed\n", inputs.size());
     return 0;
