@@ -1,8 +1,12 @@
 // Ratio reporting for benchmarks: each benchmark file names pairs of
 // benchmarks (ours, baseline) and an optional bound; after the run the main
-// prints "ratio <ours>/<baseline> = R (bound B: ok|OVER)". Ratios, not
-// absolute times, are what the project tracks: both sides run in one process
-// on one machine at one moment.
+// prints "ratio <ours> / <baseline> = R (middle half L-H of N) (bound B:
+// ok|OVER)". Ratios, not absolute times, are what the project tracks: both
+// sides run in one process on one machine at one moment. Every benchmark runs
+// at least ten repetitions, interleaved at random with the others; R is the
+// median of the per-repetition ratios and L-H the range of their middle half,
+// so a ratio near its bound on a loaded machine reads as noise, not as a
+// regression.
 #pragma once
 
 namespace kalvo::bench {

@@ -107,7 +107,8 @@ void LogFacility::writeLine(LogType type, const char* message) noexcept {
             platform::format(line + n, kBodyRoom + 1 - n, "[%u] ", platform::timeGetTime()));
     }
     const std::string_view marker = logMarker(type);
-    std::memcpy(line + n, marker.data(), marker.size());
+    // A type without a marker has an empty view whose data may be null.
+    if (!marker.empty()) std::memcpy(line + n, marker.data(), marker.size());
     n += marker.size();
     const size_t length = strnlen(message, kBodyRoom - n);
     std::memcpy(line + n, message, length);

@@ -206,10 +206,24 @@ NTSTATUS storeDirect(ULONG type, const void* data, ULONG length, PVOID entryCont
     }
 }
 
+// The default's type: DefaultType without the expected type of a type check.
+ULONG defaultTypeOf(const RTL_QUERY_REGISTRY_TABLE& entry) {
+    return (entry.Flags & RTL_QUERY_REGISTRY_TYPECHECK)
+               ? entry.DefaultType & ~ULONG(RTL_QUERY_REGISTRY_TYPECHECK_MASK)
+               : entry.DefaultType;
+}
+
 NTSTATUS deliver(const RTL_QUERY_REGISTRY_TABLE& entry, ULONG type, const void* data, ULONG length,
                  PVOID context) {
-    if (entry.Flags & RTL_QUERY_REGISTRY_DIRECT)
+    if (entry.Flags & RTL_QUERY_REGISTRY_DIRECT) {
+        // A direct read stores by the value's type: a string where the caller
+        // holds a ULONG would be written over its stack. With the type check
+        // only the expected type is stored.
+        if ((entry.Flags & RTL_QUERY_REGISTRY_TYPECHECK) &&
+            type != (entry.DefaultType >> RTL_QUERY_REGISTRY_TYPECHECK_SHIFT))
+            return STATUS_OBJECT_TYPE_MISMATCH;
         return storeDirect(type, data, length, entry.EntryContext);
+    }
     std::vector<uint8_t> copy(static_cast<const uint8_t*>(data),
                               static_cast<const uint8_t*>(data) + length);
     return entry.QueryRoutine(entry.Name, type, copy.empty() ? nullptr : copy.data(), length,
@@ -217,14 +231,14 @@ NTSTATUS deliver(const RTL_QUERY_REGISTRY_TABLE& entry, ULONG type, const void* 
 }
 
 NTSTATUS deliverDefault(const RTL_QUERY_REGISTRY_TABLE& entry, PVOID context) {
-    if (entry.DefaultType == REG_NONE) return STATUS_SUCCESS;
+    ULONG defaultType = defaultTypeOf(entry);
+    if (defaultType == REG_NONE) return STATUS_SUCCESS;
     ULONG length = entry.DefaultLength;
-    if (length == 0 && entry.DefaultData &&
-        (entry.DefaultType == REG_SZ || entry.DefaultType == REG_EXPAND_SZ))
+    if (length == 0 && entry.DefaultData && (defaultType == REG_SZ || defaultType == REG_EXPAND_SZ))
         length = ULONG(
             (terminated(static_cast<const WCHAR*>(entry.DefaultData), 0x7FFE).size() + 1) * 2);
     if (!entry.DefaultData && length) return STATUS_INVALID_PARAMETER;
-    return deliver(entry, entry.DefaultType, entry.DefaultData, length, context);
+    return deliver(entry, defaultType, entry.DefaultData, length, context);
 }
 
 }  // namespace

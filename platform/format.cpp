@@ -68,6 +68,9 @@ void putInteger(Sink& out, const FieldFormat& field, uint64_t magnitude, bool ne
             magnitude /= base;
         } while (magnitude != 0);
     }
+    // The octal '#' form always leads with a 0, so a zero value with precision
+    // 0 still prints "0" (as C does).
+    if (!isSigned && field.alt && base == 8 && nd == 0) digits[nd++] = '0';
     char prefix[2];
     size_t np = 0;
     if (isSigned) {

@@ -1,7 +1,9 @@
 #include "platform/module.h"
 
+#include <dirent.h>
 #include <dlfcn.h>
 #include <link.h>
+#include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -12,6 +14,7 @@
 #include <new>
 #include <string>
 #include <unordered_map>
+#include <vector>
 
 #include "platform/win_error.h"
 
@@ -49,6 +52,25 @@ std::unordered_map<void*, ModuleRecord*>& registry() {
 bool isRegular(const std::string& path) {
     struct stat st {};
     return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+// A file of folder dir whose name matches name without regard to ASCII case
+// (the library names a configuration gives were written for a file system
+// that ignores case). The lowest such name in byte order when several match,
+// so the choice does not depend on the directory's order. Empty when none.
+std::string caseInsensitiveMatch(const std::string& dir, const std::string& name) {
+    DIR* d = ::opendir(dir.empty() ? "." : dir.c_str());
+    if (d == nullptr) return std::string();
+    std::string best;
+    while (const dirent* entry = ::readdir(d)) {
+        const char* candidate = entry->d_name;
+        if (std::strlen(candidate) != name.size() || ::strcasecmp(candidate, name.c_str()) != 0)
+            continue;
+        std::string path = (dir.empty() ? std::string(".") : dir) + "/" + candidate;
+        if (isRegular(path) && (best.empty() || path < best)) best = path;
+    }
+    ::closedir(d);
+    return best;
 }
 
 // The directory of the shared object (or program) that holds code address.
@@ -120,8 +142,16 @@ ModuleHandle loadLibrary(const char* name) {
             file.pop_back();
         }
 
+        // Folders searched for a name that differs only in case, once the
+        // exact name was not found.
+        std::vector<std::string> caseFolders;
         if (slash != std::string::npos) {
-            if (isRegular(file)) dl = openModule(file, attachFailed);
+            if (isRegular(file)) {
+                dl = openModule(file, attachFailed);
+            } else {
+                caseFolders.push_back(slash == 0 ? std::string("/") : file.substr(0, slash));
+                file = file.substr(base);
+            }
         } else {
             // The calling library's directory, then the current directory,
             // then the loader's own search path. The first file found is the
@@ -134,7 +164,17 @@ ModuleHandle loadLibrary(const char* name) {
                 dl = openModule(here, attachFailed);
             } else {
                 dl = openModule(file, attachFailed);
+                if (dl == nullptr && !attachFailed) {
+                    if (!callerDir.empty()) caseFolders.push_back(callerDir);
+                    caseFolders.push_back(".");
+                }
             }
+        }
+        for (const std::string& folder : caseFolders) {
+            std::string match = caseInsensitiveMatch(folder, file);
+            if (match.empty()) continue;
+            dl = openModule(match, attachFailed);
+            break;
         }
         if (dl == nullptr) {
             setLastError(attachFailed ? ERROR_DLL_INIT_FAILED : ERROR_MOD_NOT_FOUND);

@@ -49,6 +49,12 @@ char lowerAscii(char c) {
 
 // Names match without regard to case; only ASCII letters fold, other bytes
 // (any code page) compare as they are.
+std::string foldName(std::string_view name) {
+    std::string folded(name);
+    for (char& c : folded) c = lowerAscii(c);
+    return folded;
+}
+
 bool sameName(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) return false;
     for (size_t i = 0; i < a.size(); ++i) {
@@ -188,7 +194,19 @@ IniDocument IniDocument::parse(std::string_view text) {
         doc.lines_.push_back(Line{std::string(t), end});
         pos = nl + 1;
     }
+    doc.rebuildIndex();
     return doc;
+}
+
+void IniDocument::rebuildIndex() {
+    headers_.clear();
+    firstHeader_.clear();
+    for (size_t i = 0; i < lines_.size(); ++i) {
+        ParsedLine p = parseAt(lines_, i);
+        if (p.kind != LineKind::Section) continue;
+        firstHeader_.emplace(foldName(p.name), headers_.size());  // the first one stays
+        headers_.push_back(i);
+    }
 }
 
 std::string IniDocument::serialize() const {
@@ -208,17 +226,11 @@ std::string IniDocument::serialize() const {
 }
 
 std::optional<std::pair<size_t, size_t>> IniDocument::findSection(std::string_view section) const {
-    section = trim(section);
-    for (size_t i = 0; i < lines_.size(); ++i) {
-        ParsedLine p = parseAt(lines_, i);
-        if (p.kind != LineKind::Section || !sameName(p.name, section)) continue;
-        size_t last = i + 1;
-        while (last < lines_.size() && parseAt(lines_, last).kind != LineKind::Section) {
-            ++last;
-        }
-        return std::make_pair(i, last);
-    }
-    return std::nullopt;
+    auto it = firstHeader_.find(foldName(trim(section)));
+    if (it == firstHeader_.end()) return std::nullopt;
+    size_t ordinal = it->second;
+    size_t last = ordinal + 1 < headers_.size() ? headers_[ordinal + 1] : lines_.size();
+    return std::make_pair(headers_[ordinal], last);
 }
 
 std::optional<std::string> IniDocument::get(std::string_view section, std::string_view key) const {
@@ -261,12 +273,17 @@ bool IniDocument::set(std::string_view section, std::string_view key, std::strin
         if (lines_[pos - 1].end == EndNone) lines_[pos - 1].end = EndCrLf;
         lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(pos),
                       Line{keyLine(key), EndCrLf});
+        // Every header after the inserted line moves down by one.
+        auto after = std::upper_bound(headers_.begin(), headers_.end(), range->first);
+        for (; after != headers_.end(); ++after) ++*after;
         return true;
     }
     if (!lines_.empty() && lines_.back().end == EndNone) lines_.back().end = EndCrLf;
     std::string header;
     header.reserve(section.size() + 2);
     header.append("[").append(section).append("]");
+    firstHeader_.emplace(foldName(section), headers_.size());
+    headers_.push_back(lines_.size());
     lines_.push_back(Line{std::move(header), EndCrLf});
     lines_.push_back(Line{keyLine(key), EndCrLf});
     return true;
@@ -288,12 +305,14 @@ void IniDocument::removeKey(std::string_view section, std::string_view key) {
             ++i;
         }
     }
+    if (end != range->second) rebuildIndex();
 }
 
 void IniDocument::removeSection(std::string_view section) {
     while (auto range = findSection(section)) {
         lines_.erase(lines_.begin() + static_cast<std::ptrdiff_t>(range->first),
                      lines_.begin() + static_cast<std::ptrdiff_t>(range->second));
+        rebuildIndex();
     }
 }
 
@@ -302,13 +321,12 @@ bool IniDocument::hasSection(std::string_view section) const {
 }
 
 std::vector<std::string> IniDocument::sections() const {
+    // Each name once, spelled as its first section spells it.
     std::vector<std::string> names;
-    for (size_t i = 0; i < lines_.size(); ++i) {
-        ParsedLine p = parseAt(lines_, i);
-        if (p.kind != LineKind::Section) continue;
-        bool seen = false;
-        for (const std::string& n : names) seen = seen || sameName(n, p.name);
-        if (!seen) names.emplace_back(p.name);
+    for (size_t ordinal = 0; ordinal < headers_.size(); ++ordinal) {
+        ParsedLine p = parseAt(lines_, headers_[ordinal]);
+        auto it = firstHeader_.find(foldName(p.name));
+        if (it != firstHeader_.end() && it->second == ordinal) names.emplace_back(p.name);
     }
     return names;
 }

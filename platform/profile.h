@@ -16,6 +16,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -53,7 +54,14 @@ class KALVO_PLATFORM_API IniDocument {
     // [first, last) line indexes of the first section of that name; first is the
     // header line. Empty optional when there is none.
     std::optional<std::pair<size_t, size_t>> findSection(std::string_view section) const;
+    void rebuildIndex();
     std::vector<Line> lines_;
+    // Section index, kept in step with lines_: the line of every section
+    // header in order, and for each name (ASCII folded) the position in
+    // headers_ of its first section. Lets a save of a whole network set each
+    // key without reading the document from the start.
+    std::vector<size_t> headers_;
+    std::unordered_map<std::string, size_t> firstHeader_;
 };
 
 // GetPrivateProfileInt.

@@ -1,10 +1,13 @@
 #!/usr/bin/env bash
-# Installs what building and testing the stack needs on a fresh Debian 12 machine.
+# Installs what building and testing the stack needs on a fresh Debian 12 machine
+# (with "fuzz": and what scripts/fuzz.sh needs).
 # Skips apt when everything is already there.
 set -euo pipefail
 packages=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev clang-format
     qt6-base-dev fonts-ipafont-gothic xvfb xauth
     libcli11-dev help2man)
+# "fuzz" adds clang and its libFuzzer runtime, for scripts/fuzz.sh only.
+[[ "${1:-}" == "fuzz" ]] && packages+=(clang libclang-rt-14-dev)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -1,5 +1,6 @@
 #include "api/frame/unit.h"
 
+#include <climits>
 #include <string>
 
 #include "api/frame/api_log.h"
@@ -9,16 +10,32 @@
 
 namespace kalvo::api {
 
+namespace {
+
+// Board and line numbers count from 1 in a placement; any value, however
+// large, must turn into an index without overflow, so that CheckInfo refuses
+// it (INT32_MIN has no index; -1 is none).
+int32_t indexOf(int32_t number) noexcept {
+    return number > INT32_MIN ? number - 1 : -1;
+}
+
+// A base outside the line has no input station; CheckInfo refuses it.
+int32_t inputStationOf(int32_t base) noexcept {
+    return base >= 0 && base < kStationsPerLine ? base + kStationsPerLine : -1;
+}
+
+}  // namespace
+
 Unit::Unit(const UnitPlacement& p, const BoardManager& boards)
     : boards_(boards),
       family_(p.family),
       unit_(p.unit),
       kind_(p.kind),
-      board_(p.board - 1),
-      line_(p.line - 1),
+      board_(indexOf(p.board)),
+      line_(indexOf(p.line)),
       base_(p.base),
       outStation_(p.base),
-      inStation_(p.base + kStationsPerLine) {
+      inStation_(inputStationOf(p.base)) {
     offsets_.fill(-1);
     for (int i = 0; i < kMaxUnitOffsets && p.offsets[i] >= 0; ++i) {
         offsets_[i] = p.offsets[i];

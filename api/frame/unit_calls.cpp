@@ -2,10 +2,14 @@
 
 namespace kalvo::api {
 
-int32_t openUnit(const FamilyCalls& family, int32_t unit, const UnitPlacement* placement, bool ex,
+int32_t openUnit(const FamilyCalls& family, int32_t unit, UnitPlacement* placement, bool ex,
                  UnitFactory make) {
     const char* call = ex ? "OpenEx" : "Open";
-    if (ex && placement) unit = placement->unit;
+    if (ex && placement) {
+        // The record names its family on return, whatever the outcome.
+        placement->family = family.code;
+        unit = placement->unit;
+    }
     apiLog().writef(family.category | kLevelCall, "%s(%d)--- KV_%s_%s", family.name, unit,
                     family.name, call);
 

@@ -21,7 +21,7 @@ struct FamilyCalls {
 using UnitFactory = std::unique_ptr<Unit> (*)(const UnitPlacement&, const BoardManager&);
 
 // Open (placement == null: read from the unit section) or OpenEx.
-int32_t openUnit(const FamilyCalls& family, int32_t unit, const UnitPlacement* placement, bool ex,
+int32_t openUnit(const FamilyCalls& family, int32_t unit, UnitPlacement* placement, bool ex,
                  UnitFactory make);
 int32_t closeUnit(const FamilyCalls& family, int32_t unit);
 // GetCondition with its call line.

@@ -3,6 +3,9 @@
 // Kalvo.ini and from the caller, and the checks a placement must pass.
 #include <gtest/gtest.h>
 
+#include <climits>
+#include <string>
+
 #include "tests/support/api_test_folder.h"
 #include "tests/support/kalvo_loader.h"
 
@@ -90,7 +93,51 @@ TEST_F(UnitCalls, PlacementsThatFailTheCheckAreRefusedAndLeaveTheSlotEmpty) {
     EXPECT_EQ(kv_->KV_DIO_OpenEx(&line2), 9);
     UnitPlacement good = placement(10, 31, {15});
     EXPECT_EQ(kv_->KV_DIO_OpenEx(&good), 0);
-    EXPECT_EQ(good.family, 99);  // the caller's record is not written
+    EXPECT_EQ(good.family, 1);    // the call writes its family code into the caller's record
+    EXPECT_EQ(base32.family, 1);  // refused or not
+}
+
+// Placement numbers at the ends of the 32-bit range are refused, never
+// wrapped into a valid index (nor undefined arithmetic under the sanitizers).
+TEST_F(UnitCalls, PlacementsAtTheEndsOfTheIntegerRangeAreRefused) {
+    struct Row {
+        int32_t board, line, base;
+    };
+    const Row rows[] = {{1, 1, INT32_MAX}, {1, 1, INT32_MIN},     {INT32_MIN, 1, 0},
+                        {INT32_MAX, 1, 0}, {1, INT32_MIN, 0},     {1, INT32_MAX, 0},
+                        {0, 1, 0},         {1, 1, INT32_MAX - 31}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(std::to_string(row.board) + "/" + std::to_string(row.line) + "/" +
+                     std::to_string(row.base));
+        UnitPlacement p = placement(30, row.base, {0});
+        p.board = row.board;
+        p.line = row.line;
+        EXPECT_EQ(kv_->KV_DIO_OpenEx(&p), 9);
+    }
+    env_.work().write("Kalvo.ini", boardsIni({"TestBoard"}) +
+                                       unitIni("DIO_7", 1, 1, INT32_MAX, "0") +
+                                       unitIni("DIO_8", INT32_MIN, 1, 0, "0"));
+    EXPECT_EQ(kv_->KV_DIO_Open(7), 9);
+    EXPECT_EQ(kv_->KV_DIO_Open(8), 9);
+}
+
+// Every family's OpenEx writes its family code into the caller's record.
+TEST_F(UnitCalls, OpenExOfEveryFamilyWritesItsFamilyCode) {
+    struct Row {
+        int32_t (*call)(UnitPlacement*);
+        int32_t family;
+    };
+    const Row rows[] = {{kv_->KV_DIO_OpenEx, 1},
+                        {kv_->KV_ADA_OpenEx, 2},
+                        {kv_->KV_AXSA_OpenEx, 3},
+                        {kv_->KV_SIO_OpenEx, 5}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.family);
+        ASSERT_NE(row.call, nullptr);
+        UnitPlacement refused = placement(40, 32, {0});  // base 32: refused
+        EXPECT_EQ(row.call(&refused), 9);
+        EXPECT_EQ(refused.family, row.family);
+    }
 }
 
 TEST_F(UnitCalls, OpenExCountsOffsetsUpToTheFirstNegativeOrAllSixteen) {

@@ -4,6 +4,8 @@
 #include "boardlib/line/line_control.h"
 #include "platform/profile.h"
 
+#include <thread>
+
 namespace kalvo::boardlib {
 
 namespace {
@@ -50,7 +52,11 @@ void setBoardEntry(int32_t board, std::unique_ptr<BoardContext> context) noexcep
 }
 
 std::unique_ptr<BoardContext> takeBoardEntry(int32_t board) noexcept {
-    detail::gBoards[board].store(nullptr, std::memory_order_release);
+    detail::gBoards[board].store(nullptr, std::memory_order_seq_cst);
+    // A call that read the entry before it was cleared finishes (a mail wait
+    // takes its own references first) before the board can be freed.
+    while (detail::gBoardCalls[board].load(std::memory_order_seq_cst) != 0)
+        std::this_thread::yield();
     return std::move(state().boards[board]);
 }
 
@@ -88,6 +94,9 @@ void libraryDetach() {
         finishLine(*context);
         closeBoard(*context, false);
     }
+    // The boards are closed, so a mail wait in another thread has been woken:
+    // let it write its result line before the log goes.
+    while (detail::gLogUsers.load(std::memory_order_acquire) != 0) std::this_thread::yield();
     s.log.write(kLogCall, kBuild.stopBanner);
     s.log.close();
     dropState();

@@ -25,7 +25,24 @@ inline diaglog::LogFacility* gLog = nullptr;
 // the thread that closes the board see each other's entry cleanly.
 inline std::atomic<BoardContext*> gBoards[kMaxBoards] = {};
 diaglog::LogFacility& makeLibraryState();
+// Calls inside a board's entry (BoardCall below), per board number.
+inline std::atomic<int32_t> gBoardCalls[kMaxBoards] = {};
+// Calls that may still write a log line after the unload closed their board
+// (LogUse below).
+inline std::atomic<int32_t> gLogUsers{0};
 }  // namespace detail
+
+// Held by a call that may still be running when the library unloads (a mail
+// wait ends when the unload closes its board, then writes its result line):
+// the unload waits for it after closing the boards and before it frees the
+// log.
+class LogUse {
+  public:
+    LogUse() noexcept { detail::gLogUsers.fetch_add(1, std::memory_order_seq_cst); }
+    ~LogUse() { detail::gLogUsers.fetch_sub(1, std::memory_order_release); }
+    LogUse(const LogUse&) = delete;
+    LogUse& operator=(const LogUse&) = delete;
+};
 
 inline diaglog::LogFacility& libraryLog() {
     return detail::gLog != nullptr ? *detail::gLog : detail::makeLibraryState();
@@ -52,6 +69,38 @@ inline int32_t checkLine(int32_t board, int32_t line, BoardContext** context) no
     *context = entry;
     return 0;
 }
+
+// A call that uses a board's objects while another thread may close the
+// board (the mail calls): counted in before it reads the board's entry, so
+// that takeBoardEntry, which clears the entry first, waits until the call is
+// out (or, for a mail wait, holds its own references) before the board is
+// freed. Not for the I/O calls, which must not be used across KV_close.
+class BoardCall {
+  public:
+    explicit BoardCall(int32_t board) noexcept
+        : board_(board >= 0 && board < kMaxBoards ? board : -1) {
+        if (board_ >= 0) detail::gBoardCalls[board_].fetch_add(1, std::memory_order_seq_cst);
+    }
+    ~BoardCall() { leave(); }
+    BoardCall(const BoardCall&) = delete;
+    BoardCall& operator=(const BoardCall&) = delete;
+    // The board's entry, or null (and 2) when it is not open; 3 for a line
+    // or board out of range.
+    int32_t check(int32_t line, BoardContext** context) const noexcept {
+        *context = nullptr;
+        int32_t code = checkLine(board_ < 0 ? kMaxBoards : board_, line, context);
+        if (code != 0) return code;
+        *context = detail::gBoards[board_].load(std::memory_order_seq_cst);
+        return *context != nullptr ? 0 : 2;
+    }
+    void leave() noexcept {
+        if (board_ >= 0) detail::gBoardCalls[board_].fetch_sub(1, std::memory_order_release);
+        board_ = -1;
+    }
+
+  private:
+    int32_t board_;
+};
 
 // Writes the common result line of a per-line call, "<short>(<board>)
 // <call>: Line(<line>): OK" or "...: NG: Ret(<code>h)", and returns code.

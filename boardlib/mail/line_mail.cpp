@@ -300,11 +300,10 @@ int32_t LineMail::status(uint16_t* status) {
     return kOk;
 }
 
-int32_t LineMail::waitObject(uint16_t* status) {
+int32_t LineMail::waitObject(std::shared_ptr<State> s, uint16_t* status) {
     if (status == nullptr) return kArgument;
-    // Our own references: KV_close from another thread may free this object
-    // and close the line's events while we wait.
-    std::shared_ptr<State> s = state_;
+    // Our own references (s and the events): KV_close from another thread
+    // may free the service and close the line's events while we wait.
     std::shared_ptr<platform::Event> held[kMailEventCount];
     {
         std::lock_guard guard(s->lock);

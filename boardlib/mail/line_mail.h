@@ -45,9 +45,13 @@ class LineMail {
     int32_t send(int32_t station, const uint8_t* data, int32_t length);
     int32_t receive(uint8_t* data, int32_t length, int32_t* station);
     int32_t status(uint16_t* status);
-    int32_t waitObject(uint16_t* status);
+    int32_t waitObject(uint16_t* status) { return waitObject(state_, status); }
 
     struct State;
+    // The service's state, for a call that may outlive this object: a mail
+    // wait holds it while KV_close in another thread frees the board.
+    std::shared_ptr<State> share() const { return state_; }
+    static int32_t waitObject(std::shared_ptr<State> state, uint16_t* status);
 
   private:
     // Shared with the thread, which holds its own reference, so the thread

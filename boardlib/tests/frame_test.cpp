@@ -1,6 +1,8 @@
 // Opening and closing boards, the choice of the device instance, the
 // library ini, a window that cannot be mapped, and the finish at unload.
+#include <atomic>
 #include <optional>
+#include <thread>
 
 #include "boardlib/frame/board_open.h"
 #include "boardlib/tests/board_fixture.h"
@@ -131,6 +133,52 @@ TEST_F(Frame, UnloadInTheOnlyProcessResetsAndStops) {
     for (int i = 24; i < 40; ++i) EXPECT_EQ(window()[0x200 + i], 0) << i;
     EXPECT_EQ(window()[0x200 + 23], 0x5A);
     EXPECT_EQ(window()[0x200 + 40], 0x5A);
+    ASSERT_TRUE(libraryAttach());  // for the fixture's teardown
+}
+
+// A mail wait in one thread and KV_close of its board in another, in
+// either order: the wait ends (the close signals it) and touches nothing the
+// close freed (the sanitizer build checks that).
+TEST_F(Frame, AMailWaitAcrossKvCloseEndsWithoutTouchingTheFreedBoard) {
+    for (int round = 0; round < 20; ++round) {
+        SCOPED_TRACE(round);
+        openBoard(0);
+        ASSERT_EQ(KV_MailOpen(0, 0), 0);
+        std::atomic<bool> entered{false};
+        int32_t code = 0;
+        std::thread waiter([&] {
+            uint16_t status = 0;
+            entered = true;
+            code = KV_MailWaitObject(0, 0, &status);
+        });
+        if (round % 2) {
+            while (!entered) std::this_thread::yield();  // close while it waits, or just before
+        }
+        EXPECT_EQ(KV_close(0), 0);
+        waiter.join();
+        EXPECT_NE(code, KV_OK);
+        uint16_t status = 0;
+        EXPECT_EQ(KV_MailWaitObject(0, 0, &status), KV_ERR_NOT_OPEN);
+    }
+}
+
+// The unload wakes a mail wait in another thread by closing its board; the
+// wait's result line is written before the unload frees the log (the
+// sanitizer build checks that nothing freed is touched and nothing leaks).
+TEST_F(Frame, AMailWaitWokenByTheUnloadLogsBeforeTheLogIsFreed) {
+    openBoard(0);
+    ASSERT_EQ(KV_MailOpen(0, 0), 0);
+    std::atomic<bool> entered{false};
+    int32_t code = 0;
+    std::thread waiter([&] {
+        uint16_t status = 0;
+        entered = true;
+        code = KV_MailWaitObject(0, 0, &status);
+    });
+    while (!entered) std::this_thread::yield();
+    libraryDetach();
+    waiter.join();
+    EXPECT_NE(code, KV_OK);
     ASSERT_TRUE(libraryAttach());  // for the fixture's teardown
 }
 

@@ -90,6 +90,50 @@ TEST_F(SystemServicesTest, RegistryValuesDirectAndByRoutine) {
     EXPECT_EQ(RtlQueryRegistryValues(RTL_REGISTRY_ABSOLUTE, kParameters, all, &names, nullptr),
               STATUS_SUCCESS);
     EXPECT_EQ(names, (std::vector<std::u16string>{u"Mode", u"VendorID", u"Label", u"Blob"}));
+
+    // With the type check a direct read stores only the expected type: a
+    // string or binary value where a ULONG is held is refused, not written.
+    struct Row {
+        const char16_t* name;
+        ULONG expected;
+        NTSTATUS status;
+        ULONG result;
+    };
+    const Row rows[] = {{u"VendorID", REG_DWORD, STATUS_SUCCESS, 0x1234u},
+                        {u"Label", REG_DWORD, STATUS_OBJECT_TYPE_MISMATCH, 7u},
+                        {u"Blob", REG_DWORD, STATUS_OBJECT_TYPE_MISMATCH, 7u},
+                        {u"Missing", REG_DWORD, STATUS_SUCCESS, 7u}};
+    for (const Row& row : rows) {
+        ULONG guarded[3] = {0xA5A5A5A5u, 7u, 0xA5A5A5A5u};  // a value with a guard each side
+        RTL_QUERY_REGISTRY_TABLE checked[2] = {};
+        checked[0] = {nullptr,
+                      RTL_QUERY_REGISTRY_DIRECT | RTL_QUERY_REGISTRY_TYPECHECK,
+                      const_cast<PWSTR>(row.name),
+                      &guarded[1],
+                      (row.expected << RTL_QUERY_REGISTRY_TYPECHECK_SHIFT) | REG_NONE,
+                      nullptr,
+                      0};
+        EXPECT_EQ(
+            RtlQueryRegistryValues(RTL_REGISTRY_ABSOLUTE, kParameters, checked, nullptr, nullptr),
+            row.status);
+        EXPECT_EQ(guarded[1], row.result);
+        EXPECT_EQ(guarded[0], 0xA5A5A5A5u);
+        EXPECT_EQ(guarded[2], 0xA5A5A5A5u);
+    }
+    // The default's type is the low bytes of DefaultType.
+    ULONG typedDefault = 0;
+    RTL_QUERY_REGISTRY_TABLE withTypedDefault[2] = {};
+    withTypedDefault[0] = {nullptr,
+                           RTL_QUERY_REGISTRY_DIRECT | RTL_QUERY_REGISTRY_TYPECHECK,
+                           const_cast<PWSTR>(u"Missing"),
+                           &typedDefault,
+                           (REG_DWORD << RTL_QUERY_REGISTRY_TYPECHECK_SHIFT) | REG_DWORD,
+                           &fallback,
+                           4};
+    EXPECT_EQ(RtlQueryRegistryValues(RTL_REGISTRY_ABSOLUTE, kParameters, withTypedDefault, nullptr,
+                                     nullptr),
+              STATUS_SUCCESS);
+    EXPECT_EQ(typedDefault, 99u);
 }
 
 TEST_F(SystemServicesTest, ErrorLogEntriesKeepTheirInsertionStrings) {

@@ -106,13 +106,16 @@ void HangupWatcher::run() {
         {
             std::lock_guard lock(mutex_);
             for (int i = 0; i < n; ++i) {
-                if (events[i].data.u64 == kWakeKey) {
+                // epoll_event is packed: copy the key out rather than bind a
+                // reference to a misaligned field.
+                const uint64_t key = events[i].data.u64;
+                if (key == kWakeKey) {
                     uint64_t count;
                     while (::read(wakeFd_, &count, sizeof count) > 0) {
                     }
                     continue;
                 }
-                auto it = watched_.find(events[i].data.u64);
+                auto it = watched_.find(key);
                 if (it == watched_.end()) continue;
                 if (auto c = it->second.lock()) hungUp.push_back(std::move(c));
                 watched_.erase(it);

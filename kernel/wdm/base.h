@@ -119,6 +119,7 @@ using kalvo::platform::STATUS_SUCCESS;
 using kalvo::platform::STATUS_UNSUCCESSFUL;
 inline constexpr NTSTATUS STATUS_WAIT_0 = 0x00000000;
 inline constexpr NTSTATUS STATUS_TIMEOUT = 0x00000102;
+inline constexpr NTSTATUS STATUS_OBJECT_TYPE_MISMATCH = static_cast<NTSTATUS>(0xC0000024);
 inline constexpr NTSTATUS STATUS_BUFFER_OVERFLOW = static_cast<NTSTATUS>(0x80000005);
 inline constexpr NTSTATUS STATUS_DEVICE_BUSY = static_cast<NTSTATUS>(0x80000011);
 inline constexpr NTSTATUS STATUS_MORE_PROCESSING_REQUIRED = static_cast<NTSTATUS>(0xC0000016);

@@ -124,6 +124,11 @@ KALVO_WDM_API NTSTATUS ZwClose(HANDLE handle);
 #define RTL_QUERY_REGISTRY_DIRECT 0x00000020
 #define RTL_QUERY_REGISTRY_DELETE 0x00000040
 #define RTL_QUERY_REGISTRY_TYPECHECK 0x00000100
+// With TYPECHECK, the top byte of DefaultType is the type the value must have
+// (a direct read of another type is refused with STATUS_OBJECT_TYPE_MISMATCH
+// rather than written over EntryContext); the low bytes are the default's type.
+#define RTL_QUERY_REGISTRY_TYPECHECK_SHIFT 24
+#define RTL_QUERY_REGISTRY_TYPECHECK_MASK (0xFFu << RTL_QUERY_REGISTRY_TYPECHECK_SHIFT)
 
 typedef NTSTATUS RTL_QUERY_REGISTRY_ROUTINE(PWSTR ValueName, ULONG ValueType, PVOID ValueData,
                                             ULONG ValueLength, PVOID Context, PVOID EntryContext);

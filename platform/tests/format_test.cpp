@@ -42,6 +42,9 @@ TEST(Format, FlagsWidthAndPrecision) {
     EXPECT_EQ(fmt("[%.3d][%8.3x][%-#6x][%#X][%#x][%#o]", 5, 0xA, 0xA, 0xFFu, 0, 8),
               "[005][     00a][0xa   ][0XFF][0][010]");
     EXPECT_EQ(fmt("[%.0d][%5.0d]", 0, 0), "[][     ]");
+    // The octal '#' form always leads with a 0, even for a zero of precision 0.
+    EXPECT_EQ(fmt("[%#.0o][%#4.0o][%#-3.0o][%.0o][%#.0x]", 0u, 0u, 0u, 0u, 0u),
+              "[0][   0][0  ][][]");
     EXPECT_EQ(fmt("[%02d/%02d/%02d %02d:%02d:%02d]", 12, 8, 26, 5, 3, 9), "[12/08/26 05:03:09]");
     EXPECT_EQ(fmt("[%*d][%-*d][%.*s]", 4, 1, 4, 2, 3, "abcdef"), "[   1][2   ][abc]");
     EXPECT_EQ(fmt("[%*d]", -4, 1), "[1   ]");

@@ -136,6 +136,39 @@ TEST_F(Modules, BareNamesSearchTheCallersDirectoryBeforeTheCurrentOne) {
     EXPECT_TRUE(freeLibrary(probe));
 }
 
+// A name that differs from the file's only in case loads it, as on a file
+// system that ignores case; a file of the exact name wins over it.
+TEST_F(Modules, NamesDifferingOnlyInCaseLoadAfterTheExactName) {
+    std::filesystem::copy_file(kSearchB + "/SearchProbe.so", env.work().file("searchprobe.so"));
+    auto probeId = [](ModuleHandle m) -> std::string {
+        auto id = reinterpret_cast<const char* (*)()>(getProcAddress(m, "KV_probeId"));
+        return id != nullptr ? id() : "no symbol";
+    };
+    struct Row {
+        std::string name, id;
+    };
+    const Row rows[] = {{"SEARCHPROBE", "B"},
+                        {"SearchProbe.SO", "B"},
+                        {kSearchA + "/searchPROBE.so", "A"},
+                        {kSearchA + "/SearchProbe", "A"}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        ModuleHandle m = loadLibrary(row.name.c_str());
+        ASSERT_NE(m, nullptr);
+        EXPECT_EQ(probeId(m), row.id);
+        EXPECT_TRUE(freeLibrary(m));
+    }
+    // The exact name first: "SearchProbe.so" (A's copy) beside "searchprobe.so" (B's).
+    std::filesystem::copy_file(kSearchA + "/SearchProbe.so", env.work().file("SearchProbe.so"));
+    ModuleHandle exact = loadLibrary("SearchProbe");
+    ASSERT_NE(exact, nullptr);
+    EXPECT_EQ(probeId(exact), "A");
+    EXPECT_TRUE(freeLibrary(exact));
+    setLastError(0);
+    EXPECT_EQ(loadLibrary("SearchProbeX"), nullptr);
+    EXPECT_EQ(lastError(), ERROR_MOD_NOT_FOUND);
+}
+
 KALVO_CHILD(load_and_exit) {
     // Loaded and never freed: detach runs when the process exits.
     return loadLibrary(args.at(0).c_str()) != nullptr ? 0 : 2;

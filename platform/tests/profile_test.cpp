@@ -241,6 +241,35 @@ TEST(IniDocument, EditsInMemory) {
               "[KALVO]\r\nConfigTool=1\r\nBoard=1\r\n[BOARD_1]\r\nKind=Cardmaster\r\n");
 }
 
+// The section index follows every edit: after inserts in an earlier section,
+// removals and appended sections, each read agrees with a fresh parse of the
+// written text (first section and first key win, names fold case).
+TEST(IniDocument, ReadsAfterEditsAgreeWithAFreshParse) {
+    IniDocument doc = IniDocument::parse("\xEF\xBB\xBF[A]\nx=1\n\n[B]\ny=2\n[a]\nx=8\n[C]\nw=0");
+    EXPECT_TRUE(doc.set("a", "new", "1"));  // inserted before [B]: later headers move
+    EXPECT_TRUE(doc.set("b", "more", "2"));
+    EXPECT_TRUE(doc.set("D", "d", "4"));  // appended section
+    EXPECT_TRUE(doc.set("d", "e", "5"));
+    EXPECT_TRUE(doc.set("c", "v", "6"));
+    doc.removeKey("A", "x");
+    EXPECT_TRUE(doc.set("A", "x", "7"));
+    doc.removeSection("B");
+    EXPECT_TRUE(doc.set("b", "back", "9"));
+    IniDocument fresh = IniDocument::parse(doc.serialize());
+    const char* const probes[][2] = {{"A", "x"},    {"a", "new"}, {"B", "y"}, {"b", "back"},
+                                     {"C", "w"},    {"c", "v"},   {"D", "d"}, {"d", "e"},
+                                     {"a", "more"}, {"E", "x"}};
+    for (const auto& probe : probes) {
+        SCOPED_TRACE(std::string(probe[0]) + "/" + probe[1]);
+        EXPECT_EQ(doc.get(probe[0], probe[1]), fresh.get(probe[0], probe[1]));
+        EXPECT_EQ(doc.keys(probe[0]), fresh.keys(probe[0]));
+    }
+    EXPECT_EQ(doc.get("A", "x"), "7");
+    EXPECT_EQ(doc.get("d", "e"), "5");
+    EXPECT_EQ(doc.sections(), fresh.sections());
+    EXPECT_EQ(doc.sections(), (std::vector<std::string>{"A", "C", "D", "b"}));
+}
+
 TEST(FullPathName, ResolvesLexicallyAgainstTheCurrentDirectory) {
     IsolatedEnvironment env;
     char cwd[4096];

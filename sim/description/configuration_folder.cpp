@@ -120,9 +120,19 @@ struct ModelTable {
             return doc.get(section, key).value_or(fallback);
         };
         int32_t count = std::atoi(get("Config", "UnitCount", "1").c_str());
-        for (int32_t i = 0; i < count && i < 100000; ++i) {
-            std::string section = "Model_" + std::to_string(i);
-            if (!doc.hasSection(section)) continue;
+        // The model sections "Model_0" to "Model_<count - 1>" in number order,
+        // found in one pass over the file's sections: a huge "UnitCount" costs
+        // nothing beyond the sections that are there.
+        std::vector<std::pair<int32_t, std::string>> numbered;
+        for (const std::string& section : doc.sections()) {
+            if (section.size() < 7 || upper(section.substr(0, 6)) != "MODEL_") continue;
+            std::string digits = section.substr(6);
+            int32_t i = 0;
+            if (!codeNumber(digits, &i) || i < 0 || std::to_string(i) != digits) continue;
+            if (i < count && i < 100000) numbered.emplace_back(i, section);
+        }
+        std::sort(numbered.begin(), numbered.end());
+        for (const auto& [i, section] : numbered) {
             std::string type = get(section, "Type", "NON");
             std::string series = get(section, "Series", "");
             static const char* const kTypes[] = {"NEW",  "DIO", "ADA",  "AXSA", "ENC",

@@ -274,12 +274,15 @@ std::string formatNetworkText(const NetworkDescription& spec) {
         for (const StationDescription& s : b.stations) {
             out += "station " + std::to_string(s.address);
             if (s.addressCount != 1) out += " addresses=" + std::to_string(s.addressCount);
-            // A model text is one word in the file: blanks and comment
-            // characters would not read back.
+            // A model text is one word in the file: blanks, comment
+            // characters and control bytes (a CR before the line end, a NUL)
+            // would not read back.
             if (!s.model.empty()) {
                 std::string model = s.model;
                 for (char& c : model)
-                    if (c == ' ' || c == '\t' || c == '#' || c == ';') c = '_';
+                    if (c == ' ' || c == '\t' || c == '#' || c == ';' ||
+                        static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
+                        c = '_';
                 out += " model=" + model;
             }
             if (s.echo) out += " echo";

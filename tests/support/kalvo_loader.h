@@ -50,6 +50,9 @@ class KalvoLibrary {
     KALVO_TEST_CALL(KV_DIO_InODataBit);
     KALVO_TEST_CALL(KV_DIO_OutDataBit);
     KALVO_TEST_CALL(KV_ADA_Open);
+    KALVO_TEST_CALL(KV_ADA_OpenEx);
+    KALVO_TEST_CALL(KV_AXSA_OpenEx);
+    KALVO_TEST_CALL(KV_SIO_OpenEx);
     KALVO_TEST_CALL(KV_ADA_Close);
     KALVO_TEST_CALL(KV_ADA_InValue);
     KALVO_TEST_CALL(KV_ADA_OutValue);

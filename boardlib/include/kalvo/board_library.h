@@ -120,7 +120,9 @@ KV_BOARD_API int32_t KV_Map(int32_t board, int32_t line, const char* text, void*
 /* Nothing to give back; 0. */
 KV_BOARD_API int32_t KV_Free(int32_t board, int32_t line);
 KV_BOARD_API int32_t KV_UnMap(int32_t board, int32_t line);
-/* This master's own 8-byte station slot, and any station's slot. */
+/* This master's own 8-byte station slot, and any station's slot. KV_Put
+ * reads the master's own address with a status request first: when that
+ * request fails it writes nothing and returns KV_ERR_REQUEST (-1). */
 KV_BOARD_API int32_t KV_Put(int32_t board, int32_t line, const uint8_t* data);
 KV_BOARD_API int32_t KV_Get(int32_t board, int32_t line, int32_t station, uint8_t* data);
 

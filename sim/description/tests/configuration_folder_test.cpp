@@ -112,6 +112,26 @@ TEST(ConfigurationFolder, ToolWrittenFolderGivesItsStationsUnitsAndModels) {
     EXPECT_EQ(spec.boards[0].stations[0].model, "QMDIO16");
 }
 
+// The model sections are found by name wherever they stand and whatever
+// their case; the lowest number wins a model and code given twice; a huge
+// "UnitCount" reads only the sections that are there.
+TEST(ConfigurationFolder, ModelSectionsAreReadInNumberOrderWhereverTheyStand) {
+    TempDir dir;
+    dir.write("Kalvo.ini", toolFolderIni());
+    dir.write("ModelTbl.ini",
+              "[Model_1]\r\nModel=QMDIO16\r\nType=AXSA\r\nCode=17\r\nSeries=QMS\r\n"
+              "[model_0]\r\nModel=QMDIO16\r\nType=DIO\r\nCode=17\r\nSeries=QMS\r\n"
+              "[Model_04]\r\nModel=MRUM04*\r\nType=AXSA\r\nCode=40\r\nSeries=MRU\r\n"
+              "[Config]\r\nUnitCount=2147483647\r\n");
+    std::string error;
+    auto boards = boardsOfConfigurationFolder(dir.path(), &error);
+    NetworkDescription spec = loadConfigurationFolder(dir.path(), boards, &error);
+    ASSERT_EQ(error, "");
+    ASSERT_GE(spec.boards[0].stations.size(), 2u);
+    EXPECT_EQ(spec.boards[0].stations[0].model, "QMDIO16(DIO)");
+    EXPECT_EQ(spec.boards[0].stations[1].model, "MRUM04*");  // "Model_04" is no model section
+}
+
 TEST(ConfigurationFolder, BoardsMapByLibraryInstanceToTheBoardIdWord) {
     TempDir dir;
     dir.write("Kalvo.ini",
