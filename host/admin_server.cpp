@@ -182,8 +182,8 @@ struct AdminHandlers {
     static std::string list(AdminServer& server, const Words&) {
         std::string out = "OK\n";
         char line[512];
-        std::snprintf(line, sizeof line, "%-20s %-11s %-11s %-20s %-18s %s\n", "LOCATION", "KIND",
-                      "DRIVER", "DEVICE", "LINK", "STATE");
+        std::snprintf(line, sizeof line, "%-20s %-11s %-11s %-20s %-18s %-5s %s\n", "LOCATION",
+                      "KIND", "DRIVER", "DEVICE", "LINK", "POWER", "STATE");
         out += line;
         for (const DeviceInfo& d : server.pnp_.devices()) {
             std::string links;
@@ -191,11 +191,14 @@ struct AdminHandlers {
             std::string state = pnpStateName(d.state);
             if (d.state == PnpState::StartFailed || d.state == PnpState::AddDeviceFailed)
                 state += " (" + hex32(d.lastStatus) + ")";
-            std::snprintf(line, sizeof line, "%-20s %-11s %-11s %-20s %-18s %s\n",
+            // The device power state as its driver reported it; "-" for a
+            // board without a device.
+            std::string power = d.deviceName.empty() ? "-" : devicePowerName(d.devicePower);
+            std::snprintf(line, sizeof line, "%-20s %-11s %-11s %-20s %-18s %-5s %s\n",
                           d.location.c_str(), d.kind.c_str(),
                           d.service.empty() ? "-" : d.service.c_str(),
                           d.deviceName.empty() ? "-" : d.deviceName.c_str(),
-                          links.empty() ? "-" : links.c_str(), state.c_str());
+                          links.empty() ? "-" : links.c_str(), power.c_str(), state.c_str());
             out += line;
         }
         return out;
@@ -253,12 +256,28 @@ struct AdminHandlers {
         return statusAnswer(server.pnp_.start(words[1], resources));
     }
 
+    // power <S0..S5> [location]: a system power state for every started
+    // device, or for one.
     static std::string power(AdminServer& server, const Words& words) {
         const std::string& s = words[1];
         if (s.size() != 2 || (s[0] != 'S' && s[0] != 's') || s[1] < '0' || s[1] > '5')
-            return "ERROR power state must be S0 to S5\n";
+            return "ERROR power state " + s + " is not one of S0 to S5\n";
+        std::string location = words.size() > 2 ? words[2] : std::string();
+        if (!location.empty() && !findBoard(server.hardware_.boards(), location))
+            return "ERROR no board at " + location + " (see kalvo-devctl list)\n";
+        return statusAnswer(server.pnp_.setSystemPower(
+            SYSTEM_POWER_STATE(PowerSystemWorking + (s[1] - '0')), location));
+    }
+
+    // device-power <location> <D0..D3>: a device power state for one device.
+    static std::string devicePower(AdminServer& server, const Words& words) {
+        const std::string& d = words[2];
+        if (d.size() != 2 || (d[0] != 'D' && d[0] != 'd') || d[1] < '0' || d[1] > '3')
+            return "ERROR device power state " + d + " is not one of D0 to D3\n";
+        if (!findBoard(server.hardware_.boards(), words[1]))
+            return "ERROR no board at " + words[1] + " (see kalvo-devctl list)\n";
         return statusAnswer(
-            server.pnp_.setSystemPower(SYSTEM_POWER_STATE(PowerSystemWorking + (s[1] - '0'))));
+            server.pnp_.setDevicePower(words[1], DEVICE_POWER_STATE(PowerDeviceD0 + (d[1] - '0'))));
     }
 
     // read and write: a board's memory range by its index among the ranges.
@@ -322,12 +341,19 @@ struct AdminRequest {
 };
 
 constexpr AdminRequest kAdminRequests[] = {
-    {"ping", 1, 1, &AdminHandlers::ping},         {"sim", 1, SIZE_MAX, &AdminHandlers::sim},
-    {"shutdown", 1, 1, &AdminHandlers::shutdown}, {"list", 1, 1, &AdminHandlers::list},
-    {"log", 1, 1, &AdminHandlers::log},           {"stop", 2, 2, &AdminHandlers::stop},
-    {"remove", 2, 2, &AdminHandlers::remove},     {"surprise", 2, 2, &AdminHandlers::surprise},
-    {"start", 2, 3, &AdminHandlers::start},       {"power", 2, 2, &AdminHandlers::power},
-    {"read", 5, 5, &AdminHandlers::window},       {"write", 5, 5, &AdminHandlers::window},
+    {"ping", 1, 1, &AdminHandlers::ping},
+    {"sim", 1, SIZE_MAX, &AdminHandlers::sim},
+    {"shutdown", 1, 1, &AdminHandlers::shutdown},
+    {"list", 1, 1, &AdminHandlers::list},
+    {"log", 1, 1, &AdminHandlers::log},
+    {"stop", 2, 2, &AdminHandlers::stop},
+    {"remove", 2, 2, &AdminHandlers::remove},
+    {"surprise", 2, 2, &AdminHandlers::surprise},
+    {"start", 2, 3, &AdminHandlers::start},
+    {"power", 2, 3, &AdminHandlers::power},
+    {"device-power", 3, 3, &AdminHandlers::devicePower},
+    {"read", 5, 5, &AdminHandlers::window},
+    {"write", 5, 5, &AdminHandlers::window},
 };
 
 }  // namespace

@@ -150,6 +150,7 @@ constexpr char kStop[] = "stop";
 constexpr char kRemove[] = "remove";
 constexpr char kSurprise[] = "surprise";
 constexpr char kPower[] = "power";
+constexpr char kDevicePower[] = "device-power";
 constexpr char kRead[] = "read";
 constexpr char kWrite[] = "write";
 
@@ -165,7 +166,7 @@ const std::vector<DevctlCommand>& devctlCommands() {
          &stopHost},
         {"list",
          "  list                      devices: board location, kind, driver, device\n"
-         "                            name, link and PnP state\n",
+         "                            name, link, device power state and PnP state\n",
          0, 0, &forward<kList>},
         {"log", "  log                       the error log\n", 0, 0, &forward<kLog>},
         {"pnp-start",
@@ -178,8 +179,16 @@ const std::vector<DevctlCommand>& devctlCommands() {
         {"remove", "  remove <location>         query remove, then remove\n", 1, 1,
          &forward<kRemove>},
         {"surprise", "  surprise <location>       surprise removal\n", 1, 1, &forward<kSurprise>},
-        {"power", "  power <S0..S5>            system power state for every started device\n", 1, 1,
-         &forward<kPower>},
+        {"power",
+         "  power <S0..S5> [location] system power state for every started device, or\n"
+         "                            for one; a device that vetoes a sleeping state\n"
+         "                            stops the transition and the others return to S0\n",
+         1, 2, &forward<kPower>},
+        {"device-power",
+         "  device-power <location> <D0..D3>\n"
+         "                            device power state for one started device (list\n"
+         "                            shows each device's power state)\n",
+         2, 2, &forward<kDevicePower>},
         {"read",
          "  read <location> <window> <offset> <length>\n"
          "                            hex dump of a board's memory range (window 0 is\n"

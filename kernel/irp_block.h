@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "kernel/device_backend.h"
 #include "kernel/wdm.h"
 
 namespace kalvo::kernel {
@@ -22,6 +23,9 @@ struct alignas(16) IrpHeader {
     uint32_t magic = kMagic;
     IrpOrigin origin = IrpOrigin::Driver;
     int callerWordSize = 64;
+    // The process the request was issued in; it waits for the request, so
+    // it stays valid until completion (null: the system's own request).
+    CallerProcess* caller = nullptr;
     KEVENT doneEvent{};
     IO_SECURITY_CONTEXT security{};
     std::vector<uint8_t> systemBuffer;

@@ -135,6 +135,7 @@ NTSTATUS WdmDeviceBackend::open(const OpenRequest& request, CallerProcess& calle
     }
     IrpHeader* header = headerOf(irp);
     header->callerWordSize = caller.wordSize();
+    header->caller = &caller;
     header->security.DesiredAccess = request.desiredAccess;
     ULONG options =
         kFileNonDirectoryFile |
@@ -147,7 +148,15 @@ NTSTATUS WdmDeviceBackend::open(const OpenRequest& request, CallerProcess& calle
     location->Parameters.Create.ShareAccess = USHORT(request.shareMode & 7);
     location->Parameters.Create.FileAttributes = USHORT(request.flagsAndAttributes & 0x7FFF);
     record->openFiles.fetch_add(1);
+    {
+        std::lock_guard lock(mutex_);
+        opening_[&caller] = file;
+    }
     status = sendFileIrp(*file, irp, &caller);
+    {
+        std::lock_guard lock(mutex_);
+        opening_.erase(&caller);
+    }
     freeIrp(irp);
     if (!NT_SUCCESS(status)) {
         record->openFiles.fetch_sub(1);
@@ -184,6 +193,7 @@ IoResult WdmDeviceBackend::deviceControl(FileId id, uint32_t code, std::span<con
     } else {
         IrpHeader* header = headerOf(irp);
         header->callerWordSize = caller.wordSize();
+        header->caller = &caller;
         // METHOD_BUFFERED: one system buffer of the larger length holds the
         // input on entry and the output on return. It starts zeroed, so no
         // stale memory reaches the caller.
@@ -211,6 +221,14 @@ IoResult WdmDeviceBackend::deviceControl(FileId id, uint32_t code, std::span<con
     }
     file->idle.notify_all();
     return result;
+}
+
+void WdmDeviceBackend::cancelOpen(CallerProcess& caller) {
+    std::lock_guard lock(mutex_);
+    auto it = opening_.find(&caller);
+    if (it == opening_.end()) return;
+    std::lock_guard fileLock(it->second->mutex);
+    for (PIRP irp : it->second->pending) IoCancelIrp(irp);
 }
 
 void WdmDeviceBackend::cancel(FileId id) {
