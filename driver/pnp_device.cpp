@@ -588,7 +588,10 @@ NTSTATUS CPnpDevice::OnPowerQueryPower(PIRP irp) {
         // Held from now on: nothing new reaches a board about to lose power.
         InterlockedExchange(&m_HoldNewRequests, 1);
         if (OpenCount() == 0) return OnPowerPowerSequence(irp);
-        ClearHoldFlag();
+        // A request of an open handle that came while the flag was set was
+        // held: it runs now rather than wait for a power-up that is not
+        // coming.
+        if (ClearHoldFlag() && PnpState() == PnpStateStarted) RestartStalledIrps();
     }
     PoStartNextPowerIrp(irp);
     CompleteIrp(irp, STATUS_UNSUCCESSFUL);
