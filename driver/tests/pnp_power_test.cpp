@@ -49,7 +49,8 @@ TEST(DevicePower, SystemSleepIsVetoedWhileAHandleIsOpenAndTakenWithoutOne) {
         NTSTATUS sleep;
         const char* powerAfter;
     };
-    for (const Row& row : {Row{true, STATUS_UNSUCCESSFUL, "D0"}, Row{false, STATUS_SUCCESS, "D3"}}) {
+    for (const Row& row :
+         {Row{true, STATUS_UNSUCCESSFUL, "D0"}, Row{false, STATUS_SUCCESS, "D3"}}) {
         SCOPED_TRACE(row.handleOpen ? "handle open" : "no handle");
         DriverHarness h("tolva");
         ASSERT_TRUE(h.loaded());

@@ -222,7 +222,7 @@ NTSTATUS DriverHarness::open(const std::string& path, kernel::FileId* file, uint
     request.path = path;
     request.desiredAccess = 0xC0000000u;  // GENERIC_READ | GENERIC_WRITE
     request.shareMode = shareMode;
-    request.creationDisposition = 3;      // OPEN_EXISTING
+    request.creationDisposition = 3;  // OPEN_EXISTING
     return impl_->backend.open(request, wordSize_ == 32 ? *caller32_ : *caller64_, file);
 }
 
