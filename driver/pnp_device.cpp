@@ -428,7 +428,7 @@ NTSTATUS CPnpDevice::OnPnpSurpriseRemoval(PIRP irp) {
 NTSTATUS CPnpDevice::OnPnpRemoveDevice(PIRP irp, bool* deleteNow) {
     LONG previous = ExchangePnpState(PnpStateRemoved);
     const BOOLEAN surprise = previous != PnpStateRemovePending;
-    m_RegistersSaved = 0;
+    InterlockedExchange(&m_RegistersSaved, 0);
     RestartStalledIrps();  // the held requests now meet the removed state
     CleanupQueue();
     irp->IoStatus.Status = STATUS_SUCCESS;
@@ -639,10 +639,11 @@ NTSTATUS CPnpDevice::OnPowerSetPower(PIRP irp) {
     power.DeviceState = state;
     PoSetPowerState(m_DeviceObject, DevicePowerState, power);
     InterlockedExchange(&m_DevicePowerState, state);
-    if (state >= m_PowerDownThreshold && !m_RegistersSaved) {
+    // Power requests of the device's own policy (first open, last close)
+    // and of the system may meet: the flag is taken and given back as one
+    // step, so the registers are saved and restored once each.
+    if (state >= m_PowerDownThreshold && InterlockedCompareExchange(&m_RegistersSaved, 1, 0) == 0)
         SavePowerRegisters();
-        m_RegistersSaved = 1;
-    }
     return PassPowerDownReportingSuccess(irp);
 }
 
@@ -655,8 +656,8 @@ NTSTATUS CPnpDevice::PowerUpCompletionRoutine(PDEVICE_OBJECT, PIRP irp, PVOID co
         power.DeviceState = IoGetCurrentIrpStackLocation(irp)->Parameters.Power.State.DeviceState;
         InterlockedExchange(&self->m_DevicePowerState, power.DeviceState);
         bool restored = true;
-        if (self->m_RegistersSaved && power.DeviceState < self->m_PowerDownThreshold) {
-            self->m_RegistersSaved = 0;
+        if (power.DeviceState < self->m_PowerDownThreshold &&
+            InterlockedCompareExchange(&self->m_RegistersSaved, 0, 1) == 1) {
             if (!NT_SUCCESS(self->RestorePowerRegisters())) {
                 irp->IoStatus.Status = STATUS_SUCCESS;
                 restored = false;

@@ -145,7 +145,7 @@ class CPnpDevice : public CDevice {
     DEVICE_POWER_STATE m_PowerDownThreshold = PowerDeviceD3;
     UCHAR m_RefusePowerDownWhileOpen = 1;
     mutable volatile LONG m_HoldNewRequests = 0;
-    UCHAR m_RegistersSaved = 0;
+    volatile LONG m_RegistersSaved = 0;
     UCHAR m_PowerManaged = 1;
     UCHAR m_FollowSystemPower = 1;
     PVOID volatile m_RemoveWorkItem = nullptr;

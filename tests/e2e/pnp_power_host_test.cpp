@@ -144,8 +144,12 @@ KALVO_CHILD(open_request_close) {
                 CHILD_CHECK(lastError() == kalvo::platform::ERROR_ACCESS_DENIED);
                 break;
             }
+            // A board removed in between refuses the unmap too.
             MapRequestBlock64 unmap{MapCommand::Unmap, 0, address, kWindowLength, 0};
-            CHILD_CHECK(requestMapMemory(device, &unmap) == 0);
+            if (requestMapMemory(device, &unmap) != 0) {
+                CHILD_CHECK(lastError() == kalvo::platform::ERROR_ACCESS_DENIED);
+                break;
+            }
         }
         closeBoardDevice(device);
         std::this_thread::sleep_for(3ms);  // room for a stop between rounds
