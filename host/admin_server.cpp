@@ -10,10 +10,14 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
+#include <map>
 #include <sstream>
 #include <vector>
 
+#include "driver/requests/request_codes.h"
 #include "host/admin_channel.h"
+#include "kernel/completion_record.h"
 #include "kernel/error_log.h"
 #include "kernel/hardware_provider.h"
 #include "kernel/kernel.h"
@@ -215,6 +219,67 @@ struct AdminHandlers {
         return statusAnswer(server.pnp_.stop(words[1]));
     }
 
+    static std::string queryStop(AdminServer& server, const Words& words) {
+        NTSTATUS status = server.pnp_.queryStop(words[1]);
+        if (status == STATUS_INVALID_DEVICE_STATE)
+            return "ERROR the device at " + words[1] +
+                   " is not started or its stop is already queried (status " + hex32(status) +
+                   "; see kalvo-devctl list, then pnp-stop or cancel-stop)\n";
+        return statusAnswer(status);
+    }
+
+    static std::string cancelStop(AdminServer& server, const Words& words) {
+        NTSTATUS status = server.pnp_.cancelStop(words[1]);
+        if (status == STATUS_INVALID_DEVICE_STATE)
+            return "ERROR no stop is queried for the device at " + words[1] + " (status " +
+                   hex32(status) + "; query-stop first)\n";
+        return statusAnswer(status);
+    }
+
+    // requests [location]: the completion record of client requests, of
+    // every device or of the one at location, oldest first.
+    static std::string requests(AdminServer& server, const Words& words) {
+        std::map<std::string, std::string> locations;  // device name -> location
+        for (const DeviceInfo& d : server.pnp_.devices())
+            if (!d.deviceName.empty()) locations[d.deviceName] = d.location;
+        std::string device;
+        if (words.size() > 1) {
+            for (auto& [name, location] : locations)
+                if (location == words[1]) device = name;
+            if (device.empty())
+                return "ERROR no device at " + words[1] + " (see kalvo-devctl list)\n";
+        }
+        std::string out = "OK\n";
+        char line[512];
+        std::snprintf(line, sizeof line, "%-6s %-12s %-20s %-7s %-22s %-22s %-30s %-6s %s\n", "SEQ",
+                      "TIME", "LOCATION", "PID", "FUNCTION", "CONTROL", "STATUS", "BYTES", "HOW");
+        out += line;
+        for (const CompletionRow& row : completionRows(device)) {
+            auto found = locations.find(row.device);
+            std::string where = found != locations.end() ? found->second : row.device;
+            std::string control = "-";
+            if (row.major == IRP_MJ_DEVICE_CONTROL) {
+                const char* name = kalvo::requests::requestName(row.code);
+                control = name ? name : hex32(NTSTATUS(row.code));
+            }
+            std::string status =
+                std::string(ntStatusName(row.status)) + "(" + hex32(row.status) + ")";
+            time_t seconds = time_t(row.timeMs / 1000);
+            tm local{};
+            localtime_r(&seconds, &local);
+            char when[16];
+            std::snprintf(when, sizeof when, "%02d:%02d:%02d.%03d", local.tm_hour, local.tm_min,
+                          local.tm_sec, int(row.timeMs % 1000));
+            std::snprintf(
+                line, sizeof line, "%-6llu %-12s %-20s %-7u %-22s %-22s %-30s %-6llu %s\n",
+                static_cast<unsigned long long>(row.sequence), when, where.c_str(),
+                unsigned(row.pid), majorFunctionName(row.major), control.c_str(), status.c_str(),
+                static_cast<unsigned long long>(row.bytes), completionKindName(row.kind));
+            out += line;
+        }
+        return out;
+    }
+
     static std::string remove(AdminServer& server, const Words& words) {
         return statusAnswer(server.pnp_.remove(words[1]));
     }
@@ -347,6 +412,9 @@ constexpr AdminRequest kAdminRequests[] = {
     {"list", 1, 1, &AdminHandlers::list},
     {"log", 1, 1, &AdminHandlers::log},
     {"stop", 2, 2, &AdminHandlers::stop},
+    {"query-stop", 2, 2, &AdminHandlers::queryStop},
+    {"cancel-stop", 2, 2, &AdminHandlers::cancelStop},
+    {"requests", 1, 2, &AdminHandlers::requests},
     {"remove", 2, 2, &AdminHandlers::remove},
     {"surprise", 2, 2, &AdminHandlers::surprise},
     {"start", 2, 3, &AdminHandlers::start},

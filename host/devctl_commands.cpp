@@ -148,6 +148,9 @@ constexpr char kLog[] = "log";
 constexpr char kStart[] = "start";
 constexpr char kStop[] = "stop";
 constexpr char kRemove[] = "remove";
+constexpr char kQueryStop[] = "query-stop";
+constexpr char kCancelStop[] = "cancel-stop";
+constexpr char kRequests[] = "requests";
 constexpr char kSurprise[] = "surprise";
 constexpr char kPower[] = "power";
 constexpr char kDevicePower[] = "device-power";
@@ -175,7 +178,22 @@ const std::vector<DevctlCommand>& devctlCommands() {
          "                            its first memory range only, or a memory range\n"
          "                            that cannot be mapped\n",
          1, 2, &forward<kStart>},
-        {"pnp-stop", "  pnp-stop <location>       query stop, then stop\n", 1, 1, &forward<kStop>},
+        {"pnp-stop",
+         "  pnp-stop <location>       query stop (unless query-stop sent it), then stop\n", 1, 1,
+         &forward<kStop>},
+        {"query-stop",
+         "  query-stop <location>     query stop only: the device holds new requests\n"
+         "                            until pnp-stop and pnp-start, or cancel-stop\n",
+         1, 1, &forward<kQueryStop>},
+        {"cancel-stop",
+         "  cancel-stop <location>    cancel stop after query-stop: held requests run\n", 1, 1,
+         &forward<kCancelStop>},
+        {"requests",
+         "  requests [location]       the record of client request completions (the\n"
+         "                            last 256 per device): time, client pid, function,\n"
+         "                            control code, status, bytes returned, and how it\n"
+         "                            went (completed, held, replayed or cancelled)\n",
+         0, 1, &forward<kRequests>},
         {"remove", "  remove <location>         query remove, then remove\n", 1, 1,
          &forward<kRemove>},
         {"surprise", "  surprise <location>       surprise removal\n", 1, 1, &forward<kSurprise>},

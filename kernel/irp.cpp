@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <new>
 
+#include "kernel/completion_record.h"
 #include "kernel/current_process.h"
 #include "kernel/irp_block.h"
 #include "kernel/irql.h"
@@ -27,6 +28,7 @@ void finishIrp(PIRP irp) {
     if (!header) return;
     switch (header->origin) {
         case IrpOrigin::Synchronous:
+            recordCompletion(irp);
             KeSetEvent(&header->doneEvent, IO_NO_INCREMENT, FALSE);
             break;
         case IrpOrigin::BuiltIoctl: {

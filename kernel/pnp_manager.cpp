@@ -55,6 +55,7 @@ struct PnpManager::Node {
     PnpState state = PnpState::NotStarted;
     NTSTATUS lastStatus = STATUS_SUCCESS;
     SYSTEM_POWER_STATE systemPower = PowerSystemWorking;  // as last set
+    bool stopQueried = false;  // query stop accepted, stop or cancel stop not sent yet
 };
 
 namespace {
@@ -231,19 +232,34 @@ NTSTATUS PnpManager::startNode(Node& node, const std::vector<ResourceDescriptor>
     return status;
 }
 
-NTSTATUS PnpManager::stopNode(Node& node) {
+NTSTATUS PnpManager::queryStopNode(Node& node) {
     NTSTATUS status = sendPnp(node, IRP_MN_QUERY_STOP_DEVICE);
     if (!NT_SUCCESS(status)) {
         sendPnp(node, IRP_MN_CANCEL_STOP_DEVICE);
         node.lastStatus = status;
         return status;
     }
-    status = sendPnp(node, IRP_MN_STOP_DEVICE);
+    node.stopQueried = true;
+    return status;
+}
+
+NTSTATUS PnpManager::stopNode(Node& node) {
+    if (!node.stopQueried) {
+        NTSTATUS status = queryStopNode(node);
+        if (!NT_SUCCESS(status)) return status;
+    }
+    node.stopQueried = false;
+    NTSTATUS status = sendPnp(node, IRP_MN_STOP_DEVICE);
     node.state = PnpState::Stopped;
     return status;
 }
 
 NTSTATUS PnpManager::removeNode(Node& node) {
+    if (node.stopQueried) {
+        // A stop was queried and not followed up: called off first.
+        node.stopQueried = false;
+        sendPnp(node, IRP_MN_CANCEL_STOP_DEVICE);
+    }
     bool query = node.state == PnpState::Started || node.state == PnpState::Stopped;
     if (query) {
         NTSTATUS status = sendPnp(node, IRP_MN_QUERY_REMOVE_DEVICE);
@@ -292,6 +308,23 @@ NTSTATUS PnpManager::stop(const std::string& location) {
     return stopNode(*node);
 }
 
+NTSTATUS PnpManager::queryStop(const std::string& location) {
+    std::lock_guard lock(mutex_);
+    Node* node = find(location);
+    if (!node || !node->pdo) return STATUS_NO_SUCH_DEVICE;
+    if (node->state != PnpState::Started || node->stopQueried) return STATUS_INVALID_DEVICE_STATE;
+    return queryStopNode(*node);
+}
+
+NTSTATUS PnpManager::cancelStop(const std::string& location) {
+    std::lock_guard lock(mutex_);
+    Node* node = find(location);
+    if (!node || !node->pdo) return STATUS_NO_SUCH_DEVICE;
+    if (node->state != PnpState::Started || !node->stopQueried) return STATUS_INVALID_DEVICE_STATE;
+    node->stopQueried = false;
+    return sendPnp(*node, IRP_MN_CANCEL_STOP_DEVICE);
+}
+
 NTSTATUS PnpManager::remove(const std::string& location) {
     std::lock_guard lock(mutex_);
     Node* node = find(location);
@@ -311,6 +344,7 @@ NTSTATUS PnpManager::surpriseRemove(const std::string& location) {
         return STATUS_INVALID_DEVICE_STATE;
     NTSTATUS status = sendPnp(*node, IRP_MN_SURPRISE_REMOVAL);
     node->state = PnpState::SurpriseRemoved;
+    node->stopQueried = false;
     return status;
 }
 

@@ -71,7 +71,14 @@ class KALVO_KERNEL_API PnpManager {
     NTSTATUS start(const std::string& location,
                    const std::optional<std::vector<ResourceDescriptor>>& resources = std::nullopt);
     // Query stop, then stop; a refused query is cancelled (cancel stop).
+    // After queryStop, only the stop itself.
     NTSTATUS stop(const std::string& location);
+    // The steps of a stop one at a time, as the system sends them when it
+    // rebalances resources: query stop (a refused one is cancelled at once),
+    // then either stop or cancel stop. Between them the driver holds its
+    // new requests.
+    NTSTATUS queryStop(const std::string& location);
+    NTSTATUS cancelStop(const std::string& location);
     // Query remove, then remove; a refused query is cancelled (cancel
     // remove). A device that is not started is removed without a query.
     NTSTATUS remove(const std::string& location);
@@ -100,6 +107,7 @@ class KALVO_KERNEL_API PnpManager {
                      PCM_RESOURCE_LIST translated = nullptr);
     NTSTATUS sendPower(Node& node, UCHAR minor, SYSTEM_POWER_STATE state);
     NTSTATUS startNode(Node& node, const std::vector<ResourceDescriptor>& resources);
+    NTSTATUS queryStopNode(Node& node);
     NTSTATUS stopNode(Node& node);
     NTSTATUS removeNode(Node& node);
     void releasePdo(Node& node);

@@ -2,6 +2,7 @@
 
 #include <chrono>
 
+#include "kernel/completion_record.h"
 #include "kernel/current_process.h"
 #include "kernel/hardware_provider.h"
 #include "kernel/irp_block.h"
@@ -77,7 +78,9 @@ NTSTATUS WdmDeviceBackend::sendFileIrp(File& file, PIRP irp, CallerProcess* call
         // Dispatch routines run at PASSIVE_LEVEL in the caller's context.
         IrqlScope irql(PASSIVE_LEVEL);
         CallerScope scope(caller);
-        IofCallDriver(top, irp);
+        // A client's request goes in the host's completion record.
+        if (caller) recordClientRequest(irp, file.device, caller->processId());
+        recordDispatchReturned(irp, IofCallDriver(top, irp));
     }
     KeWaitForSingleObject(&headerOf(irp)->doneEvent, Executive, KernelMode, FALSE, nullptr);
     ObDereferenceObject(top);

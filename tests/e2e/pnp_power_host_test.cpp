@@ -2,7 +2,9 @@
 // processes: opens held while a board is stopped (replayed after the start,
 // cancelled when their client dies or the host stops), the power commands
 // of kalvo-devctl against open handles, and clients that keep requesting
-// while the board is stopped, started and put to sleep under them.
+// while the board is stopped, started and put to sleep under them. Statuses
+// are checked as the client sees them (its Win32 error) and as the driver
+// completed them (the host's record, `kalvo-devctl requests`).
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/socket.h>
@@ -13,6 +15,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -155,6 +158,55 @@ KALVO_CHILD(open_request_close) {
         std::this_thread::sleep_for(3ms);  // room for a stop between rounds
     }
     return 0;
+}
+
+// path: opens (held while a stop is queried), asks for the board's status
+// and closes.
+KALVO_CHILD(open_status_close) {
+    HANDLE device = openBoardDevice(args.at(0).c_str(), 64);
+    CHILD_CHECK(device != INVALID_HANDLE_VALUE);
+    StatusBlock status{};
+    CHILD_CHECK(requestStatus(device, &status) == 0);
+    closeBoardDevice(device);
+    return 0;
+}
+
+// One row of `kalvo-devctl requests`.
+struct RecordRow {
+    uint64_t sequence = 0;
+    std::string time, location;
+    uint32_t pid = 0;
+    std::string function, control, status;
+    uint64_t bytes = 0;
+    std::string how;
+};
+
+std::vector<RecordRow> recordRows(const std::string& location) {
+    auto run = kalvo::drivertest::devctl("requests " + location);
+    std::vector<RecordRow> rows;
+    std::istringstream lines(run.output);
+    for (std::string line; std::getline(lines, line);) {
+        std::istringstream in(line);
+        RecordRow row;
+        if (in >> row.sequence >> row.time >> row.location >> row.pid >> row.function >>
+            row.control >> row.status >> row.bytes >> row.how)
+            rows.push_back(row);
+    }
+    return rows;
+}
+
+// The rows of one kind ("held", "replayed", ...) after sequence number from.
+std::vector<RecordRow> rowsOf(const std::vector<RecordRow>& rows, const std::string& how,
+                              uint64_t from = 0) {
+    std::vector<RecordRow> out;
+    for (auto& r : rows)
+        if (r.how == how && r.sequence > from) out.push_back(r);
+    return out;
+}
+
+uint64_t lastSequence(const std::string& location) {
+    auto rows = recordRows(location);
+    return rows.empty() ? 0 : rows.back().sequence;
 }
 
 // One raw connection that asks to open path and hangs up without waiting
@@ -305,6 +357,120 @@ TEST_F(PowerHostE2E, ClientsKeepRequestingWhileTheBoardIsStoppedStartedAndPutToS
         << countsOf(host_.pid()).threads << " threads, " << countsOf(host_.pid()).descriptors
         << " descriptors";
     std::printf("%d of 50 stops and %d of 50 sleeps went through\n", stops, sleeps);
+}
+
+TEST_F(PowerHostE2E, OpensHeldBetweenQueryStopAndStopRunInArrivalOrderAfterStartOrCancelStop) {
+    startHost("tolva:id=0");
+    const std::string board = kFirstBoard;
+    struct Case {
+        const char* name;
+        std::vector<std::string> release;  // kalvo-devctl commands that end the hold
+    };
+    const Case cases[] = {
+        {"stop, then start", {"pnp-stop " + board, "pnp-start " + board}},
+        {"cancel stop", {"cancel-stop " + board}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const uint64_t from = lastSequence(board);
+        ASSERT_EQ(devctl("query-stop " + board).exitCode, 0) << host_.log();
+        // Three clients, each open held before the next one starts.
+        std::vector<kalvo::testing::ChildProcess> clients;
+        std::vector<uint32_t> pids;
+        for (size_t i = 0; i < 3; ++i) {
+            clients.push_back(spawnChild("open_status_close", {kTolva0}));
+            pids.push_back(uint32_t(clients.back().pid()));
+            ASSERT_TRUE(waitFor([&] {
+                return rowsOf(recordRows(board), "held", from).size() == i + 1;
+            })) << devctl("requests " + board).output;
+        }
+        for (auto& command : c.release) ASSERT_EQ(devctl(command).exitCode, 0) << command;
+        // The clients saw their opens and status requests succeed ...
+        for (auto& client : clients) EXPECT_EQ(client.wait(60s), 0);
+        // ... and the driver replayed the opens in the order they arrived,
+        // each with STATUS_SUCCESS and no bytes.
+        auto rows = recordRows(board);
+        auto held = rowsOf(rows, "held", from);
+        auto replayed = rowsOf(rows, "replayed", from);
+        ASSERT_EQ(held.size(), 3u);
+        ASSERT_EQ(replayed.size(), 3u) << devctl("requests " + board).output;
+        for (size_t i = 0; i < 3; ++i) {
+            EXPECT_EQ(held[i].pid, pids[i]);
+            EXPECT_EQ(replayed[i].pid, pids[i]);
+            EXPECT_EQ(replayed[i].function, "IRP_MJ_CREATE");
+            EXPECT_EQ(replayed[i].status, "STATUS_SUCCESS(0x00000000)");
+            EXPECT_EQ(replayed[i].bytes, 0u);
+        }
+        // Their status requests, once the board served again, completed at once.
+        auto completed = rowsOf(rows, "completed", from);
+        ASSERT_EQ(completed.size(), 3u);
+        for (auto& row : completed) {
+            EXPECT_EQ(row.control, "IOCTL_TOLVA_STATUS");
+            EXPECT_EQ(row.status, "STATUS_SUCCESS(0x00000000)");
+            EXPECT_GT(row.bytes, 0u);
+        }
+    }
+}
+
+TEST_F(PowerHostE2E, AHeldOpenItsCallerAbandonsEndsCancelledWithNoBytes) {
+    startHost("tolva:id=0");
+    const std::string board = kFirstBoard;
+    ASSERT_EQ(devctl("query-stop " + board).exitCode, 0);
+    auto client = spawnChild("held_open", {kTolva0, file("ready")});
+    const uint32_t pid = uint32_t(client.pid());
+    ASSERT_TRUE(waitFor([&] { return rowsOf(recordRows(board), "held").size() == 1; }));
+    client.kill(SIGKILL);
+    ASSERT_TRUE(waitFor([&] { return rowsOf(recordRows(board), "cancelled").size() == 1; }))
+        << devctl("requests " + board).output;
+    RecordRow row = rowsOf(recordRows(board), "cancelled")[0];
+    EXPECT_EQ(row.pid, pid);
+    EXPECT_EQ(row.function, "IRP_MJ_CREATE");
+    EXPECT_EQ(row.status, "STATUS_CANCELLED(0xC0000120)");
+    EXPECT_EQ(row.bytes, 0u);
+    // Nothing else is held: cancel stop replays nothing, and the board serves.
+    ASSERT_EQ(devctl("cancel-stop " + board).exitCode, 0);
+    EXPECT_TRUE(rowsOf(recordRows(board), "replayed").empty());
+    EXPECT_EQ(spawnChild("open_status_close", {kTolva0}).wait(60s), 0);
+}
+
+TEST_F(PowerHostE2E, StatusesAsTheClientSeesThemAndAsTheDriverCompletedThem) {
+    startHost("tolva:id=0");
+    const std::string board = kFirstBoard;
+    HANDLE device = openBoardDevice(kTolva0, 64);
+    ASSERT_NE(device, INVALID_HANDLE_VALUE);
+    struct Case {
+        const char* name;
+        const char* before;  // kalvo-devctl command first, or null
+        uint32_t win32;      // the client's error (0: success)
+        const char* status;  // the host's record
+    };
+    const Case cases[] = {
+        {"served", nullptr, 0, "STATUS_SUCCESS(0x00000000)"},
+        {"a stop queried with a handle open is refused and changes nothing", "query-stop", 0,
+         "STATUS_SUCCESS(0x00000000)"},
+        {"after surprise removal", "surprise", kalvo::platform::ERROR_ACCESS_DENIED,
+         "STATUS_DELETE_PENDING(0xC0000056)"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (c.before) devctl(std::string(c.before) + " " + board);
+        StatusBlock status{};
+        int result = requestStatus(device, &status);
+        EXPECT_EQ(result == 0 ? 0u : lastError(), c.win32);
+        auto rows = recordRows(board);
+        ASSERT_FALSE(rows.empty());
+        EXPECT_EQ(rows.back().control, "IOCTL_TOLVA_STATUS");
+        EXPECT_EQ(rows.back().status, c.status);
+        EXPECT_EQ(rows.back().how, "completed");
+        EXPECT_EQ(rows.back().pid, uint32_t(getpid()));
+        if (c.win32 != 0) {
+            EXPECT_EQ(rows.back().bytes, 0u);
+        }
+    }
+    closeBoardDevice(device);
+    auto bad = devctl("requests pci-9999:00:00.0");
+    EXPECT_NE(bad.exitCode, 0);
+    EXPECT_NE(bad.output.find("no device at pci-9999:00:00.0"), std::string::npos) << bad.output;
 }
 
 }  // namespace
