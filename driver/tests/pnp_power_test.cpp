@@ -174,5 +174,28 @@ TEST(Removal, AfterAFailedStartTheDeviceGoesWhenItsLastHandleCloses) {
     EXPECT_TRUE(h.deviceNames().empty());
 }
 
+// The removal of a device whose start failed, with a handle still open,
+// when no work item can be had to wait for the handle in: the removal
+// waits itself and deletes the device once the handle closes.
+TEST(Removal, ARemovalWorkItemThatCannotBeQueuedStillDeletesTheDevice) {
+    DriverHarness h("tolva:fault=one-memory-range");
+    ASSERT_TRUE(h.loaded());
+    h.addAndStartAll();
+    ASSERT_EQ(h.pnpState(0), "start failed");
+    kernel::FileId file = 0;
+    ASSERT_EQ(h.open(kTolva0, &file), STATUS_SUCCESS);
+    h.refuseWorkItems(1);
+    // Without a work item the removal waits for the handle itself.
+    auto removed = std::async(std::launch::async, [&] { return h.remove(0); });
+    EXPECT_TRUE(waitFor([&] {
+        return h.ioctl(file, rq::IOCTL_TOLVA_STATUS, {}, 12).status == STATUS_DELETE_PENDING;
+    }));
+    EXPECT_EQ(removed.wait_for(0s), std::future_status::timeout);
+    h.close(file);
+    ASSERT_EQ(removed.wait_for(10s), std::future_status::ready);
+    EXPECT_EQ(removed.get(), STATUS_SUCCESS);
+    EXPECT_TRUE(h.deviceNames().empty());
+}
+
 }  // namespace
 }  // namespace kalvo::drivertest

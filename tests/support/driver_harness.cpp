@@ -10,6 +10,7 @@
 #include "kernel/object_namespace.h"
 #include "kernel/pnp_manager.h"
 #include "kernel/wdm_device_backend.h"
+#include "kernel/work_queue.h"
 #include "sim/board_set.h"
 #include "sim/simulated_hardware.h"
 
@@ -194,6 +195,10 @@ void DriverHarness::unloadDriver() {
     if (!impl_->driver) return;
     impl_->kernel.unloadDriver(impl_->driver);
     impl_->driver = nullptr;
+}
+
+void DriverHarness::refuseWorkItems(int count) {
+    impl_->kernel.work().refuseItems(count);
 }
 
 std::vector<std::string> DriverHarness::deviceNames() const {

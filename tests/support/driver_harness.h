@@ -100,6 +100,8 @@ class DriverHarness {
     // DriverUnload with the devices still there, as a host shutting down
     // without removing them would.
     void unloadDriver();
+    // The next count work items of the kernel cannot be allocated.
+    void refuseWorkItems(int count);
 
     // A symbolic link "\DosDevices\<name>" made by someone else.
     NTSTATUS createStaleLink(const std::u16string& name);
