@@ -16,6 +16,8 @@ class CBaseDevice {
     CBaseDevice& operator=(const CBaseDevice&) = delete;
 
     PDEVICE_OBJECT DeviceObject() const { return m_DeviceObject; }
+    // At unload: true when someone else (a waiting removal) deletes it.
+    virtual bool LeaveToRemoveWorkItem() { return false; }
 
     // Runs the destructor of the object living in the extension, then
     // deletes the device object (which frees the extension).
@@ -43,7 +45,7 @@ class CDevice : public CBaseDevice {
     void UnmapIoAddress(PORBEK_MAPPED_ADDRESS window);
 
   protected:
-    LONG m_OpenCount = 0;
+    mutable volatile LONG m_OpenCount = 0;
     UCHAR m_Exclusive = 0;
     PDRIVER_OBJECT m_DriverObject;
     CString m_Name;

@@ -71,7 +71,10 @@ void DriverUnload(PDRIVER_OBJECT driver) {
     PDEVICE_OBJECT device = driver->DeviceObject;
     while (device) {
         PDEVICE_OBJECT next = device->NextDevice;
-        CBaseDevice::DeleteDevice(DeviceFromObject<CBaseDevice>(device));
+        auto* object = DeviceFromObject<CBaseDevice>(device);
+        // A device whose removal waits in a work item is deleted there; a
+        // second delete here would free it twice.
+        if (!object->LeaveToRemoveWorkItem()) CBaseDevice::DeleteDevice(object);
         device = next;
     }
     PUNICODE_STRING path = GetDriverRegistryPath(driver);

@@ -38,6 +38,7 @@ CString& CString::operator=(const CString& other) {
 
 CString::~CString() {
     if (string_.Buffer) ExFreePoolWithTag(string_.Buffer, kStringTag);
+    string_ = UNICODE_STRING{0, 0, nullptr};
 }
 
 CString& CString::Append(const WCHAR* text) {

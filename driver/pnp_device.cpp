@@ -14,10 +14,17 @@ NTSTATUS SignalOnCompletion(PDEVICE_OBJECT, PIRP, PVOID context) {
 
 }  // namespace
 
+// Signals the waiting requester of a power request for this device's stack.
+static VOID DefaultPowerCompletionRoutine(PDEVICE_OBJECT, UCHAR, POWER_STATE, PVOID context,
+                                          PIO_STATUS_BLOCK) {
+    KeSetEvent(static_cast<PKEVENT>(context), IO_NO_INCREMENT, FALSE);
+}
+
 CPnpDevice::CPnpDevice(PDRIVER_OBJECT driver, PDEVICE_OBJECT device, PDEVICE_OBJECT physical,
                        const CString& name)
     : CDevice(driver, device, name), m_PhysicalDeviceObject(physical) {
     KeInitializeEvent(&m_RemoveEvent, SynchronizationEvent, TRUE);
+    KeInitializeSpinLock(&m_CountLock);
     if (physical) {
         m_LowerDeviceObject = IoAttachDeviceToDeviceStack(device, physical);
         if (m_LowerDeviceObject) {
@@ -37,13 +44,48 @@ CPnpDevice::~CPnpDevice() {
     }
 }
 
+// The count and the remove event change as one step: otherwise a clear
+// (1 -> 2) overtaken by a set (2 -> 1) leaves the event clear with nothing
+// inside, or the reverse lets removal free the device while a dispatch is
+// inside it.
 void CPnpDevice::IrpCountIncrement() {
+    KIRQL irql;
+    KeAcquireSpinLock(&m_CountLock, &irql);
     if (InterlockedIncrement(&m_OutstandingIo) == 2) KeClearEvent(&m_RemoveEvent);
+    KeReleaseSpinLock(&m_CountLock, irql);
 }
 
 void CPnpDevice::IrpCountDecrement() {
+    KIRQL irql;
+    KeAcquireSpinLock(&m_CountLock, &irql);
     if (InterlockedDecrement(&m_OutstandingIo) == 1)
         KeSetEvent(&m_RemoveEvent, IO_NO_INCREMENT, FALSE);
+    KeReleaseSpinLock(&m_CountLock, irql);
+}
+
+void CPnpDevice::SetPnpState(LONG state) {
+    // Under the cancel spin lock, as admission decides: a request either
+    // sees the new state or is already in the queue that the caller replays.
+    KIRQL irql;
+    IoAcquireCancelSpinLock(&irql);
+    InterlockedExchange(&m_PnpState, state);
+    IoReleaseCancelSpinLock(irql);
+}
+
+LONG CPnpDevice::ExchangePnpState(LONG state) {
+    KIRQL irql;
+    IoAcquireCancelSpinLock(&irql);
+    LONG previous = InterlockedExchange(&m_PnpState, state);
+    IoReleaseCancelSpinLock(irql);
+    return previous;
+}
+
+bool CPnpDevice::ClearHoldFlag() {
+    KIRQL irql;
+    IoAcquireCancelSpinLock(&irql);
+    bool was = InterlockedExchange(&m_HoldNewRequests, 0) != 0;
+    IoReleaseCancelSpinLock(irql);
+    return was;
 }
 
 void CPnpDevice::CompleteIrp(PIRP irp, NTSTATUS status, CCHAR boost) {
@@ -71,10 +113,17 @@ bool CPnpDevice::IrpsInHoldState() const {
     return state == PnpStateStopPending || state == PnpStateStopped;
 }
 
+// The decision and the queueing happen under the cancel spin lock, which
+// every change of state that ends holding takes too (SetPnpState,
+// ClearHoldFlag): a start that empties the queue between the two would
+// otherwise strand the request.
 bool CPnpDevice::AcceptIrps(PIRP irp, NTSTATUS* status) {
+    KIRQL irql;
+    IoAcquireCancelSpinLock(&irql);
     switch (PnpState()) {
         case PnpStateRemoved:
         case PnpStateSurpriseRemoved:
+            IoReleaseCancelSpinLock(irql);
             *status = STATUS_DELETE_PENDING;
             irp->IoStatus.Information = 0;
             CompleteIrp(irp, *status);
@@ -82,20 +131,20 @@ bool CPnpDevice::AcceptIrps(PIRP irp, NTSTATUS* status) {
         case PnpStateStopPending:
         case PnpStateStopped:
         case PnpStateRemovePending:
-            HoldIrp(irp, status);
+            HoldIrpLocked(irp, status, irql);
             return false;
         default:
             if (InterlockedCompareExchange(&m_HoldNewRequests, 0, 0)) {
-                HoldIrp(irp, status);
+                HoldIrpLocked(irp, status, irql);
                 return false;
             }
+            IoReleaseCancelSpinLock(irql);
             return true;
     }
 }
 
-void CPnpDevice::HoldIrp(PIRP irp, NTSTATUS* status) {
-    KIRQL irql;
-    IoAcquireCancelSpinLock(&irql);
+// Called with the cancel spin lock held (acquired at irql); releases it.
+void CPnpDevice::HoldIrpLocked(PIRP irp, NTSTATUS* status, KIRQL irql) {
     if (irp->Cancel) {
         IoReleaseCancelSpinLock(irql);
         irp->IoStatus.Information = 0;
@@ -130,21 +179,35 @@ void CPnpDevice::StalledIrpCancelRoutine(PDEVICE_OBJECT device, PIRP irp) {
     self->CompleteIrp(irp, STATUS_CANCELLED);
 }
 
+// The queue is taken whole first and that list replayed: a replayed request
+// that is held again goes back on the queue for the next restart instead of
+// being replayed again at once, for ever.
 void CPnpDevice::RestartStalledIrps() {
-    for (;;) {
+    LIST_ENTRY replay;
+    InitializeListHead(&replay);
+    {
         KIRQL irql;
         IoAcquireCancelSpinLock(&irql);
-        PIRP irp = m_HeldIrps.RemoveHead();
-        if (!irp) {
-            IoReleaseCancelSpinLock(irql);
-            return;
+        while (PIRP irp = m_HeldIrps.RemoveHead()) {
+            IoSetCancelRoutine(irp, nullptr);
+            InsertTailList(&replay, &irp->Tail.Overlay.ListEntry);
         }
-        IoSetCancelRoutine(irp, nullptr);
         IoReleaseCancelSpinLock(irql);
+    }
+    while (!IsListEmpty(&replay)) {
+        PLIST_ENTRY entry = RemoveHeadList(&replay);
+        InitializeListHead(entry);
+        PIRP irp = CONTAINING_RECORD(entry, IRP, Tail.Overlay.ListEntry);
         // The replay passes the admission step again, which counts anew.
         IrpCountDecrement();
         UCHAR major = IoGetCurrentIrpStackLocation(irp)->MajorFunction;
+        // Served in its caller's context, as its first dispatch was: a map
+        // request makes its view in the calling process, not here.
+        KAPC_STATE apc;
+        PEPROCESS caller = IoGetRequestorProcess(irp);
+        if (caller) KeStackAttachProcess(caller, &apc);
         m_DriverObject->MajorFunction[major](m_DeviceObject, irp);
+        if (caller) KeUnstackDetachProcess(&apc);
     }
 }
 
@@ -202,8 +265,20 @@ NTSTATUS CPnpDevice::CreateFile(PIRP irp) {
         if (!IrpPrologue(irp, &status)) return status;
         admitted = true;
     }
-    // Power: the first open powers the device up (handled with the power
-    // management of the device class; a device in D0 needs nothing).
+    // The first open of a set-up device powers it up.
+    if (m_PowerManaged && !ResourcesReleased() && OpenCount() == 0) {
+        status = SendSetPowerIrpToDevice(PowerDeviceD0);
+        if (!NT_SUCCESS(status)) {
+            irp->IoStatus.Information = 0;
+            if (admitted) {
+                CompleteIrp(irp, status);
+            } else {
+                irp->IoStatus.Status = status;
+                IoCompleteRequest(irp, IO_NO_INCREMENT);
+            }
+            return status;
+        }
+    }
     if (!admitted && !IrpPrologue(irp, &status)) return status;
 
     InterlockedIncrement(&m_RefuseStop);
@@ -216,13 +291,13 @@ NTSTATUS CPnpDevice::CreateFile(PIRP irp) {
     if (m_Exclusive) {
         status = STATUS_SHARING_VIOLATION;
     } else {
-        ++m_OpenCount;
+        InterlockedIncrement(&m_OpenCount);
         if (stack->Parameters.Create.ShareAccess == 0) {
-            if (m_OpenCount == 1) {
+            if (OpenCount() == 1) {
                 m_Exclusive = 1;
             } else {
                 status = STATUS_SHARING_VIOLATION;
-                --m_OpenCount;
+                InterlockedDecrement(&m_OpenCount);
             }
         }
     }
@@ -243,13 +318,20 @@ NTSTATUS CPnpDevice::CloseHandle(PIRP irp) {
     KIRQL irql;
     KeAcquireSpinLock(&m_SpinLock, &irql);
     m_Exclusive = 0;
-    --m_OpenCount;
+    LONG open = InterlockedDecrement(&m_OpenCount);
     KeReleaseSpinLock(&m_SpinLock, irql);
     InterlockedDecrement(&m_RefuseStop);
     InterlockedDecrement(&m_RefuseRemove);
-    CompleteIrp(irp, STATUS_SUCCESS);
+    NTSTATUS status = STATUS_SUCCESS;
+    // The last close powers the device down.
+    if (m_PowerManaged && open == 0) status = SendSetPowerIrpToDevice(PowerDeviceD3);
+    if (!NT_SUCCESS(status))
+        irp->IoStatus.Information = 0;
+    else
+        status = STATUS_SUCCESS;
+    CompleteIrp(irp, status);
     IrpCountDecrement();  // the handle's count
-    return STATUS_SUCCESS;
+    return status;
 }
 
 NTSTATUS CPnpDevice::Cleanup(PIRP irp) {
@@ -294,7 +376,7 @@ NTSTATUS CPnpDevice::Pnp(PIRP irp) {
 
 NTSTATUS CPnpDevice::OnPnpStartDevice(PIRP irp) {
     POWER_STATE power;
-    power.DeviceState = m_DevicePowerState;
+    power.DeviceState = GetDevicePowerState();
     PoSetPowerState(m_DeviceObject, DevicePowerState, power);
     NTSTATUS status = ForwardAndWait(irp);
     if (NT_SUCCESS(status)) {
@@ -344,9 +426,9 @@ NTSTATUS CPnpDevice::OnPnpSurpriseRemoval(PIRP irp) {
 }
 
 NTSTATUS CPnpDevice::OnPnpRemoveDevice(PIRP irp, bool* deleteNow) {
-    LONG previous = InterlockedExchange(&m_PnpState, PnpStateRemoved);
+    LONG previous = ExchangePnpState(PnpStateRemoved);
     const BOOLEAN surprise = previous != PnpStateRemovePending;
-    m_RegistersSaved = 0;
+    InterlockedExchange(&m_RegistersSaved, 0);
     RestartStalledIrps();  // the held requests now meet the removed state
     CleanupQueue();
     irp->IoStatus.Status = STATUS_SUCCESS;
@@ -366,7 +448,17 @@ NTSTATUS CPnpDevice::OnPnpRemoveDevice(PIRP irp, bool* deleteNow) {
     PnpFreeDeviceResources(surprise);
     // Handles may still be open: the work item deletes the device once the
     // last of them has closed.
-    if (CThread::Queue(m_DeviceObject, RemoveWorkItemCallback, this)) m_RemoveWorkItem = this;
+    InterlockedExchangePointer(&m_RemoveWorkItem, this);
+    if (!CThread::Queue(m_DeviceObject, RemoveWorkItemCallback, this)) {
+        // No work item to wait in: wait here, then delete as a removal
+        // after a query would, rather than leave the device for ever.
+        InterlockedExchangePointer(&m_RemoveWorkItem, nullptr);
+        IrpCountDecrement();
+        KeWaitForSingleObject(&m_RemoveEvent, Executive, KernelMode, FALSE, nullptr);
+        NTSTATUS status = PassIrpDownStack(irp);
+        *deleteNow = true;
+        return NT_SUCCESS(status) ? STATUS_SUCCESS : status;
+    }
     PassIrpDownStack(irp);
     IrpCountDecrement();
     *deleteNow = false;
@@ -377,6 +469,14 @@ void CPnpDevice::RemoveWorkItemCallback(PVOID context) {
     auto* self = static_cast<CPnpDevice*>(context);
     KeWaitForSingleObject(&self->m_RemoveEvent, Executive, KernelMode, FALSE, nullptr);
     DeleteDevice(self);
+}
+
+bool CPnpDevice::LeaveToRemoveWorkItem() {
+    if (!InterlockedCompareExchangePointer(&m_RemoveWorkItem, nullptr, nullptr)) return false;
+    // The driver goes away: the waiting work item deletes the device now,
+    // and it alone does.
+    KeSetEvent(&m_RemoveEvent, IO_NO_INCREMENT, FALSE);
+    return true;
 }
 
 NTSTATUS CPnpDevice::OnPnpQueryStopDevice(PIRP irp) {
@@ -399,9 +499,12 @@ NTSTATUS CPnpDevice::OnPnpCancelStopDevice(PIRP irp) {
         CompleteIrp(irp, STATUS_SUCCESS);
         return STATUS_SUCCESS;
     }
-    if (InterlockedCompareExchange(&m_PnpState, PnpStateStarted, PnpStateStopPending) ==
-        PnpStateStopPending)
-        RestartStalledIrps();
+    KIRQL irql;
+    IoAcquireCancelSpinLock(&irql);
+    bool restart = InterlockedCompareExchange(&m_PnpState, PnpStateStarted, PnpStateStopPending) ==
+                   PnpStateStopPending;
+    IoReleaseCancelSpinLock(irql);
+    if (restart) RestartStalledIrps();
     CompleteIrp(irp, status);
     return status;
 }
@@ -438,32 +541,143 @@ NTSTATUS CPnpDevice::Power(PIRP irp) {
 }
 
 NTSTATUS CPnpDevice::OnPowerPowerSequence(PIRP irp) {
-    PoStartNextPowerIrp(irp);
-    NTSTATUS status = STATUS_SUCCESS;
-    if (m_LowerDeviceObject) {
-        IoSkipCurrentIrpStackLocation(irp);
-        status = PoCallDriver(m_LowerDeviceObject, irp);
-    } else {
-        status = irp->IoStatus.Status;
-        IoCompleteRequest(irp, IO_NO_INCREMENT);
-    }
+    NTSTATUS status = PassPowerDown(irp);
     IrpCountDecrement();
     return status;
 }
 
+NTSTATUS CPnpDevice::PassPowerDown(PIRP irp) {
+    PoStartNextPowerIrp(irp);
+    if (!m_LowerDeviceObject) {
+        NTSTATUS status = irp->IoStatus.Status;
+        IoCompleteRequest(irp, IO_NO_INCREMENT);
+        return status;
+    }
+    IoSkipCurrentIrpStackLocation(irp);
+    return PoCallDriver(m_LowerDeviceObject, irp);
+}
+
+DEVICE_POWER_STATE CPnpDevice::GetDevicePowerState() const {
+    return static_cast<DEVICE_POWER_STATE>(InterlockedCompareExchange(&m_DevicePowerState, 0, 0));
+}
+
+NTSTATUS CPnpDevice::SendSetPowerIrpToDevice(DEVICE_POWER_STATE state) {
+    KEVENT done;
+    KeInitializeEvent(&done, NotificationEvent, FALSE);
+    POWER_STATE power;
+    power.DeviceState = state;
+    PDEVICE_OBJECT stack = m_PhysicalDeviceObject ? m_PhysicalDeviceObject : m_DeviceObject;
+    NTSTATUS status = PoRequestPowerIrp(stack, IRP_MN_SET_POWER, power,
+                                        DefaultPowerCompletionRoutine, &done, nullptr);
+    if (status != STATUS_PENDING) return NT_SUCCESS(status) ? STATUS_UNSUCCESSFUL : status;
+    KeWaitForSingleObject(&done, Executive, KernelMode, FALSE, nullptr);
+    return STATUS_SUCCESS;
+}
+
 NTSTATUS CPnpDevice::OnPowerQueryPower(PIRP irp) {
-    return OnPowerPowerSequence(irp);
+    PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
+    DEVICE_POWER_STATE wanted;
+    if (stack->Parameters.Power.Type == SystemPowerState) {
+        if (!m_FollowSystemPower) return OnPowerPowerSequence(irp);
+        wanted = GetDevicePowerStateFromSystemPowerState(stack->Parameters.Power.State.SystemState);
+    } else {
+        wanted = stack->Parameters.Power.State.DeviceState;
+    }
+    if (wanted <= GetDevicePowerState()) return OnPowerPowerSequence(irp);
+    if (m_RefusePowerDownWhileOpen) {
+        // Held from now on: nothing new reaches a board about to lose power.
+        InterlockedExchange(&m_HoldNewRequests, 1);
+        if (OpenCount() == 0) return OnPowerPowerSequence(irp);
+        // A request of an open handle that came while the flag was set was
+        // held: it runs now rather than wait for a power-up that is not
+        // coming.
+        if (ClearHoldFlag() && PnpState() == PnpStateStarted) RestartStalledIrps();
+    }
+    PoStartNextPowerIrp(irp);
+    CompleteIrp(irp, STATUS_UNSUCCESSFUL);
+    return STATUS_UNSUCCESSFUL;
 }
 
 NTSTATUS CPnpDevice::OnPowerSetPower(PIRP irp) {
     PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
-    if (stack->Parameters.Power.Type == DevicePowerState) {
-        m_DevicePowerState = stack->Parameters.Power.State.DeviceState;
-        PoSetPowerState(m_DeviceObject, DevicePowerState, stack->Parameters.Power.State);
-    } else {
-        m_SystemPowerState = stack->Parameters.Power.State.SystemState;
+    if (stack->Parameters.Power.Type == SystemPowerState) {
+        SYSTEM_POWER_STATE system = stack->Parameters.Power.State.SystemState;
+        m_SystemPowerState = system;
+        if (m_FollowSystemPower) {
+            DEVICE_POWER_STATE wanted = GetDevicePowerStateFromSystemPowerState(system);
+            if (wanted != GetDevicePowerState()) {
+                SendSetPowerIrpToDevice(wanted);
+            } else if (wanted == PowerDeviceD0 && ClearHoldFlag()) {
+                // Back to working after a query whose transition did not
+                // happen (another device vetoed it): the device never lost
+                // power, so what was held since the query runs now.
+                if (PnpState() == PnpStateStarted) RestartStalledIrps();
+            }
+        }
+        return PassPowerDownReportingSuccess(irp);
     }
-    return OnPowerPowerSequence(irp);
+
+    DEVICE_POWER_STATE state = stack->Parameters.Power.State.DeviceState;
+    if (state < GetDevicePowerState()) {
+        // Powering up: the state is taken once the bus has done its part.
+        PoStartNextPowerIrp(irp);
+        if (!m_LowerDeviceObject) {
+            irp->IoStatus.Status = STATUS_SUCCESS;
+            PowerUpCompletionRoutine(m_DeviceObject, irp, this);
+            NTSTATUS status = irp->IoStatus.Status;
+            IoCompleteRequest(irp, IO_NO_INCREMENT);
+            return status;
+        }
+        IoCopyCurrentIrpStackLocationToNext(irp);
+        IoSetCompletionRoutine(irp, PowerUpCompletionRoutine, this, TRUE, TRUE, TRUE);
+        return PoCallDriver(m_LowerDeviceObject, irp);
+    }
+
+    // Powering down (or staying): report and record first, save the
+    // registers once on reaching the threshold, then the bus.
+    POWER_STATE power;
+    power.DeviceState = state;
+    PoSetPowerState(m_DeviceObject, DevicePowerState, power);
+    InterlockedExchange(&m_DevicePowerState, state);
+    // Power requests of the device's own policy (first open, last close)
+    // and of the system may meet: the flag is taken and given back as one
+    // step, so the registers are saved and restored once each.
+    if (state >= m_PowerDownThreshold && InterlockedCompareExchange(&m_RegistersSaved, 1, 0) == 0)
+        SavePowerRegisters();
+    return PassPowerDownReportingSuccess(irp);
+}
+
+// Runs when the bus has completed a power-up (or at once without a bus).
+NTSTATUS CPnpDevice::PowerUpCompletionRoutine(PDEVICE_OBJECT, PIRP irp, PVOID context) {
+    auto* self = static_cast<CPnpDevice*>(context);
+    NTSTATUS status = irp->IoStatus.Status;
+    if (NT_SUCCESS(status) || status == STATUS_NOT_SUPPORTED) {
+        POWER_STATE power;
+        power.DeviceState = IoGetCurrentIrpStackLocation(irp)->Parameters.Power.State.DeviceState;
+        InterlockedExchange(&self->m_DevicePowerState, power.DeviceState);
+        bool restored = true;
+        if (power.DeviceState < self->m_PowerDownThreshold &&
+            InterlockedCompareExchange(&self->m_RegistersSaved, 0, 1) == 1) {
+            if (!NT_SUCCESS(self->RestorePowerRegisters())) {
+                irp->IoStatus.Status = STATUS_SUCCESS;
+                restored = false;
+            } else {
+                self->ClearHoldFlag();
+                if (self->PnpState() == PnpStateStarted) self->RestartStalledIrps();
+            }
+        }
+        if (restored) PoSetPowerState(self->m_DeviceObject, DevicePowerState, power);
+    }
+    self->IrpCountDecrement();
+    return STATUS_SUCCESS;
+}
+
+// Power-down and system requests: a bus that fails them does not fail
+// the transition.
+NTSTATUS CPnpDevice::PassPowerDownReportingSuccess(PIRP irp) {
+    NTSTATUS status = PassPowerDown(irp);
+    IrpCountDecrement();
+    return NT_SUCCESS(status) || status == STATUS_PENDING ? status : STATUS_SUCCESS;
 }
 
 // ---- system control ----------------------------------------------------------------

@@ -42,6 +42,10 @@ class CPnpDevice : public CDevice {
     virtual NTSTATUS PnpFreeDeviceResources(BOOLEAN surprise) = 0;
 
     virtual NTSTATUS SavePowerRegisters() { return STATUS_SUCCESS; }
+    virtual DEVICE_POWER_STATE GetDevicePowerState() const;
+    // Requests a device power state for this device's own stack and waits
+    // for it; the status when the request could not be made.
+    virtual NTSTATUS SendSetPowerIrpToDevice(DEVICE_POWER_STATE state);
     virtual NTSTATUS RestorePowerRegisters() { return STATUS_SUCCESS; }
     // S0 (or unspecified) keeps the device in D0; any sleeping state is D3.
     virtual DEVICE_POWER_STATE GetDevicePowerStateFromSystemPowerState(
@@ -89,6 +93,14 @@ class CPnpDevice : public CDevice {
         return InterlockedCompareExchange(&m_ResourcesReleased, 0, 0) != 0;
     }
     bool Attached() const { return m_Attached != 0; }
+    LONG OpenCount() const { return InterlockedCompareExchange(&m_OpenCount, 0, 0); }
+    bool HoldingNewRequests() const {
+        return InterlockedCompareExchange(&m_HoldNewRequests, 0, 0) != 0;
+    }
+
+    // At unload: true when a removal work item waits to delete this device
+    // (it is then let go and deletes it); false when the caller deletes it.
+    bool LeaveToRemoveWorkItem() override;
 
   protected:
     NTSTATUS CreateFile(PIRP irp);
@@ -98,14 +110,21 @@ class CPnpDevice : public CDevice {
     NTSTATUS Power(PIRP irp);
     NTSTATUS SystemControl(PIRP irp);
 
-    void SetPnpState(LONG state) { InterlockedExchange(&m_PnpState, state); }
+    // State changes that end holding take the cancel spin lock, as
+    // admission does when it decides and queues.
+    void SetPnpState(LONG state);
+    LONG ExchangePnpState(LONG state);
+    bool ClearHoldFlag();  // true when it was set
     void SetResourcesReleased(bool released) {
         InterlockedExchange(&m_ResourcesReleased, released ? 1 : 0);
     }
     // Copies the stack location down, calls the lower driver and waits for
     // it to complete; the request stays ours. The lower driver's status.
     NTSTATUS ForwardAndWait(PIRP irp);
-    void HoldIrp(PIRP irp, NTSTATUS* status);
+    void HoldIrpLocked(PIRP irp, NTSTATUS* status, KIRQL irql);
+    NTSTATUS PassPowerDown(PIRP irp);
+    NTSTATUS PassPowerDownReportingSuccess(PIRP irp);
+    static NTSTATUS PowerUpCompletionRoutine(PDEVICE_OBJECT device, PIRP irp, PVOID context);
     static void StalledIrpCancelRoutine(PDEVICE_OBJECT device, PIRP irp);
     static void RemoveWorkItemCallback(PVOID context);
 
@@ -114,19 +133,20 @@ class CPnpDevice : public CDevice {
     UCHAR m_Attached = 0;
     mutable volatile LONG m_PnpState = PnpStateAdded;
     KEVENT m_RemoveEvent;
+    KSPIN_LOCK m_CountLock;  // the outstanding count and the remove event together
     volatile LONG m_OutstandingIo = 1;
     mutable volatile LONG m_ResourcesReleased = 1;
     volatile LONG m_RefuseStop = 0;
     volatile LONG m_RefuseRemove = 0;
     CWmi* m_Wmi = nullptr;
     CInterlockedQueue m_HeldIrps;
-    DEVICE_POWER_STATE m_DevicePowerState = PowerDeviceD0;
+    mutable volatile LONG m_DevicePowerState = PowerDeviceD0;
     SYSTEM_POWER_STATE m_SystemPowerState = PowerSystemWorking;
     DEVICE_POWER_STATE m_PowerDownThreshold = PowerDeviceD3;
     UCHAR m_RefusePowerDownWhileOpen = 1;
-    volatile LONG m_HoldNewRequests = 0;
-    UCHAR m_RegistersSaved = 0;
+    mutable volatile LONG m_HoldNewRequests = 0;
+    volatile LONG m_RegistersSaved = 0;
     UCHAR m_PowerManaged = 1;
     UCHAR m_FollowSystemPower = 1;
-    PVOID m_RemoveWorkItem = nullptr;
+    PVOID volatile m_RemoveWorkItem = nullptr;
 };

@@ -10,10 +10,14 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
+#include <map>
 #include <sstream>
 #include <vector>
 
+#include "driver/requests/request_codes.h"
 #include "host/admin_channel.h"
+#include "kernel/completion_record.h"
 #include "kernel/error_log.h"
 #include "kernel/hardware_provider.h"
 #include "kernel/kernel.h"
@@ -181,8 +185,8 @@ struct AdminHandlers {
     static std::string list(AdminServer& server, const Words&) {
         std::string out = "OK\n";
         char line[512];
-        std::snprintf(line, sizeof line, "%-20s %-11s %-11s %-20s %-18s %s\n", "LOCATION", "KIND",
-                      "DRIVER", "DEVICE", "LINK", "STATE");
+        std::snprintf(line, sizeof line, "%-20s %-11s %-11s %-20s %-18s %-5s %s\n", "LOCATION",
+                      "KIND", "DRIVER", "DEVICE", "LINK", "POWER", "STATE");
         out += line;
         for (const DeviceInfo& d : server.pnp_.devices()) {
             std::string links;
@@ -190,11 +194,14 @@ struct AdminHandlers {
             std::string state = pnpStateName(d.state);
             if (d.state == PnpState::StartFailed || d.state == PnpState::AddDeviceFailed)
                 state += ": " + hex32(d.lastStatus);
-            std::snprintf(line, sizeof line, "%-20s %-11s %-11s %-20s %-18s %s\n",
+            // The device power state as its driver reported it; "-" for a
+            // board without a device.
+            std::string power = d.deviceName.empty() ? "-" : devicePowerName(d.devicePower);
+            std::snprintf(line, sizeof line, "%-20s %-11s %-11s %-20s %-18s %-5s %s\n",
                           d.location.c_str(), d.kind.c_str(),
                           d.service.empty() ? "-" : d.service.c_str(),
                           d.deviceName.empty() ? "-" : d.deviceName.c_str(),
-                          links.empty() ? "-" : links.c_str(), state.c_str());
+                          links.empty() ? "-" : links.c_str(), power.c_str(), state.c_str());
             out += line;
         }
         return out;
@@ -214,6 +221,67 @@ struct AdminHandlers {
 
     static std::string stop(AdminServer& server, const Words& words) {
         return statusAnswer(server.pnp_.stop(words[1]));
+    }
+
+    static std::string queryStop(AdminServer& server, const Words& words) {
+        NTSTATUS status = server.pnp_.queryStop(words[1]);
+        if (status == STATUS_INVALID_DEVICE_STATE)
+            return "ERROR the device at " + words[1] +
+                   " is not started or its stop is already queried (status " + hex32(status) +
+                   "; see kalvo-devctl list, then pnp-stop or cancel-stop)\n";
+        return statusAnswer(status);
+    }
+
+    static std::string cancelStop(AdminServer& server, const Words& words) {
+        NTSTATUS status = server.pnp_.cancelStop(words[1]);
+        if (status == STATUS_INVALID_DEVICE_STATE)
+            return "ERROR no stop is queried for the device at " + words[1] + " (status " +
+                   hex32(status) + "; query-stop first)\n";
+        return statusAnswer(status);
+    }
+
+    // requests [location]: the completion record of client requests, of
+    // every device or of the one at location, oldest first.
+    static std::string requests(AdminServer& server, const Words& words) {
+        std::map<std::string, std::string> locations;  // device name -> location
+        for (const DeviceInfo& d : server.pnp_.devices())
+            if (!d.deviceName.empty()) locations[d.deviceName] = d.location;
+        std::string device;
+        if (words.size() > 1) {
+            for (auto& [name, location] : locations)
+                if (location == words[1]) device = name;
+            if (device.empty())
+                return "ERROR no device at " + words[1] + " (see kalvo-devctl list)\n";
+        }
+        std::string out = "OK\n";
+        char line[512];
+        std::snprintf(line, sizeof line, "%-6s %-12s %-20s %-7s %-22s %-22s %-30s %-6s %s\n", "SEQ",
+                      "TIME", "LOCATION", "PID", "FUNCTION", "CONTROL", "STATUS", "BYTES", "HOW");
+        out += line;
+        for (const CompletionRow& row : completionRows(device)) {
+            auto found = locations.find(row.device);
+            std::string where = found != locations.end() ? found->second : row.device;
+            std::string control = "-";
+            if (row.major == IRP_MJ_DEVICE_CONTROL) {
+                const char* name = kalvo::requests::requestName(row.code);
+                control = name ? name : hex32(NTSTATUS(row.code));
+            }
+            std::string status =
+                std::string(ntStatusName(row.status)) + "(" + hex32(row.status) + ")";
+            time_t seconds = time_t(row.timeMs / 1000);
+            tm local{};
+            localtime_r(&seconds, &local);
+            char when[16];
+            std::snprintf(when, sizeof when, "%02d:%02d:%02d.%03d", local.tm_hour, local.tm_min,
+                          local.tm_sec, int(row.timeMs % 1000));
+            std::snprintf(
+                line, sizeof line, "%-6llu %-12s %-20s %-7u %-22s %-22s %-30s %-6llu %s\n",
+                static_cast<unsigned long long>(row.sequence), when, where.c_str(),
+                unsigned(row.pid), majorFunctionName(row.major), control.c_str(), status.c_str(),
+                static_cast<unsigned long long>(row.bytes), completionKindName(row.kind));
+            out += line;
+        }
+        return out;
     }
 
     static std::string remove(AdminServer& server, const Words& words) {
@@ -257,12 +325,28 @@ struct AdminHandlers {
         return statusAnswer(server.pnp_.start(words[1], resources));
     }
 
+    // power <S0..S5> [location]: a system power state for every started
+    // device, or for one.
     static std::string power(AdminServer& server, const Words& words) {
         const std::string& s = words[1];
         if (s.size() != 2 || (s[0] != 'S' && s[0] != 's') || s[1] < '0' || s[1] > '5')
-            return "ERROR power state must be S0 to S5\n";
+            return "ERROR power state " + s + " is not one of S0 to S5\n";
+        std::string location = words.size() > 2 ? words[2] : std::string();
+        if (!location.empty() && !findBoard(server.hardware_.boards(), location))
+            return "ERROR no board at " + location + " (see kalvo-devctl list)\n";
+        return statusAnswer(server.pnp_.setSystemPower(
+            SYSTEM_POWER_STATE(PowerSystemWorking + (s[1] - '0')), location));
+    }
+
+    // device-power <location> <D0..D3>: a device power state for one device.
+    static std::string devicePower(AdminServer& server, const Words& words) {
+        const std::string& d = words[2];
+        if (d.size() != 2 || (d[0] != 'D' && d[0] != 'd') || d[1] < '0' || d[1] > '3')
+            return "ERROR device power state " + d + " is not one of D0 to D3\n";
+        if (!findBoard(server.hardware_.boards(), words[1]))
+            return "ERROR no board at " + words[1] + " (see kalvo-devctl list)\n";
         return statusAnswer(
-            server.pnp_.setSystemPower(SYSTEM_POWER_STATE(PowerSystemWorking + (s[1] - '0'))));
+            server.pnp_.setDevicePower(words[1], DEVICE_POWER_STATE(PowerDeviceD0 + (d[1] - '0'))));
     }
 
     // read and write: a board's memory range by its index among the ranges.
@@ -326,12 +410,22 @@ struct AdminRequest {
 };
 
 constexpr AdminRequest kAdminRequests[] = {
-    {"ping", 1, 1, &AdminHandlers::ping},         {"sim", 1, SIZE_MAX, &AdminHandlers::sim},
-    {"shutdown", 1, 1, &AdminHandlers::shutdown}, {"list", 1, 1, &AdminHandlers::list},
-    {"log", 1, 1, &AdminHandlers::log},           {"stop", 2, 2, &AdminHandlers::stop},
-    {"remove", 2, 2, &AdminHandlers::remove},     {"surprise", 2, 2, &AdminHandlers::surprise},
-    {"start", 2, 3, &AdminHandlers::start},       {"power", 2, 2, &AdminHandlers::power},
-    {"read", 5, 5, &AdminHandlers::window},       {"write", 5, 5, &AdminHandlers::window},
+    {"ping", 1, 1, &AdminHandlers::ping},
+    {"sim", 1, SIZE_MAX, &AdminHandlers::sim},
+    {"shutdown", 1, 1, &AdminHandlers::shutdown},
+    {"list", 1, 1, &AdminHandlers::list},
+    {"log", 1, 1, &AdminHandlers::log},
+    {"stop", 2, 2, &AdminHandlers::stop},
+    {"query-stop", 2, 2, &AdminHandlers::queryStop},
+    {"cancel-stop", 2, 2, &AdminHandlers::cancelStop},
+    {"requests", 1, 2, &AdminHandlers::requests},
+    {"remove", 2, 2, &AdminHandlers::remove},
+    {"surprise", 2, 2, &AdminHandlers::surprise},
+    {"start", 2, 3, &AdminHandlers::start},
+    {"power", 2, 3, &AdminHandlers::power},
+    {"device-power", 3, 3, &AdminHandlers::devicePower},
+    {"read", 5, 5, &AdminHandlers::window},
+    {"write", 5, 5, &AdminHandlers::window},
     {"handles", 1, 1, &AdminHandlers::handles},
 };
 

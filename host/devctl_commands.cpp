@@ -163,8 +163,12 @@ constexpr char kHandles[] = "handles";
 constexpr char kStart[] = "start";
 constexpr char kStop[] = "stop";
 constexpr char kRemove[] = "remove";
+constexpr char kQueryStop[] = "query-stop";
+constexpr char kCancelStop[] = "cancel-stop";
+constexpr char kRequests[] = "requests";
 constexpr char kSurprise[] = "surprise";
 constexpr char kPower[] = "power";
+constexpr char kDevicePower[] = "device-power";
 constexpr char kRead[] = "read";
 constexpr char kWrite[] = "write";
 
@@ -180,7 +184,7 @@ const std::vector<DevctlCommand>& devctlCommands() {
          &stopHost},
         {"list",
          "  list                      devices: board location, kind, driver, device\n"
-         "                            name, link and PnP state\n",
+         "                            name, link, device power state and PnP state\n",
          0, 0, &forward<kList>},
         {"log", "  log                       the error log\n", 0, 0, &forward<kLog>},
         {"handles",
@@ -193,12 +197,35 @@ const std::vector<DevctlCommand>& devctlCommands() {
          "                            its first memory range only, or a memory range\n"
          "                            that cannot be mapped\n",
          1, 2, &forward<kStart>},
-        {"pnp-stop", "  pnp-stop <location>       query stop, then stop\n", 1, 1, &forward<kStop>},
+        {"pnp-stop",
+         "  pnp-stop <location>       query stop (unless query-stop sent it), then stop\n", 1, 1,
+         &forward<kStop>},
+        {"query-stop",
+         "  query-stop <location>     query stop only: the device holds new requests\n"
+         "                            until pnp-stop and pnp-start, or cancel-stop\n",
+         1, 1, &forward<kQueryStop>},
+        {"cancel-stop",
+         "  cancel-stop <location>    cancel stop after query-stop: held requests run\n", 1, 1,
+         &forward<kCancelStop>},
+        {"requests",
+         "  requests [location]       the record of client request completions (the\n"
+         "                            last 256 per device): time, client pid, function,\n"
+         "                            control code, status, bytes returned, and how it\n"
+         "                            went (completed, held, replayed or cancelled)\n",
+         0, 1, &forward<kRequests>},
         {"remove", "  remove <location>         query remove, then remove\n", 1, 1,
          &forward<kRemove>},
         {"surprise", "  surprise <location>       surprise removal\n", 1, 1, &forward<kSurprise>},
-        {"power", "  power <S0..S5>            system power state for every started device\n", 1, 1,
-         &forward<kPower>},
+        {"power",
+         "  power <S0..S5> [location] system power state for every started device, or\n"
+         "                            for one; a device that vetoes a sleeping state\n"
+         "                            stops the transition and the others return to S0\n",
+         1, 2, &forward<kPower>},
+        {"device-power",
+         "  device-power <location> <D0..D3>\n"
+         "                            device power state for one started device (list\n"
+         "                            shows each device's power state)\n",
+         2, 2, &forward<kDevicePower>},
         {"read",
          "  read <location> <window> <offset> <length>\n"
          "                            hex dump of a board's memory range (window 0 is\n"

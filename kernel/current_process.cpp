@@ -10,6 +10,10 @@ CallerProcess* currentCaller() noexcept {
     return tlsCaller;
 }
 
+void setCurrentCaller(CallerProcess* caller) noexcept {
+    tlsCaller = caller;
+}
+
 CallerScope::CallerScope(CallerProcess* caller) noexcept : previous_(tlsCaller) {
     tlsCaller = caller;
 }

@@ -10,6 +10,8 @@
 namespace kalvo::kernel {
 
 KALVO_KERNEL_API CallerProcess* currentCaller() noexcept;
+// For KeStackAttachProcess: the thread serves caller until set back.
+KALVO_KERNEL_API void setCurrentCaller(CallerProcess* caller) noexcept;
 
 class KALVO_KERNEL_API CallerScope {
   public:

@@ -71,6 +71,11 @@ class DeviceBackend {
     virtual IoResult deviceControl(FileId file, uint32_t code, std::span<const uint8_t> input,
                                    uint32_t outputLength, CallerProcess& caller) = 0;
 
+    // The caller gave up on an open that has not returned (it hung up while
+    // the driver holds the create): cancels that create, whose open() then
+    // returns, normally with STATUS_CANCELLED.
+    virtual void cancelOpen(CallerProcess& caller) { (void)caller; }
+
     // CancelIo: cancels every request of this file that is still pending
     // (its deviceControl then returns, normally with STATUS_CANCELLED).
     virtual void cancel(FileId file) = 0;

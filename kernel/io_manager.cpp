@@ -232,6 +232,8 @@ PVOID IoGetDriverObjectExtension(PDRIVER_OBJECT driverObject, PVOID clientIdenti
 
 PIO_WORKITEM IoAllocateWorkItem(PDEVICE_OBJECT deviceObject) {
     if (!recordOf(deviceObject)) return nullptr;
+    Kernel* kernel = Kernel::current();
+    if (kernel && kernel->work().takeRefusal()) return nullptr;
     auto* item = static_cast<PIO_WORKITEM>(std::malloc(sizeof(_IO_WORKITEM)));
     if (item) item->device = deviceObject;
     return item;

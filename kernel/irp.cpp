@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <new>
 
+#include "kernel/completion_record.h"
 #include "kernel/current_process.h"
 #include "kernel/irp_block.h"
 #include "kernel/irql.h"
@@ -27,6 +28,7 @@ void finishIrp(PIRP irp) {
     if (!header) return;
     switch (header->origin) {
         case IrpOrigin::Synchronous:
+            recordCompletion(irp);
             KeSetEvent(&header->doneEvent, IO_NO_INCREMENT, FALSE);
             break;
         case IrpOrigin::BuiltIoctl: {
@@ -96,7 +98,8 @@ PIRP allocateIrp(CCHAR stackSize, IrpOrigin origin) {
     if (!block) return nullptr;
     auto* header = new (block) IrpHeader{};
     header->origin = origin;
-    header->callerWordSize = currentCaller() ? currentCaller()->wordSize() : 64;
+    header->caller = currentCaller();
+    header->callerWordSize = header->caller ? header->caller->wordSize() : 64;
     KeInitializeEvent(&header->doneEvent, NotificationEvent, FALSE);
     auto* irp = reinterpret_cast<PIRP>(static_cast<char*>(block) + kHeaderSize);
     resetIrp(irp, stackSize);
@@ -246,6 +249,23 @@ BOOLEAN IoIs32bitProcess(PIRP irp) {
     if (IrpHeader* header = headerOf(irp)) return header->callerWordSize == 32 ? TRUE : FALSE;
     CallerProcess* caller = currentCaller();
     return caller && caller->wordSize() == 32 ? TRUE : FALSE;
+}
+
+PEPROCESS IoGetRequestorProcess(PIRP irp) {
+    IrpHeader* header = headerOf(irp);
+    return header ? reinterpret_cast<PEPROCESS>(header->caller) : nullptr;
+}
+
+VOID KeStackAttachProcess(PEPROCESS process, PRKAPC_STATE apcState) {
+    if (!apcState) return;
+    CallerProcess* previous = currentCaller();
+    apcState->SavedProcess = previous;
+    setCurrentCaller(reinterpret_cast<CallerProcess*>(process));
+}
+
+VOID KeUnstackDetachProcess(PRKAPC_STATE apcState) {
+    if (!apcState) return;
+    setCurrentCaller(static_cast<CallerProcess*>(apcState->SavedProcess));
 }
 
 POWER_STATE PoSetPowerState(PDEVICE_OBJECT deviceObject, POWER_STATE_TYPE type, POWER_STATE state) {

@@ -4,8 +4,11 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <thread>
 #include <vector>
 
+#include "kernel/device_backend.h"
 #include "kernel/wdm.h"
 
 namespace kalvo::kernel {
@@ -22,6 +25,9 @@ struct alignas(16) IrpHeader {
     uint32_t magic = kMagic;
     IrpOrigin origin = IrpOrigin::Driver;
     int callerWordSize = 64;
+    // The process the request was issued in; it waits for the request, so
+    // it stays valid until completion (null: the system's own request).
+    CallerProcess* caller = nullptr;
     KEVENT doneEvent{};
     IO_SECURITY_CONTEXT security{};
     std::vector<uint8_t> systemBuffer;
@@ -34,6 +40,15 @@ struct alignas(16) IrpHeader {
     POWER_STATE powerState{};
     PREQUEST_POWER_COMPLETE powerCompletion = nullptr;
     PVOID powerContext = nullptr;
+    // A client's request in the completion record (recorded: the fields
+    // below are set; they change under the record's lock).
+    bool recorded = false;
+    bool heldRowWritten = false;
+    std::string recordDevice;
+    uint32_t recordPid = 0;
+    UCHAR recordMajor = 0;
+    uint32_t recordCode = 0;
+    std::thread::id dispatchThread;
 };
 
 // Null for an IRP that the I/O manager did not allocate.

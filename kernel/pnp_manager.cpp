@@ -37,6 +37,16 @@ const char* pnpStateName(PnpState state) {
     return "?";
 }
 
+std::string devicePowerName(DEVICE_POWER_STATE state) {
+    if (state < PowerDeviceD0 || state > PowerDeviceD3) return "?";
+    return "D" + std::to_string(int(state) - int(PowerDeviceD0));
+}
+
+std::string systemPowerName(SYSTEM_POWER_STATE state) {
+    if (state < PowerSystemWorking || state > PowerSystemShutdown) return "?";
+    return "S" + std::to_string(int(state) - int(PowerSystemWorking));
+}
+
 struct PnpManager::Node {
     BoardDescription board;
     PDRIVER_OBJECT driver = nullptr;
@@ -44,6 +54,8 @@ struct PnpManager::Node {
     std::u16string fdoName;
     PnpState state = PnpState::NotStarted;
     NTSTATUS lastStatus = STATUS_SUCCESS;
+    SYSTEM_POWER_STATE systemPower = PowerSystemWorking;  // as last set
+    bool stopQueried = false;  // query stop accepted, stop or cancel stop not sent yet
 };
 
 namespace {
@@ -220,19 +232,34 @@ NTSTATUS PnpManager::startNode(Node& node, const std::vector<ResourceDescriptor>
     return status;
 }
 
-NTSTATUS PnpManager::stopNode(Node& node) {
+NTSTATUS PnpManager::queryStopNode(Node& node) {
     NTSTATUS status = sendPnp(node, IRP_MN_QUERY_STOP_DEVICE);
     if (!NT_SUCCESS(status)) {
         sendPnp(node, IRP_MN_CANCEL_STOP_DEVICE);
         node.lastStatus = status;
         return status;
     }
-    status = sendPnp(node, IRP_MN_STOP_DEVICE);
+    node.stopQueried = true;
+    return status;
+}
+
+NTSTATUS PnpManager::stopNode(Node& node) {
+    if (!node.stopQueried) {
+        NTSTATUS status = queryStopNode(node);
+        if (!NT_SUCCESS(status)) return status;
+    }
+    node.stopQueried = false;
+    NTSTATUS status = sendPnp(node, IRP_MN_STOP_DEVICE);
     node.state = PnpState::Stopped;
     return status;
 }
 
 NTSTATUS PnpManager::removeNode(Node& node) {
+    if (node.stopQueried) {
+        // A stop was queried and not followed up: called off first.
+        node.stopQueried = false;
+        sendPnp(node, IRP_MN_CANCEL_STOP_DEVICE);
+    }
     bool query = node.state == PnpState::Started || node.state == PnpState::Stopped;
     if (query) {
         NTSTATUS status = sendPnp(node, IRP_MN_QUERY_REMOVE_DEVICE);
@@ -281,6 +308,23 @@ NTSTATUS PnpManager::stop(const std::string& location) {
     return stopNode(*node);
 }
 
+NTSTATUS PnpManager::queryStop(const std::string& location) {
+    std::lock_guard lock(mutex_);
+    Node* node = find(location);
+    if (!node || !node->pdo) return STATUS_NO_SUCH_DEVICE;
+    if (node->state != PnpState::Started || node->stopQueried) return STATUS_INVALID_DEVICE_STATE;
+    return queryStopNode(*node);
+}
+
+NTSTATUS PnpManager::cancelStop(const std::string& location) {
+    std::lock_guard lock(mutex_);
+    Node* node = find(location);
+    if (!node || !node->pdo) return STATUS_NO_SUCH_DEVICE;
+    if (node->state != PnpState::Started || !node->stopQueried) return STATUS_INVALID_DEVICE_STATE;
+    node->stopQueried = false;
+    return sendPnp(*node, IRP_MN_CANCEL_STOP_DEVICE);
+}
+
 NTSTATUS PnpManager::remove(const std::string& location) {
     std::lock_guard lock(mutex_);
     Node* node = find(location);
@@ -300,28 +344,76 @@ NTSTATUS PnpManager::surpriseRemove(const std::string& location) {
         return STATUS_INVALID_DEVICE_STATE;
     NTSTATUS status = sendPnp(*node, IRP_MN_SURPRISE_REMOVAL);
     node->state = PnpState::SurpriseRemoved;
+    node->stopQueried = false;
     return status;
 }
 
-NTSTATUS PnpManager::setSystemPower(SYSTEM_POWER_STATE state) {
+NTSTATUS PnpManager::setSystemPower(SYSTEM_POWER_STATE state, const std::string& location) {
     std::lock_guard lock(mutex_);
     if (state <= PowerSystemUnspecified || state >= PowerSystemMaximum)
         return STATUS_INVALID_PARAMETER;
     std::vector<Node*> started;
     for (Node* node : nodes_)
-        if (node->state == PnpState::Started && node->pdo) started.push_back(node);
+        if (node->state == PnpState::Started && node->pdo &&
+            (location.empty() || node->board.location == location))
+            started.push_back(node);
+    if (!location.empty() && started.empty())
+        return find(location) && find(location)->pdo ? STATUS_INVALID_DEVICE_STATE
+                                                     : STATUS_NO_SUCH_DEVICE;
     if (state != PowerSystemWorking) {
+        std::vector<Node*> accepted;
         for (Node* node : started) {
             NTSTATUS status = sendPower(*node, IRP_MN_QUERY_POWER, state);
-            if (!NT_SUCCESS(status)) return status;
+            if (!NT_SUCCESS(status)) {
+                // A device that accepted the query holds its new requests
+                // until power returns: tell it the system stays working.
+                for (Node* back : accepted) {
+                    sendPower(*back, IRP_MN_SET_POWER, PowerSystemWorking);
+                    back->systemPower = PowerSystemWorking;
+                }
+                return status;
+            }
+            accepted.push_back(node);
         }
     }
     NTSTATUS result = STATUS_SUCCESS;
     for (Node* node : started) {
         NTSTATUS status = sendPower(*node, IRP_MN_SET_POWER, state);
+        node->systemPower = state;
         if (!NT_SUCCESS(status)) result = status;
     }
     return result;
+}
+
+namespace {
+
+void signalPowerDone(PDEVICE_OBJECT, UCHAR, POWER_STATE, PVOID context, PIO_STATUS_BLOCK io) {
+    auto* done = static_cast<std::pair<KEVENT, NTSTATUS>*>(context);
+    done->second = io ? io->Status : STATUS_SUCCESS;
+    KeSetEvent(&done->first, IO_NO_INCREMENT, FALSE);
+}
+
+}  // namespace
+
+NTSTATUS PnpManager::setDevicePower(const std::string& location, DEVICE_POWER_STATE state) {
+    std::lock_guard lock(mutex_);
+    if (state < PowerDeviceD0 || state > PowerDeviceD3) return STATUS_INVALID_PARAMETER;
+    Node* node = find(location);
+    if (!node || !node->pdo) return STATUS_NO_SUCH_DEVICE;
+    if (node->state != PnpState::Started) return STATUS_INVALID_DEVICE_STATE;
+    std::pair<KEVENT, NTSTATUS> done{};
+    KeInitializeEvent(&done.first, NotificationEvent, FALSE);
+    POWER_STATE power;
+    power.DeviceState = state;
+    NTSTATUS status;
+    {
+        IrqlScope irql(PASSIVE_LEVEL);
+        status =
+            PoRequestPowerIrp(node->pdo, IRP_MN_SET_POWER, power, signalPowerDone, &done, nullptr);
+        if (status != STATUS_PENDING) return status;
+        KeWaitForSingleObject(&done.first, Executive, KernelMode, FALSE, nullptr);
+    }
+    return done.second;
 }
 
 void PnpManager::shutdown() {
@@ -358,6 +450,15 @@ std::vector<DeviceInfo> PnpManager::devices() const {
                 info.links.push_back(toUtf8(link));
         info.state = node->state;
         info.lastStatus = node->lastStatus;
+        info.systemPower = node->systemPower;
+        if (node->pdo) {
+            PDEVICE_OBJECT top = IoGetAttachedDeviceReference(node->pdo);
+            if (auto* record = recordOf(top); record && top != node->pdo) {
+                std::lock_guard power(record->powerMutex);
+                info.devicePower = record->devicePower;
+            }
+            ObDereferenceObject(top);
+        }
         out.push_back(std::move(info));
     }
     return out;

@@ -43,7 +43,14 @@ struct DeviceInfo {
     std::vector<std::string> links;  // e.g. "\??\Tolva0"
     PnpState state = PnpState::NotStarted;
     NTSTATUS lastStatus = 0;  // of the last PnP request that the stack answered
+    // As the driver last reported them (PoSetPowerState); D0 and S0 until then.
+    DEVICE_POWER_STATE devicePower = PowerDeviceD0;
+    SYSTEM_POWER_STATE systemPower = PowerSystemWorking;
 };
+
+// "D0".."D3", "S0".."S5" (S0 is working); "?" out of range.
+KALVO_KERNEL_API std::string devicePowerName(DEVICE_POWER_STATE state);
+KALVO_KERNEL_API std::string systemPowerName(SYSTEM_POWER_STATE state);
 
 class KALVO_KERNEL_API PnpManager {
   public:
@@ -64,14 +71,26 @@ class KALVO_KERNEL_API PnpManager {
     NTSTATUS start(const std::string& location,
                    const std::optional<std::vector<ResourceDescriptor>>& resources = std::nullopt);
     // Query stop, then stop; a refused query is cancelled (cancel stop).
+    // After queryStop, only the stop itself.
     NTSTATUS stop(const std::string& location);
+    // The steps of a stop one at a time, as the system sends them when it
+    // rebalances resources: query stop (a refused one is cancelled at once),
+    // then either stop or cancel stop. Between them the driver holds its
+    // new requests.
+    NTSTATUS queryStop(const std::string& location);
+    NTSTATUS cancelStop(const std::string& location);
     // Query remove, then remove; a refused query is cancelled (cancel
     // remove). A device that is not started is removed without a query.
     NTSTATUS remove(const std::string& location);
     NTSTATUS surpriseRemove(const std::string& location);
     // Query power (for a sleeping state) then set power, to every started
-    // device; a refused query stops the transition.
-    NTSTATUS setSystemPower(SYSTEM_POWER_STATE state);
+    // device (or the one at location). A refused query stops the
+    // transition, and the devices that had accepted it are sent S0, so that
+    // none keeps holding its requests for a sleep that does not come.
+    NTSTATUS setSystemPower(SYSTEM_POWER_STATE state, const std::string& location = {});
+    // A device power state requested for one started device's stack (its
+    // driver's set-power handling, as the device's own power policy would).
+    NTSTATUS setDevicePower(const std::string& location, DEVICE_POWER_STATE state);
 
     // Stops and removes every device and deletes the PDOs.
     void shutdown();
@@ -88,6 +107,7 @@ class KALVO_KERNEL_API PnpManager {
                      PCM_RESOURCE_LIST translated = nullptr);
     NTSTATUS sendPower(Node& node, UCHAR minor, SYSTEM_POWER_STATE state);
     NTSTATUS startNode(Node& node, const std::vector<ResourceDescriptor>& resources);
+    NTSTATUS queryStopNode(Node& node);
     NTSTATUS stopNode(Node& node);
     NTSTATUS removeNode(Node& node);
     void releasePdo(Node& node);

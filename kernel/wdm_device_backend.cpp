@@ -2,6 +2,7 @@
 
 #include <chrono>
 
+#include "kernel/completion_record.h"
 #include "kernel/current_process.h"
 #include "kernel/hardware_provider.h"
 #include "kernel/irp_block.h"
@@ -77,7 +78,9 @@ NTSTATUS WdmDeviceBackend::sendFileIrp(File& file, PIRP irp, CallerProcess* call
         // Dispatch routines run at PASSIVE_LEVEL in the caller's context.
         IrqlScope irql(PASSIVE_LEVEL);
         CallerScope scope(caller);
-        IofCallDriver(top, irp);
+        // A client's request goes in the host's completion record.
+        if (caller) recordClientRequest(irp, file.device, caller->processId());
+        recordDispatchReturned(irp, IofCallDriver(top, irp));
     }
     KeWaitForSingleObject(&headerOf(irp)->doneEvent, Executive, KernelMode, FALSE, nullptr);
     ObDereferenceObject(top);
@@ -135,6 +138,7 @@ NTSTATUS WdmDeviceBackend::open(const OpenRequest& request, CallerProcess& calle
     }
     IrpHeader* header = headerOf(irp);
     header->callerWordSize = caller.wordSize();
+    header->caller = &caller;
     header->security.DesiredAccess = request.desiredAccess;
     ULONG options =
         kFileNonDirectoryFile |
@@ -147,7 +151,15 @@ NTSTATUS WdmDeviceBackend::open(const OpenRequest& request, CallerProcess& calle
     location->Parameters.Create.ShareAccess = USHORT(request.shareMode & 7);
     location->Parameters.Create.FileAttributes = USHORT(request.flagsAndAttributes & 0x7FFF);
     record->openFiles.fetch_add(1);
+    {
+        std::lock_guard lock(mutex_);
+        opening_[&caller] = file;
+    }
     status = sendFileIrp(*file, irp, &caller);
+    {
+        std::lock_guard lock(mutex_);
+        opening_.erase(&caller);
+    }
     freeIrp(irp);
     if (!NT_SUCCESS(status)) {
         record->openFiles.fetch_sub(1);
@@ -184,6 +196,7 @@ IoResult WdmDeviceBackend::deviceControl(FileId id, uint32_t code, std::span<con
     } else {
         IrpHeader* header = headerOf(irp);
         header->callerWordSize = caller.wordSize();
+        header->caller = &caller;
         // METHOD_BUFFERED: one system buffer of the larger length holds the
         // input on entry and the output on return. It starts zeroed, so no
         // stale memory reaches the caller.
@@ -211,6 +224,14 @@ IoResult WdmDeviceBackend::deviceControl(FileId id, uint32_t code, std::span<con
     }
     file->idle.notify_all();
     return result;
+}
+
+void WdmDeviceBackend::cancelOpen(CallerProcess& caller) {
+    std::lock_guard lock(mutex_);
+    auto it = opening_.find(&caller);
+    if (it == opening_.end()) return;
+    std::lock_guard fileLock(it->second->mutex);
+    for (PIRP irp : it->second->pending) IoCancelIrp(irp);
 }
 
 void WdmDeviceBackend::cancel(FileId id) {

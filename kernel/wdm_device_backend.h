@@ -28,6 +28,7 @@ class KALVO_KERNEL_API WdmDeviceBackend : public DeviceBackend {
     NTSTATUS open(const OpenRequest& request, CallerProcess& caller, FileId* file) override;
     IoResult deviceControl(FileId file, uint32_t code, std::span<const uint8_t> input,
                            uint32_t outputLength, CallerProcess& caller) override;
+    void cancelOpen(CallerProcess& caller) override;
     void cancel(FileId file) override;
     void close(FileId file) override;
 
@@ -52,6 +53,8 @@ class KALVO_KERNEL_API WdmDeviceBackend : public DeviceBackend {
     Kernel& kernel_;
     mutable std::mutex mutex_;
     std::map<FileId, std::shared_ptr<File>> files_;
+    // Files whose create is under way, by the caller waiting for it.
+    std::map<CallerProcess*, std::shared_ptr<File>> opening_;
     FileId nextId_ = 1;
 };
 

@@ -2,6 +2,7 @@
 // in the order they were queued.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <functional>
@@ -22,6 +23,17 @@ class WorkQueue {
     void drain();
     bool onWorkerThread() const noexcept;
 
+    // For tests: the next count work items cannot be allocated
+    // (IoAllocateWorkItem returns null), as when the system is out of memory.
+    void refuseItems(int count) noexcept { refusals_.store(count); }
+    // True (and one refusal fewer) while refusals are left.
+    bool takeRefusal() noexcept {
+        int n = refusals_.load();
+        while (n > 0 && !refusals_.compare_exchange_weak(n, n - 1)) {
+        }
+        return n > 0;
+    }
+
   private:
     void run();
 
@@ -31,6 +43,7 @@ class WorkQueue {
     std::deque<std::function<void()>> items_;
     bool running_ = false;
     bool stopping_ = false;
+    std::atomic<int> refusals_{0};
     std::thread thread_;
 };
 

@@ -38,10 +38,22 @@ bool ClientConnection::open(const wire::OpenFrame& frame, std::string path) {
         request.shareMode = frame.shareMode;
         request.creationDisposition = frame.creationDisposition;
         request.flagsAndAttributes = frame.flagsAndAttributes;
-        try {
-            status = backend_.open(request, *this, &file_);
-        } catch (...) {
-            status = STATUS_INSUFFICIENT_RESOURCES;
+        bool gone;
+        {
+            std::lock_guard lock(stateMutex_);
+            gone = gone_;
+            opening_ = !gone;
+        }
+        if (gone) {
+            status = STATUS_CANCELLED;  // the client hung up before its open began
+        } else {
+            try {
+                status = backend_.open(request, *this, &file_);
+            } catch (...) {
+                status = STATUS_INSUFFICIENT_RESOURCES;
+            }
+            std::lock_guard lock(stateMutex_);
+            opening_ = false;
         }
         if (NT_SUCCESS(status)) {
             std::lock_guard lock(fileMutex_);
@@ -149,11 +161,16 @@ void ClientConnection::cancel(uint32_t seq) {
 }
 
 void ClientConnection::hangUp() {
+    bool opening;
     {
         std::lock_guard lock(stateMutex_);
         gone_ = true;
-        if (busySeq_ == 0) return;
+        opening = opening_;
+        if (busySeq_ == 0 && !opening) return;
     }
+    // A create the driver holds (the device is stopped) ends only when
+    // cancelled: nobody waits for it any more.
+    if (opening) cancelOpen();
     cancelFile();
 }
 
@@ -163,12 +180,25 @@ void ClientConnection::dropByServer() {
 }
 
 bool ClientConnection::cancelAgain(uint32_t seq) {
+    bool opening;
     {
         std::lock_guard lock(stateMutex_);
-        if (busySeq_ == 0 || (seq != 0 && busySeq_ != seq)) return false;
+        opening = opening_ && gone_ && seq == 0;
+        if (!opening && (busySeq_ == 0 || (seq != 0 && busySeq_ != seq))) return false;
+    }
+    if (opening) {
+        cancelOpen();
+        return true;
     }
     cancelFile();
     return true;
+}
+
+void ClientConnection::cancelOpen() {
+    try {
+        backend_.cancelOpen(*this);
+    } catch (...) {
+    }
 }
 
 bool ClientConnection::callClient(const void* frame, size_t length, int passFd,

@@ -56,6 +56,7 @@ class ClientConnection : public CallerProcess,
 
   private:
     void cancelFile();
+    void cancelOpen();
     bool complete(uint32_t seq, NTSTATUS status, const std::vector<uint8_t>& output);
     // Sends a callback and waits for its reply of the given type.
     bool callClient(const void* frame, size_t length, int passFd,
@@ -73,6 +74,7 @@ class ClientConnection : public CallerProcess,
     std::vector<uint8_t> buffer_;  // requests; used by the serving thread only
 
     std::mutex stateMutex_;
+    bool opening_ = false;       // the create is in the driver
     uint32_t busySeq_ = 0;       // the request the driver is working on
     uint32_t cancelledSeq_ = 0;  // the last request the client cancelled
     bool gone_ = false;          // the client's end is closed

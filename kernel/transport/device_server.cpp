@@ -212,11 +212,11 @@ void DeviceServer::serveClient(Worker* worker, ucred peer) {
                     worker->connection = connection;
                     open_[id] = connection;
                 }
-                if (connection->open(open, std::move(path))) {
-                    watcher_.watch(connection);
-                    connection->serve();
-                    watcher_.forget(connection->id());
-                }
+                // Watched from before the open: a create that the driver
+                // holds is cancelled when its client hangs up.
+                watcher_.watch(connection);
+                if (connection->open(open, std::move(path))) connection->serve();
+                watcher_.forget(connection->id());
                 std::lock_guard lock(mutex_);
                 open_.erase(connection->id());
             }

@@ -341,6 +341,13 @@ typedef struct _IRP {
 
 typedef struct _IO_WORKITEM* PIO_WORKITEM;
 
+// The process a request was issued in, and the state saved while a thread
+// works in another process's address space.
+typedef struct _KPROCESS* PEPROCESS;
+typedef struct _KAPC_STATE {
+    PVOID SavedProcess;
+} KAPC_STATE, *PKAPC_STATE, *PRKAPC_STATE;
+
 inline PIO_STACK_LOCATION IoGetCurrentIrpStackLocation(PIRP irp) {
     return irp->Tail.Overlay.CurrentStackLocation;
 }
@@ -449,6 +456,13 @@ KALVO_WDM_API VOID IoAcquireCancelSpinLock(PKIRQL irql);
 KALVO_WDM_API VOID IoReleaseCancelSpinLock(KIRQL irql);
 // TRUE when the request comes from a 32-bit process.
 KALVO_WDM_API BOOLEAN IoIs32bitProcess(PIRP irp);
+// The process the request was issued in (null for a request of the system).
+KALVO_WDM_API PEPROCESS IoGetRequestorProcess(PIRP irp);
+// Runs the current thread in process's context (its views, its word size)
+// until the matching KeUnstackDetachProcess; a held request replayed on
+// another thread is served as if its caller's thread ran it.
+KALVO_WDM_API VOID KeStackAttachProcess(PEPROCESS process, PRKAPC_STATE apcState);
+KALVO_WDM_API VOID KeUnstackDetachProcess(PRKAPC_STATE apcState);
 
 // Work items bound to a device object: the device stays allocated until
 // the item has run.

@@ -10,6 +10,7 @@
 #include "kernel/object_namespace.h"
 #include "kernel/pnp_manager.h"
 #include "kernel/wdm_device_backend.h"
+#include "kernel/work_queue.h"
 #include "sim/board_set.h"
 #include "sim/simulated_hardware.h"
 
@@ -167,10 +168,37 @@ NTSTATUS DriverHarness::surpriseRemove(size_t board) {
     return impl_->pnp.surpriseRemove(impl_->locations.at(board));
 }
 
+NTSTATUS DriverHarness::systemPower(int s, std::optional<size_t> board) {
+    return impl_->pnp.setSystemPower(SYSTEM_POWER_STATE(PowerSystemWorking + s),
+                                     board ? impl_->locations.at(*board) : std::string());
+}
+
+NTSTATUS DriverHarness::devicePower(size_t board, int d) {
+    return impl_->pnp.setDevicePower(impl_->locations.at(board),
+                                     DEVICE_POWER_STATE(PowerDeviceD0 + d));
+}
+
+std::string DriverHarness::powerState(size_t board) const {
+    auto d = impl_->info(board);
+    return d ? kernel::devicePowerName(d->devicePower) : "none";
+}
+
+void DriverHarness::cancelOpen() {
+    impl_->backend.cancelOpen(wordSize_ == 32 ? *caller32_ : *caller64_);
+}
+
+void DriverHarness::cancel(kernel::FileId file) {
+    impl_->backend.cancel(file);
+}
+
 void DriverHarness::unloadDriver() {
     if (!impl_->driver) return;
     impl_->kernel.unloadDriver(impl_->driver);
     impl_->driver = nullptr;
+}
+
+void DriverHarness::refuseWorkItems(int count) {
+    impl_->kernel.work().refuseItems(count);
 }
 
 std::vector<std::string> DriverHarness::deviceNames() const {
@@ -194,12 +222,12 @@ std::vector<ErrorLogRecord> DriverHarness::errorLog() const {
     return out;
 }
 
-NTSTATUS DriverHarness::open(const std::string& path, kernel::FileId* file) {
+NTSTATUS DriverHarness::open(const std::string& path, kernel::FileId* file, uint32_t shareMode) {
     kernel::OpenRequest request;
     request.path = path;
     request.desiredAccess = 0xC0000000u;  // GENERIC_READ | GENERIC_WRITE
-    request.shareMode = 3;                // FILE_SHARE_READ | FILE_SHARE_WRITE
-    request.creationDisposition = 3;      // OPEN_EXISTING
+    request.shareMode = shareMode;
+    request.creationDisposition = 3;  // OPEN_EXISTING
     return impl_->backend.open(request, wordSize_ == 32 ? *caller32_ : *caller64_, file);
 }
 

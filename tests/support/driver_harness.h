@@ -91,9 +91,17 @@ class DriverHarness {
     NTSTATUS stop(size_t board);    // query stop, then stop
     NTSTATUS remove(size_t board);  // query remove, then remove
     NTSTATUS surpriseRemove(size_t board);
+    // System power state S<n> for every started device (or one board), and
+    // device power state D<n> for one; the device power state as its driver
+    // last reported it ("D0".."D3").
+    NTSTATUS systemPower(int s, std::optional<size_t> board = std::nullopt);
+    NTSTATUS devicePower(size_t board, int d);
+    std::string powerState(size_t board) const;
     // DriverUnload with the devices still there, as a host shutting down
     // without removing them would.
     void unloadDriver();
+    // The next count work items of the kernel cannot be allocated.
+    void refuseWorkItems(int count);
 
     // A symbolic link "\DosDevices\<name>" made by someone else.
     NTSTATUS createStaleLink(const std::u16string& name);
@@ -102,8 +110,12 @@ class DriverHarness {
     std::vector<ErrorLogRecord> errorLog() const;
 
     // Opens "\\.\<name>" as the board library does.
-    NTSTATUS open(const std::string& path, kernel::FileId* file);
+    // shareMode: FILE_SHARE_* bits; 0 asks for the device alone.
+    NTSTATUS open(const std::string& path, kernel::FileId* file, uint32_t shareMode = 3);
+    // Cancels the open of the current caller that the driver holds.
+    void cancelOpen();
     void close(kernel::FileId file);
+    void cancel(kernel::FileId file);  // CancelIo
     kernel::IoResult ioctl(kernel::FileId file, uint32_t code, std::vector<uint8_t> input,
                            uint32_t outputLength);
 

@@ -112,6 +112,8 @@ class PrivateHost {
     }
 
     // True while the host process lives (reaps it once it ended).
+    pid_t pid() const { return pid_; }
+
     bool running() {
         if (pid_ <= 0) return false;
         int status = 0;
