@@ -43,7 +43,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     if (!kalvo::kernel::transport::prepareSocketFolder(folder)) std::abort();
     kalvo::kernel::host::HostOptions options;
     std::string error;
-    gHost = kalvo::kernel::host::DeviceHost::start(options, folder, [] {}, &error);
+    gHost = kalvo::kernel::host::DeviceHost::start(
+        options, folder, [] {}, &error);
     if (!gHost) {
         std::fprintf(stderr, "admin fuzz: the host does not start: %s\n", error.c_str());
         std::abort();
