@@ -264,21 +264,30 @@ struct AdminHandlers {
             std::string control = "-";
             if (row.major == IRP_MJ_DEVICE_CONTROL) {
                 const char* name = kalvo::requests::requestName(row.code);
-                control = name ? name : hex32(NTSTATUS(row.code));
+                if (name) {
+                    control = name;
+                } else {
+                    char code[16];
+                    std::snprintf(code, sizeof code, "0x%08X", unsigned(row.code));
+                    control = code;
+                }
             }
-            std::string status =
-                std::string(ntStatusName(row.status)) + "(" + hex32(row.status) + ")";
+            // One column: the status's name and value without a blank.
+            const char* statusName = platform::ntStatusName(row.status);
+            char status[80];
+            std::snprintf(status, sizeof status, "%s(0x%08X)", statusName ? statusName : "NTSTATUS",
+                          unsigned(row.status));
             time_t seconds = time_t(row.timeMs / 1000);
             tm local{};
             localtime_r(&seconds, &local);
             char when[16];
             std::snprintf(when, sizeof when, "%02d:%02d:%02d.%03d", local.tm_hour, local.tm_min,
                           local.tm_sec, int(row.timeMs % 1000));
-            std::snprintf(
-                line, sizeof line, "%-6llu %-12s %-20s %-7u %-22s %-22s %-30s %-6llu %s\n",
-                static_cast<unsigned long long>(row.sequence), when, where.c_str(),
-                unsigned(row.pid), majorFunctionName(row.major), control.c_str(), status.c_str(),
-                static_cast<unsigned long long>(row.bytes), completionKindName(row.kind));
+            std::snprintf(line, sizeof line,
+                          "%-6llu %-12s %-20s %-7u %-22s %-22s %-30s %-6llu %s\n",
+                          static_cast<unsigned long long>(row.sequence), when, where.c_str(),
+                          unsigned(row.pid), majorFunctionName(row.major), control.c_str(), status,
+                          static_cast<unsigned long long>(row.bytes), completionKindName(row.kind));
             out += line;
         }
         return out;

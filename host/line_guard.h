@@ -46,6 +46,7 @@ class LineGuard final : public DeviceBackend {
     NTSTATUS open(const OpenRequest& request, CallerProcess& caller, FileId* file) override;
     IoResult deviceControl(FileId file, uint32_t code, std::span<const uint8_t> input,
                            uint32_t outputLength, CallerProcess& caller) override;
+    void cancelOpen(CallerProcess& caller) override { inner_.cancelOpen(caller); }
     void cancel(FileId file) override { inner_.cancel(file); }
     void close(FileId file) override;
     void clientGone(FileId file) override;

@@ -38,8 +38,6 @@ struct CompletionRow {
 KALVO_KERNEL_API const char* completionKindName(CompletionRow::Kind kind);
 // "IRP_MJ_CREATE", ...; "IRP_MJ_?" out of range.
 KALVO_KERNEL_API const char* majorFunctionName(UCHAR major);
-// "STATUS_CANCELLED", ...; "STATUS_?" for a status without a name here.
-KALVO_KERNEL_API const char* ntStatusName(NTSTATUS status);
 
 constexpr size_t kRowsPerDevice = 256;
 
