@@ -97,6 +97,15 @@ void gmWrite(uint8_t* base, platform::Semaphore& writeSemaphore, int32_t busWidt
         bus::store<T>(base, kGmArea + (offset + index) * sizeof(T), data[index]);
     };
 
+    if (count == 1) [[likely]] {
+        // One element always fits its block: the same two accesses as the
+        // general procedure (arm for one, the store), without its bookkeeping.
+        writeSemaphore.wait();
+        arm(1);
+        copy(0);
+        writeSemaphore.release();
+        return;
+    }
     writeSemaphore.wait();
     const uint32_t head = perBlock - offset % perBlock;
     if (count <= head) {
