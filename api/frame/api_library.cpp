@@ -6,52 +6,45 @@
 namespace kalvo::api {
 namespace {
 
-ApiLibrary* gLibrary = nullptr;
-diaglog::LogFacility* gLog = nullptr;
-
 constexpr LogType kBanner = kLogFrame | kLevelEnd;
 
 }  // namespace
 
 // Made at attach and destroyed at detach, not left to static destruction,
 // whose order against the module's detach is not defined.
-diaglog::LogFacility& apiLog() noexcept {
-    if (!gLog) gLog = new diaglog::LogFacility;
-    return *gLog;
-}
-
-ApiLibrary* library() noexcept {
-    return gLibrary;
+diaglog::LogFacility& detail::makeApiLog() noexcept {
+    if (!detail::gApiLog) detail::gApiLog = new diaglog::LogFacility;
+    return *detail::gApiLog;
 }
 
 bool attachLibrary() {
-    if (gLibrary) return true;
+    if (detail::gLibrary) return true;
     auto* lib = new ApiLibrary;
     lib->iniFile = configfiles::kalvoIniFileName();
     if (!apiLog().open("KalvoLog", "KalvoLog.ini", "KalvoLog.Map", kDefaultLogLevel)) {
         delete lib;
-        delete gLog;
-        gLog = nullptr;
+        delete detail::gApiLog;
+        detail::gApiLog = nullptr;
         return false;
     }
     apiLog().write(kBanner, "---------- Kalvo DLL (Kalvo.dll) Service Start ----------");
     lib->startedUp = lib->boards.startUp(lib->iniFile, apiLog().firstUser());
     lib->units.clear();
-    gLibrary = lib;
+    detail::gLibrary = lib;
     return true;
 }
 
 void detachLibrary() {
-    ApiLibrary* lib = gLibrary;
+    ApiLibrary* lib = detail::gLibrary;
     if (!lib) return;
     lib->units.clear();
     lib->boards.unload();
     apiLog().write(kBanner, "---------- Kalvo DLL (Kalvo.dll) Service Stop -----------");
     apiLog().close();
-    gLibrary = nullptr;
+    detail::gLibrary = nullptr;
     delete lib;
-    delete gLog;
-    gLog = nullptr;
+    delete detail::gApiLog;
+    detail::gApiLog = nullptr;
 }
 
 }  // namespace kalvo::api
