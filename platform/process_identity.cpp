@@ -1,5 +1,7 @@
 #include "platform/process_identity.h"
 
+#include "platform/semaphore.h"  // gProcessId, read by the inline lock path
+
 #include <fcntl.h>
 #include <pthread.h>
 #include <signal.h>
@@ -12,18 +14,20 @@
 #include <cstring>
 
 namespace kalvo::platform::detail {
+
+std::atomic<uint32_t> gProcessId{0};
+
 namespace {
 
-std::atomic<uint32_t> gPid{0};
 thread_local uint32_t tTid = 0;
 
 void refreshAfterFork() {
-    gPid.store(static_cast<uint32_t>(::getpid()), std::memory_order_relaxed);
+    gProcessId.store(static_cast<uint32_t>(::getpid()), std::memory_order_relaxed);
     tTid = 0;
 }
 
 [[gnu::constructor]] void installForkHandler() {
-    gPid.store(static_cast<uint32_t>(::getpid()), std::memory_order_relaxed);
+    gProcessId.store(static_cast<uint32_t>(::getpid()), std::memory_order_relaxed);
     pthread_atfork(nullptr, nullptr, &refreshAfterFork);
 }
 
@@ -74,10 +78,10 @@ Presence presence(uint32_t id) {
 }  // namespace
 
 uint32_t currentPid() noexcept {
-    uint32_t pid = gPid.load(std::memory_order_relaxed);
+    uint32_t pid = gProcessId.load(std::memory_order_relaxed);
     if (pid == 0) {
         pid = static_cast<uint32_t>(::getpid());
-        gPid.store(pid, std::memory_order_relaxed);
+        gProcessId.store(pid, std::memory_order_relaxed);
     }
     return pid;
 }

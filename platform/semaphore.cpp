@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <new>
+#include <utility>
 
 #include "platform/futex.h"
 #include "platform/named_object.h"
@@ -44,8 +45,21 @@ struct Semaphore::Impl {
 
 Semaphore::Semaphore() noexcept = default;
 Semaphore::~Semaphore() = default;
-Semaphore::Semaphore(Semaphore&&) noexcept = default;
-Semaphore& Semaphore::operator=(Semaphore&&) noexcept = default;
+Semaphore::Semaphore(Semaphore&& other) noexcept
+    : impl_(std::move(other.impl_)),
+      lockWord_(std::exchange(other.lockWord_, nullptr)),
+      lockWaiters_(std::exchange(other.lockWaiters_, nullptr)),
+      created_(other.created_) {}
+
+Semaphore& Semaphore::operator=(Semaphore&& other) noexcept {
+    if (this != &other) {
+        impl_ = std::move(other.impl_);
+        lockWord_ = std::exchange(other.lockWord_, nullptr);
+        lockWaiters_ = std::exchange(other.lockWaiters_, nullptr);
+        created_ = other.created_;
+    }
+    return *this;
+}
 
 Semaphore Semaphore::createOrOpen(std::string_view name, int32_t initial, int32_t maximum) {
     Semaphore result;
@@ -69,10 +83,14 @@ Semaphore Semaphore::createOrOpen(std::string_view name, int32_t initial, int32_
     result.impl_.reset(detail::adoptObject<Impl>(object, created, state, state->maximum == 1));
     if (!result.impl_) return result;
     result.created_ = created;
+    if (result.impl_->isLock) {
+        result.lockWord_ = &state->word;
+        result.lockWaiters_ = &state->waiters;
+    }
     return result;
 }
 
-uint32_t Semaphore::wait(uint32_t timeoutMs) noexcept {
+uint32_t Semaphore::waitSlow(uint32_t timeoutMs) noexcept {
     if (!impl_) {
         setLastError(ERROR_INVALID_HANDLE);
         return WAIT_FAILED;
@@ -145,7 +163,18 @@ uint32_t Semaphore::wait(uint32_t timeoutMs) noexcept {
     return result;
 }
 
-bool Semaphore::release(int32_t count, int32_t* previous) noexcept {
+bool Semaphore::finishLockRelease(uint32_t holder, int32_t* previous) noexcept {
+    if (holder == 0) {
+        // Freeing a free lock changed nothing (the exchange stored 0 over 0).
+        setLastError(ERROR_TOO_MANY_POSTS);
+        return false;
+    }
+    if (ref(impl_->state->waiters).load() > 0) detail::futexWake(&impl_->state->word, 1);
+    if (previous) *previous = 0;
+    return true;
+}
+
+bool Semaphore::releaseSlow(int32_t count, int32_t* previous) noexcept {
     if (!impl_) {
         setLastError(ERROR_INVALID_HANDLE);
         return false;
@@ -185,6 +214,8 @@ void Semaphore::ImplClose::operator()(Impl* impl) const noexcept {
 }
 
 void Semaphore::close() noexcept {
+    lockWord_ = nullptr;
+    lockWaiters_ = nullptr;
     impl_.reset();
 }
 

@@ -37,30 +37,8 @@ void DioUnit::Close() {
     lockOpen_ = false;
 }
 
-// The board library refuses a word only when the placement reaches past the
-// GM area (an input word of a unit high on the line with a large offset).
-// Such a refusal is passed on rather than reported as a successful read of a
-// word that was never read; a word that was read reports 0 whatever the line
-// is doing.
-int32_t DioUnit::readWord(int32_t station, uint16_t* word) const {
-    return boards_.getMemShort(boardIndex(), lineIndex(), word, station, offset(0), 1);
-}
-
-int32_t DioUnit::writeWord(uint16_t word) {
-    return boards_.setMemShort(boardIndex(), lineIndex(), &word, outputStation(), offset(0), 1);
-}
-
-int32_t DioUnit::inData(uint16_t* data) const {
-    return readWord(inputStation(), data);
-}
-
 int32_t DioUnit::inOData(uint16_t* data) const {
     return readWord(outputStation(), data);
-}
-
-int32_t DioUnit::outData(int32_t data) {
-    SemaphoreHold hold(outputLock_);
-    return writeWord(static_cast<uint16_t>(data));
 }
 
 int32_t DioUnit::inDataBit(int32_t bitNo, int32_t* bit) const {

@@ -11,9 +11,6 @@
 namespace kalvo::api {
 namespace {
 
-ApiLibrary* gLibrary = nullptr;
-diaglog::LogFacility* gLog = nullptr;
-
 constexpr LogType kBanner = kLogFrame | kLevelEnd;
 
 void reportLogFailure(uint32_t error) {
@@ -30,17 +27,13 @@ void reportLogFailure(uint32_t error) {
 
 // Made at attach and destroyed at detach, not left to static destruction,
 // whose order against the module's detach is not defined.
-diaglog::LogFacility& apiLog() noexcept {
-    if (!gLog) gLog = new diaglog::LogFacility;
-    return *gLog;
-}
-
-ApiLibrary* library() noexcept {
-    return gLibrary;
+diaglog::LogFacility& detail::makeApiLog() noexcept {
+    if (!detail::gApiLog) detail::gApiLog = new diaglog::LogFacility;
+    return *detail::gApiLog;
 }
 
 bool attachLibrary() {
-    if (gLibrary) return true;
+    if (detail::gLibrary) return true;
     auto* lib = new ApiLibrary;
     lib->iniFile = configfiles::kalvoIniFileName();
     if (!apiLog().open("KalvoLog", "KalvoLog.ini", "KalvoLog.Map", kDefaultLogLevel)) {
@@ -48,28 +41,28 @@ bool attachLibrary() {
         // it has nowhere else to learn why.
         reportLogFailure(platform::lastError());
         delete lib;
-        delete gLog;
-        gLog = nullptr;
+        delete detail::gApiLog;
+        detail::gApiLog = nullptr;
         return false;
     }
     apiLog().write(kBanner, "---------- Kalvo DLL (Kalvo.dll) Service Start ----------");
     lib->startedUp = lib->boards.startUp(lib->iniFile, apiLog().firstUser());
     lib->units.clear();
-    gLibrary = lib;
+    detail::gLibrary = lib;
     return true;
 }
 
 void detachLibrary() {
-    ApiLibrary* lib = gLibrary;
+    ApiLibrary* lib = detail::gLibrary;
     if (!lib) return;
     lib->units.clear();
     lib->boards.unload();
     apiLog().write(kBanner, "---------- Kalvo DLL (Kalvo.dll) Service Stop -----------");
     apiLog().close();
-    gLibrary = nullptr;
+    detail::gLibrary = nullptr;
     delete lib;
-    delete gLog;
-    gLog = nullptr;
+    delete detail::gApiLog;
+    detail::gApiLog = nullptr;
 }
 
 }  // namespace kalvo::api

@@ -24,7 +24,13 @@ bool attachLibrary();
 // the stop banner and closes the log.
 void detachLibrary();
 
+namespace detail {
+inline ApiLibrary* gLibrary = nullptr;  // set by attach, cleared by detach
+}  // namespace detail
+
 // Null outside attach .. detach.
-ApiLibrary* library() noexcept;
+inline ApiLibrary* library() noexcept {
+    return detail::gLibrary;
+}
 
 }  // namespace kalvo::api

@@ -28,6 +28,15 @@ inline constexpr LogType kLevelThread = diaglog::kLogThread;
 // levels 0x01, 0x02 and 0x04.
 inline constexpr uint32_t kDefaultLogLevel = 0xFFFFFF07u;
 
-diaglog::LogFacility& apiLog() noexcept;
+namespace detail {
+// Every call reads it, so it is where an inline accessor reaches it (owned
+// by api_library.cpp: made on first use, destroyed at detach).
+inline diaglog::LogFacility* gApiLog = nullptr;
+diaglog::LogFacility& makeApiLog() noexcept;
+}  // namespace detail
+
+inline diaglog::LogFacility& apiLog() noexcept {
+    return detail::gApiLog != nullptr ? *detail::gApiLog : detail::makeApiLog();
+}
 
 }  // namespace kalvo::api

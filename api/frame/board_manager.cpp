@@ -149,29 +149,8 @@ void BoardManager::unload() {
     }
 }
 
-const BoardRecord* BoardManager::board(int32_t index) const noexcept {
-    // The count may say more boards than the table holds (a start-up that
-    // failed on "Board" above 4); only the table's records exist.
-    if (index < 0 || index >= std::min(boardCount_, kMaxBoards)) return nullptr;
-    return &boards_[index];
-}
-
-bool BoardManager::validLine(int32_t boardIndex, int32_t lineIndex) const noexcept {
-    const BoardRecord* b = board(boardIndex);
-    return b && lineIndex >= 0 && lineIndex < std::min(b->lineCount, kMaxLines);
-}
-
 int32_t BoardManager::timeOutTimes(int32_t boardIndex, int32_t lineIndex) const noexcept {
     return validLine(boardIndex, lineIndex) ? boards_[boardIndex].timeOutTimes[lineIndex] : 1;
-}
-
-int32_t BoardManager::forwardCheck(int32_t board, int32_t line, const BoardRecord** record) const {
-    if (!validLine(board, line)) return kRetArgument;
-    const BoardRecord& b = boards_[board];
-    if (!b.loaded) return kRetNotLoaded;
-    if (!b.opened) return kRetNotOpen;
-    *record = &b;
-    return kRetOk;
 }
 
 int32_t BoardManager::attach(int32_t board, int32_t line, void** address) const {
@@ -186,25 +165,11 @@ int32_t BoardManager::getReg64(int32_t board, int32_t line, int32_t offset, uint
     return b->calls.getReg64(b->instance, line, offset, value);
 }
 
-int32_t BoardManager::getMemShort(int32_t board, int32_t line, uint16_t* data, int32_t station,
-                                  int32_t offset, int32_t count) const {
-    const BoardRecord* b = nullptr;
-    if (int32_t ret = forwardCheck(board, line, &b)) return ret;
-    return b->calls.getMemShort(b->instance, line, data, station, offset, count);
-}
-
 int32_t BoardManager::getMemDLong(int32_t board, int32_t line, uint64_t* data, int32_t station,
                                   int32_t offset, int32_t count) const {
     const BoardRecord* b = nullptr;
     if (int32_t ret = forwardCheck(board, line, &b)) return ret;
     return b->calls.getMemDLong(b->instance, line, data, station, offset, count);
-}
-
-int32_t BoardManager::setMemShort(int32_t board, int32_t line, const uint16_t* data,
-                                  int32_t station, int32_t offset, int32_t count) const {
-    const BoardRecord* b = nullptr;
-    if (int32_t ret = forwardCheck(board, line, &b)) return ret;
-    return b->calls.setMemShort(b->instance, line, data, station, offset, count);
 }
 
 int32_t BoardManager::setMemDLong(int32_t board, int32_t line, const uint64_t* data,

@@ -8,6 +8,7 @@
 // one (those share the first board's module).
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <string>
@@ -63,23 +64,43 @@ class BoardManager {
 
     int32_t boardCount() const noexcept { return boardCount_; }
     // Null for an index outside the table or above the board count.
-    const BoardRecord* board(int32_t index) const noexcept;
+    const BoardRecord* board(int32_t index) const noexcept {
+        // The count may say more boards than the table holds (a start-up
+        // that failed on "Board" above 4); only the table's records exist.
+        if (index < 0 || index >= std::min(boardCount_, kMaxBoards)) return nullptr;
+        return &boards_[index];
+    }
     // The line's timeout multiplier; the board and line must be valid.
     int32_t timeOutTimes(int32_t boardIndex, int32_t lineIndex) const noexcept;
     // True when board and line indexes name a line of a configured board.
-    bool validLine(int32_t boardIndex, int32_t lineIndex) const noexcept;
+    bool validLine(int32_t boardIndex, int32_t lineIndex) const noexcept {
+        const BoardRecord* b = board(boardIndex);
+        return b && lineIndex >= 0 && lineIndex < std::min(b->lineCount, kMaxLines);
+    }
 
     // Forwarding to the bound board library: 3 for a board or line out of
     // range, 10 when its library is not loaded, 2 when the board did not
     // open; else the board library's own code.
     int32_t attach(int32_t board, int32_t line, void** address) const;
     int32_t getReg64(int32_t board, int32_t line, int32_t offset, uint64_t* value) const;
+    // (The one-word calls of the unit families are inline: they are every
+    // DIO call's path.)
     int32_t getMemShort(int32_t board, int32_t line, uint16_t* data, int32_t station,
-                        int32_t offset, int32_t count) const;
+                        int32_t offset, int32_t count) const {
+        const BoardRecord* b = nullptr;
+        if (int32_t ret = forwardCheck(board, line, &b)) [[unlikely]]
+            return ret;
+        return b->calls.getMemShort(b->instance, line, data, station, offset, count);
+    }
     int32_t getMemDLong(int32_t board, int32_t line, uint64_t* data, int32_t station,
                         int32_t offset, int32_t count) const;
     int32_t setMemShort(int32_t board, int32_t line, const uint16_t* data, int32_t station,
-                        int32_t offset, int32_t count) const;
+                        int32_t offset, int32_t count) const {
+        const BoardRecord* b = nullptr;
+        if (int32_t ret = forwardCheck(board, line, &b)) [[unlikely]]
+            return ret;
+        return b->calls.setMemShort(b->instance, line, data, station, offset, count);
+    }
     int32_t setMemDLong(int32_t board, int32_t line, const uint64_t* data, int32_t station,
                         int32_t offset, int32_t count) const;
 
@@ -92,7 +113,19 @@ class BoardManager {
     void openBoard(int32_t index);
     int32_t startLine(int32_t index, int32_t line);
     // The forwarding checks; on 0 *record is the board.
-    int32_t forwardCheck(int32_t board, int32_t line, const BoardRecord** record) const;
+    // The board library checks its own board and line again against its own
+    // table; these are this library's: its board and line, bound, opened.
+    int32_t forwardCheck(int32_t board, int32_t line, const BoardRecord** record) const noexcept {
+        if (!validLine(board, line)) [[unlikely]]
+            return kRetArgument;
+        const BoardRecord& b = boards_[board];
+        if (!b.loaded) [[unlikely]]
+            return kRetNotLoaded;
+        if (!b.opened) [[unlikely]]
+            return kRetNotOpen;
+        *record = &b;
+        return kRetOk;
+    }
 
     int32_t boardCount_ = 0;
     std::array<BoardRecord, kMaxBoards> boards_;

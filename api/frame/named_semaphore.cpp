@@ -8,16 +8,8 @@ bool NamedSemaphore::create(const std::string& name) {
     return semaphore_.valid();
 }
 
-void NamedSemaphore::wait() noexcept {
-    if (semaphore_.valid()) semaphore_.wait();
-}
-
 bool NamedSemaphore::waitFor(uint32_t timeoutMs) noexcept {
     return semaphore_.valid() && semaphore_.wait(timeoutMs) == platform::WAIT_OBJECT_0;
-}
-
-void NamedSemaphore::release() noexcept {
-    if (semaphore_.valid()) semaphore_.release(1);
 }
 
 void NamedSemaphore::close() noexcept {

@@ -14,12 +14,17 @@ class NamedSemaphore {
     // Creates or opens the semaphore (initial and maximum count 1); false
     // when there is no handle.
     bool create(const std::string& name);
-    void wait() noexcept;  // no time limit
+    // No time limit. Inline: an uncontended take is a compare-exchange.
+    void wait() noexcept {
+        if (semaphore_.valid()) semaphore_.wait();
+    }
     // True when taken within the time; a caller that must notice something
     // else while it waits (a unit being closed) waits in slices.
     bool waitFor(uint32_t timeoutMs) noexcept;
-    void release() noexcept;  // by one
-    void close() noexcept;    // forgets the handle
+    void release() noexcept {  // by one
+        if (semaphore_.valid()) semaphore_.release(1);
+    }
+    void close() noexcept;  // forgets the handle
     bool valid() const noexcept { return semaphore_.valid(); }
     const std::string& name() const noexcept { return name_; }
 

@@ -2,10 +2,6 @@
 
 namespace kalvo::api {
 
-Unit* UnitTable::get(int32_t family, int32_t unit) const noexcept {
-    return inRange(family, unit) ? slots_[family][unit - 1].get() : nullptr;
-}
-
 Unit* UnitTable::put(std::unique_ptr<Unit> object) {
     auto& slot = slots_[object->family()][object->unitNumber() - 1];
     slot = std::move(object);

@@ -17,7 +17,9 @@ class UnitTable {
     static constexpr int32_t kRows = 6;
 
     // Null for an empty slot or a family or unit number out of range.
-    Unit* get(int32_t family, int32_t unit) const noexcept;
+    Unit* get(int32_t family, int32_t unit) const noexcept {
+        return inRange(family, unit) ? slots_[family][unit - 1].get() : nullptr;
+    }
     // Puts the object in its slot (which must be empty) and returns it.
     Unit* put(std::unique_ptr<Unit> object);
     // Takes the object out of its slot; null when empty.

@@ -66,60 +66,81 @@ constexpr bool gmFits(uint32_t offset, uint32_t count, uint32_t size) noexcept {
 }
 
 // Bus accesses per element: the element size over the bus width, at least 1.
+// (A bus as wide as the element, the usual case, needs no division.)
 constexpr uint32_t accessMultiplier(uint32_t size, int32_t busWidth) noexcept {
-    const uint32_t m = busWidth > 0 ? size / static_cast<uint32_t>(busWidth) : 0;
-    return m == 0 ? 1 : m;
+    if (busWidth <= 0 || static_cast<uint32_t>(busWidth) >= size) return 1;
+    return size / static_cast<uint32_t>(busWidth);
 }
 
-// Reads count elements from element offset under the line's read semaphore.
+// Reads count elements from element offset under the line's read semaphore
+// (one element, the common call, without the loop).
 template <class T>
-void gmRead(const uint8_t* base, platform::Semaphore& readSemaphore, uint32_t offset,
-            uint32_t count, T* out) noexcept {
+[[gnu::always_inline]] inline void gmRead(const uint8_t* base, platform::Semaphore& readSemaphore,
+                                          uint32_t offset, uint32_t count, T* out) noexcept {
     readSemaphore.wait();
-    for (uint32_t i = 0; i < count; ++i)
-        out[i] = loadElement<T>(base, kGmArea + (offset + i) * sizeof(T));
+    if (count == 1) [[likely]] {
+        out[0] = loadElement<T>(base, kGmArea + offset * sizeof(T));
+    } else {
+        for (uint32_t i = 0; i < count; ++i)
+            out[i] = loadElement<T>(base, kGmArea + (offset + i) * sizeof(T));
+    }
     readSemaphore.release();
 }
 
 // The write procedure for 1-, 2- and 4-byte elements: the head of the first
 // block, whole middle blocks (re-arming the register whenever the chip has
-// counted it down to 0), the tail of the last block.
+// counted it down to 0), the tail of the last block. The caller holds the
+// line's write semaphore.
 template <class T>
-void gmWrite(uint8_t* base, platform::Semaphore& writeSemaphore, int32_t busWidth, uint32_t offset,
-             uint32_t count, const T* data) noexcept {
-    static_assert(sizeof(T) == 1 || sizeof(T) == 2 || sizeof(T) == 4);
+[[gnu::noinline]] void gmWriteBlocks(uint8_t* base, uint32_t m, uint32_t offset, uint32_t count,
+                                     const T* data) noexcept {
     constexpr uint32_t perBlock = 8 / sizeof(T);
-    const uint32_t m = accessMultiplier(sizeof(T), busWidth);
     auto arm = [&](uint32_t elements) {
         bus::store<uint16_t>(base, kWriteCountRegister, static_cast<uint16_t>(elements * m));
     };
     auto copy = [&](uint32_t index) {
         bus::store<T>(base, kGmArea + (offset + index) * sizeof(T), data[index]);
     };
-
-    writeSemaphore.wait();
     const uint32_t head = perBlock - offset % perBlock;
     if (count <= head) {
         arm(count);
         for (uint32_t i = 0; i < count; ++i) copy(i);
+        return;
+    }
+    const uint32_t rest = count - head;
+    const uint32_t tail = rest % perBlock;
+    const uint32_t middle = rest - tail;
+    arm(head);
+    uint32_t i = 0;
+    for (; i < head; ++i) copy(i);
+    if (middle != 0) {
+        arm(perBlock);
+        for (uint32_t end = head + middle; i < end; ++i) {
+            if (bus::load<uint16_t>(base, kWriteCountRegister) == 0) arm(perBlock);
+            copy(i);
+        }
+    }
+    if (tail != 0) {
+        arm(tail);
+        for (; i < count; ++i) copy(i);
+    }
+}
+
+// Writes count elements from element offset under the line's write
+// semaphore. One element always fits its block: the same two accesses as
+// the general procedure (arm for one, the store), inline.
+template <class T>
+[[gnu::always_inline]] inline void gmWrite(uint8_t* base, platform::Semaphore& writeSemaphore,
+                                           int32_t busWidth, uint32_t offset, uint32_t count,
+                                           const T* data) noexcept {
+    static_assert(sizeof(T) == 1 || sizeof(T) == 2 || sizeof(T) == 4);
+    const uint32_t m = accessMultiplier(sizeof(T), busWidth);
+    writeSemaphore.wait();
+    if (count == 1) [[likely]] {
+        bus::store<uint16_t>(base, kWriteCountRegister, static_cast<uint16_t>(m));
+        bus::store<T>(base, kGmArea + offset * sizeof(T), data[0]);
     } else {
-        const uint32_t rest = count - head;
-        const uint32_t tail = rest % perBlock;
-        const uint32_t middle = rest - tail;
-        arm(head);
-        uint32_t i = 0;
-        for (; i < head; ++i) copy(i);
-        if (middle != 0) {
-            arm(perBlock);
-            for (uint32_t end = head + middle; i < end; ++i) {
-                if (bus::load<uint16_t>(base, kWriteCountRegister) == 0) arm(perBlock);
-                copy(i);
-            }
-        }
-        if (tail != 0) {
-            arm(tail);
-            for (; i < count; ++i) copy(i);
-        }
+        gmWriteBlocks<T>(base, m, offset, count, data);
     }
     writeSemaphore.release();
 }

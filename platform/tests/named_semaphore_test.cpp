@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -169,6 +170,44 @@ TEST(NamedSemaphore, CountingLimitsAndArguments) {
     EXPECT_EQ(invalid.wait(0), WAIT_FAILED);
     EXPECT_EQ(lastError(), ERROR_INVALID_HANDLE);
     EXPECT_FALSE(invalid.release());
+}
+
+// The uncontended lock path is inline in every library that takes a lock:
+// the handle it reads must follow moves and closes, and the holder it
+// records must be the process that takes the lock, also in a child forked
+// without exec (which inherits the parent's cached process id).
+TEST(NamedSemaphore, InlineLockPathFollowsHandlesAndRecordsTheRightHolder) {
+    IsolatedEnvironment env;
+    auto first = Semaphore::createOrOpen("Inline(1)Smph", 1, 1);
+    ASSERT_TRUE(first.valid());
+    Semaphore moved = std::move(first);
+    EXPECT_EQ(first.wait(0), WAIT_FAILED);
+    EXPECT_EQ(lastError(), ERROR_INVALID_HANDLE);
+    EXPECT_FALSE(first.release());
+    EXPECT_EQ(lastError(), ERROR_INVALID_HANDLE);
+    EXPECT_EQ(moved.wait(0), WAIT_OBJECT_0);
+    Semaphore assigned;
+    assigned = std::move(moved);
+    EXPECT_EQ(moved.wait(0), WAIT_FAILED);
+    EXPECT_TRUE(assigned.release());  // the lock taken through the handle before its move
+    EXPECT_FALSE(assigned.release());
+    EXPECT_EQ(lastError(), ERROR_TOO_MANY_POSTS);
+
+    // A forked child takes the lock and dies holding it: the record names
+    // the child, so this process takes the lock over. Had it named this
+    // process, the wait would see its own id and time out.
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) ::_exit(assigned.wait(0) == WAIT_OBJECT_0 ? 0 : 1);
+    int status = -1;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_EQ(assigned.wait(10000), WAIT_OBJECT_0);
+    EXPECT_TRUE(assigned.release());
+
+    assigned.close();
+    EXPECT_EQ(assigned.wait(0), WAIT_FAILED);
+    EXPECT_FALSE(assigned.release());
 }
 
 TEST(NamedSemaphore, WaitsTimeOutAndWakeOnRelease) {
