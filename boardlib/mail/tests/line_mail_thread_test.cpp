@@ -32,10 +32,13 @@ KALVO_CHILD(hold_mail) {
     LineMail mail("KVMBrd0", 0, 0, log.log);
     mail.setWindow(window.base());
     const int32_t rc = mail.open();
-    FILE* f = std::fopen("opened", "w");
+    // Written whole under another name and renamed, so the parent never
+    // reads the file between its creation and its contents.
+    FILE* f = std::fopen("opened.tmp", "w");
     if (f != nullptr) {
         std::fprintf(f, "%d", rc);
         std::fclose(f);
+        std::rename("opened.tmp", "opened");
     }
     if (rc != 0) return 1;
     for (int i = 0; i < 3000 && ::access("release", F_OK) != 0; ++i) platform::sleepMs(10);
