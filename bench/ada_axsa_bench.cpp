@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "bench/ratio_reporter.h"
+#include "bench/sample_network.h"
 #include "kalvo/kalvo.h"
 #include "platform/clock.h"
 #include "platform/module.h"
@@ -91,20 +92,8 @@ struct Setup {
     bool ok = false;
 
     Setup() {
-        char pattern[] = "/tmp/kalvo-ada-axsa-bench-XXXXXX";
-        if (!mkdtemp(pattern)) return;
-        dir = pattern;
-        fs::create_directories(dir + "/runtime");
-        setenv("KALVO_RUNTIME_DIR", (dir + "/runtime").c_str(), 1);
-        for (const char* name : {"Kalvo.ini", "ModelTbl.ini"})
-            fs::copy_file(std::string(KALVO_SAMPLE_CONFIG) + "/" + name, dir + "/" + name);
-        if (chdir(dir.c_str()) != 0) return;
-        std::string why;
-        if (!host.start(dir + "/devices", dir + "/devhost.log", "tolva:id=0", &why,
-                        {"--network", dir, "--cycle-us", "1000"})) {
-            std::fprintf(stderr, "ada_axsa_bench: no device host: %s\n", why.c_str());
+        if (!kalvo::bench::startSampleNetwork("ada_axsa_bench", host, &dir, {"--cycle-us", "1000"}))
             return;
-        }
         library = std::make_unique<Library>(dir);
         ok = library->ready;
         if (!ok) std::fprintf(stderr, "ada_axsa_bench: the units did not open\n");

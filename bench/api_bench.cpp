@@ -22,6 +22,7 @@
 #include <string>
 
 #include "bench/ratio_reporter.h"
+#include "bench/sample_network.h"
 #include "kalvo/board_library.h"
 #include "kalvo/kalvo.h"
 #include "platform/module.h"
@@ -76,20 +77,7 @@ struct Setup {
     kalvo::drivertest::PrivateHost host;
     bool ok = false;
 
-    Setup() {
-        char pattern[] = "/tmp/kalvo-api-bench-XXXXXX";
-        if (!mkdtemp(pattern)) return;
-        dir = pattern;
-        fs::create_directories(dir + "/runtime");
-        setenv("KALVO_RUNTIME_DIR", (dir + "/runtime").c_str(), 1);
-        for (const char* name : {"Kalvo.ini", "ModelTbl.ini"})
-            fs::copy_file(std::string(KALVO_SAMPLE_CONFIG) + "/" + name, dir + "/" + name);
-        if (chdir(dir.c_str()) != 0) return;
-        std::string why;
-        ok = host.start(dir + "/devices", dir + "/devhost.log", "tolva:id=0", &why,
-                        {"--network", dir});
-        if (!ok) std::fprintf(stderr, "api_bench: no device host: %s\n", why.c_str());
-    }
+    Setup() { ok = kalvo::bench::startSampleNetwork("api_bench", host, &dir); }
     ~Setup() {
         // The libraries go before the host, so that the board library's own
         // unload still reaches its board.

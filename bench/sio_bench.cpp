@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "bench/ratio_reporter.h"
+#include "bench/sample_network.h"
 #include "kalvo/kalvo.h"
 #include "platform/module.h"
 #include "tests/support/private_host.h"
@@ -71,20 +72,9 @@ struct Setup {
     bool ok = false;
 
     Setup() {
-        char pattern[] = "/tmp/kalvo-sio-bench-XXXXXX";
-        if (!mkdtemp(pattern)) return;
-        dir = pattern;
-        fs::create_directories(dir + "/runtime");
-        setenv("KALVO_RUNTIME_DIR", (dir + "/runtime").c_str(), 1);
-        for (const char* name : {"Kalvo.ini", "ModelTbl.ini"})
-            fs::copy_file(std::string(KALVO_SAMPLE_CONFIG) + "/" + name, dir + "/" + name);
-        if (chdir(dir.c_str()) != 0) return;
-        std::string why;
-        if (!host.start(dir + "/devices", dir + "/devhost.log", "tolva:id=0", &why,
-                        {"--network", dir, "--cycle-us", std::to_string(kCycleUs)})) {
-            std::fprintf(stderr, "sio_bench: no device host: %s\n", why.c_str());
+        if (!kalvo::bench::startSampleNetwork("sio_bench", host, &dir,
+                                              {"--cycle-us", std::to_string(kCycleUs)}))
             return;
-        }
         library = std::make_unique<Library>(dir);
         ok = library->ready;
         if (!ok) std::fprintf(stderr, "sio_bench: SIO_1 did not open or configure\n");
