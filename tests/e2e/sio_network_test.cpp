@@ -22,6 +22,7 @@
 #include "tests/support/api_test_folder.h"
 #include "tests/support/child_process.h"
 #include "tests/support/private_host.h"
+#include "tests/support/sample_network_host.h"
 
 namespace kalvo::apitest {
 namespace {
@@ -29,51 +30,8 @@ namespace {
 using namespace std::chrono_literals;
 using kernel::host::NetworkAdmin;
 
-#define SIO_CALL(name) decltype(&::name) name = bind<decltype(&::name)>(#name)
-
-// libKalvo loaded by path, with the calls these tests use.
-class SioLibrary {
-  public:
-    SioLibrary() : module_(platform::loadLibrary(KALVO_LIBRARY_PATH)) {}
-    ~SioLibrary() {
-        if (module_) platform::freeLibrary(module_);
-    }
-    SioLibrary(const SioLibrary&) = delete;
-    SioLibrary& operator=(const SioLibrary&) = delete;
-    bool loaded() const { return module_ != nullptr; }
-
-  private:
-    template <typename Fn>
-    Fn bind(const char* name) {
-        return module_ ? reinterpret_cast<Fn>(platform::getProcAddress(module_, name)) : nullptr;
-    }
-    platform::ModuleHandle module_;
-
-  public:
-    SIO_CALL(KV_CheckBoard);
-    SIO_CALL(KV_AttachMemory);
-    SIO_CALL(KV_SIO_Open);
-    SIO_CALL(KV_SIO_OpenEx);
-    SIO_CALL(KV_SIO_Close);
-    SIO_CALL(KV_SIO_Config);
-    SIO_CALL(KV_SIO_PutData);
-    SIO_CALL(KV_SIO_GetData);
-    SIO_CALL(KV_SIO_ClearError);
-    SIO_CALL(KV_SIO_CheckBuffer);
-    SIO_CALL(KV_SIO_ClearBuffer);
-    SIO_CALL(KV_SIO_GetCondition);
-};
-
-#undef SIO_CALL
-
-bool eventually(const std::function<bool()>& condition, std::chrono::milliseconds limit = 5s) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (std::chrono::steady_clock::now() < deadline) {
-        if (condition()) return true;
-        std::this_thread::sleep_for(1ms);
-    }
-    return condition();
-}
+// libKalvo loaded by path, with the family calls these tests use.
+using SioLibrary = FamilyCalls;
 
 std::vector<uint8_t> bytesOf(const std::string& text) {
     return {text.begin(), text.end()};

@@ -76,12 +76,23 @@ class FamilyCalls {
     KALVO_FAMILY_CALL(KV_AXSA_PutCmdEx);
     KALVO_FAMILY_CALL(KV_AXSA_PutForm);
     KALVO_FAMILY_CALL(KV_AXSA_PutFormEx);
+    KALVO_FAMILY_CALL(KV_SIO_Open);
+    KALVO_FAMILY_CALL(KV_SIO_OpenEx);
+    KALVO_FAMILY_CALL(KV_SIO_Close);
+    KALVO_FAMILY_CALL(KV_SIO_Config);
+    KALVO_FAMILY_CALL(KV_SIO_PutData);
+    KALVO_FAMILY_CALL(KV_SIO_GetData);
+    KALVO_FAMILY_CALL(KV_SIO_ClearError);
+    KALVO_FAMILY_CALL(KV_SIO_CheckBuffer);
+    KALVO_FAMILY_CALL(KV_SIO_ClearBuffer);
+    KALVO_FAMILY_CALL(KV_SIO_GetCondition);
 };
 
 #undef KALVO_FAMILY_CALL
 
+// The limit only bounds a failing wait; generous for a loaded machine.
 inline bool eventually(const std::function<bool()>& condition,
-                       std::chrono::milliseconds limit = std::chrono::seconds(3)) {
+                       std::chrono::milliseconds limit = std::chrono::seconds(10)) {
     const auto deadline = std::chrono::steady_clock::now() + limit;
     while (std::chrono::steady_clock::now() < deadline) {
         if (condition()) return true;
