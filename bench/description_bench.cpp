@@ -59,8 +59,8 @@ void LoadFolderWithHugeUnitCount(benchmark::State& state) {
     std::string error;
     auto boards = kalvo::sim::boardsOfConfigurationFolder(folder.dir(), &error);
     for (auto _ : state) {
-        auto spec = kalvo::sim::loadConfigurationFolder(folder.dir(), boards, &error);
-        benchmark::DoNotOptimize(spec.boards.size());
+        auto description = kalvo::sim::loadConfigurationFolder(folder.dir(), boards, &error);
+        benchmark::DoNotOptimize(description.boards.size());
     }
     if (!error.empty()) state.SkipWithError(error.c_str());
 }

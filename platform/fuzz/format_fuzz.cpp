@@ -22,28 +22,28 @@ struct Reader {
     bool done() const { return pos >= size; }
 };
 
-[[noreturn]] void mismatch(const std::string& spec, const char* ours, const char* c) {
-    std::fprintf(stderr, "format fuzz: \"%s\" gives \"%s\", C gives \"%s\"\n", spec.c_str(), ours,
+[[noreturn]] void mismatch(const std::string& format, const char* ours, const char* c) {
+    std::fprintf(stderr, "format fuzz: \"%s\" gives \"%s\", C gives \"%s\"\n", format.c_str(), ours,
                  c);
     std::abort();
 }
 
 // One conversion with one argument, against snprintf.
 template <typename T>
-void compare(const std::string& spec, size_t size, T value) {
+void compare(const std::string& format, size_t size, T value) {
     char ours[600], c[600];
     std::memset(ours, 0x55, sizeof ours);
-    int n = kalvo::platform::format(ours, size, spec.c_str(), value);
-    std::snprintf(c, sizeof c, spec.c_str(), value);
+    int n = kalvo::platform::format(ours, size, format.c_str(), value);
+    std::snprintf(c, sizeof c, format.c_str(), value);
     std::string expected(c);
     if (size == 0) {
-        if (n != 0 || ours[0] != 0x55) mismatch(spec, "(wrote into a zero-size buffer)", c);
+        if (n != 0 || ours[0] != 0x55) mismatch(format, "(wrote into a zero-size buffer)", c);
         return;
     }
     if (expected.size() > size - 1) expected.resize(size - 1);
     if (static_cast<size_t>(n) != expected.size() || std::strcmp(ours, expected.c_str()) != 0)
-        mismatch(spec, ours, expected.c_str());
-    if (ours[size] != 0x55) mismatch(spec, ours, "(wrote past the buffer)");
+        mismatch(format, ours, expected.c_str());
+    if (ours[size] != 0x55) mismatch(format, ours, "(wrote past the buffer)");
 }
 
 void differential(Reader& in) {
@@ -53,39 +53,39 @@ void differential(Reader& in) {
         uint8_t flags = in.next(), shape = in.next(), conv = in.next(), sizeByte = in.next();
         char c = kConversions[conv % (sizeof kConversions - 1)];
         bool integer = std::strchr("diuxXo", c) != nullptr;
-        std::string spec = "<%";
+        std::string format = "<%";
         if (c == '%') {
             compare("<%%>", size_t(flags % 8), 0);  // C gives "%%" no flags
             continue;
         }
-        if (flags & 1) spec += '-';
-        if ((flags & 2) && c != 's' && c != 'c') spec += '0';  // C: undefined there
-        if ((flags & 4) && integer) spec += '+';
-        if ((flags & 8) && integer) spec += ' ';
-        if ((flags & 16) && std::strchr("xXo", c)) spec += '#';  // C: defined only there
-        if (shape & 1) spec += std::to_string((shape >> 1) % 40);
-        if ((in.next() & 1) && c != 'c') spec += "." + std::to_string(shape % 37);
+        if (flags & 1) format += '-';
+        if ((flags & 2) && c != 's' && c != 'c') format += '0';  // C: undefined there
+        if ((flags & 4) && integer) format += '+';
+        if ((flags & 8) && integer) format += ' ';
+        if ((flags & 16) && std::strchr("xXo", c)) format += '#';  // C: defined only there
+        if (shape & 1) format += std::to_string((shape >> 1) % 40);
+        if ((in.next() & 1) && c != 'c') format += "." + std::to_string(shape % 37);
         bool wide = integer && (sizeByte & 3) == 1;
-        if (wide) spec += "ll";
-        if (integer && (sizeByte & 3) == 2) spec += 'h';
-        spec += c;
-        spec += '>';
+        if (wide) format += "ll";
+        if (integer && (sizeByte & 3) == 2) format += 'h';
+        format += c;
+        format += '>';
         size_t size = (sizeByte >> 2) % 64 == 0 ? 0 : sizeByte >> 2;
         uint64_t raw = 0;
         for (int i = 0; i < 8; ++i) raw = raw << 8 | in.next();
         if (c == 's') {
-            compare(spec, size, kTexts[raw % 4]);
+            compare(format, size, kTexts[raw % 4]);
         } else if (c == 'c') {
-            compare(spec, size, static_cast<int>(' ' + raw % 95));
+            compare(format, size, static_cast<int>(' ' + raw % 95));
         } else if (wide) {
             if (c == 'd' || c == 'i')
-                compare(spec, size, static_cast<long long>(raw));
+                compare(format, size, static_cast<long long>(raw));
             else
-                compare(spec, size, static_cast<unsigned long long>(raw));
+                compare(format, size, static_cast<unsigned long long>(raw));
         } else if (c == 'd' || c == 'i') {
-            compare(spec, size, static_cast<int>(static_cast<uint32_t>(raw)));
+            compare(format, size, static_cast<int>(static_cast<uint32_t>(raw)));
         } else {
-            compare(spec, size, static_cast<unsigned>(raw));
+            compare(format, size, static_cast<unsigned>(raw));
         }
     }
 }

@@ -16,6 +16,7 @@
 #include <fstream>
 #include <string>
 
+#include "tests/support/program_run.h"
 #include "tests/support/sample_network_host.h"
 
 namespace kalvo::apitest {
@@ -29,15 +30,8 @@ struct KalvoRun {
 // kalvo with its arguments in the current directory, stdout and stderr
 // together.
 KalvoRun kalvo(const std::string& arguments) {
-    KalvoRun run;
-    const std::string command = std::string(KALVO_CLI_PATH) + " " + arguments + " 2>&1";
-    FILE* pipe = popen(command.c_str(), "r");
-    if (!pipe) return run;
-    char buffer[512];
-    for (size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) run.output.append(buffer, n);
-    const int status = pclose(pipe);
-    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return run;
+    const auto run = kalvo::testing::runProgram(std::string(KALVO_CLI_PATH) + " " + arguments);
+    return {run.exitCode, run.output};
 }
 
 // Replaces the first occurrence of a text in Kalvo.ini; the line ends in

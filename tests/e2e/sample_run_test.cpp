@@ -7,6 +7,7 @@
 
 #include <string>
 
+#include "tests/support/program_run.h"
 #include "tests/support/sample_network_host.h"
 
 namespace kalvo::apitest {
@@ -18,15 +19,8 @@ struct SampleRun {
 };
 
 SampleRun runSample(const std::string& arguments) {
-    SampleRun run;
-    const std::string command = std::string(KALVO_SAMPLE_PATH) + " " + arguments + " 2>&1";
-    FILE* pipe = popen(command.c_str(), "r");
-    if (!pipe) return run;
-    char buffer[512];
-    for (size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) run.output.append(buffer, n);
-    const int status = pclose(pipe);
-    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return run;
+    const auto run = kalvo::testing::runProgram(std::string(KALVO_SAMPLE_PATH) + " " + arguments);
+    return {run.exitCode, run.output};
 }
 
 TEST(Sample, EveryFamilyAnswersOnTheExampleNetwork) {

@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <string>
 
+#include "tests/support/program_run.h"
+
 namespace kalvo::tool::test {
 
 struct ToolRun {
@@ -21,16 +23,9 @@ inline std::string quoted(const std::string& text) {
 
 // kalvo-config -C folder <arguments>.
 inline ToolRun kalvoConfig(const std::string& folder, const std::string& arguments) {
-    const std::string command =
-        std::string(KALVO_CONFIG_PATH) + " -C " + quoted(folder) + " " + arguments + " 2>&1";
-    ToolRun run;
-    FILE* pipe = popen(command.c_str(), "r");
-    if (!pipe) return run;
-    char buffer[512];
-    for (size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) run.output.append(buffer, n);
-    const int status = pclose(pipe);
-    run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return run;
+    const auto run = kalvo::testing::runProgram(std::string(KALVO_CONFIG_PATH) + " -C " +
+                                                quoted(folder) + " " + arguments);
+    return {run.exitCode, run.output};
 }
 
 }  // namespace kalvo::tool::test
