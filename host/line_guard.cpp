@@ -13,6 +13,7 @@
 #include "driver/requests/request_blocks.h"
 #include "driver/requests/request_codes.h"
 #include "platform/device.h"
+#include "platform/status_names.h"
 
 namespace kalvo::kernel::host {
 
@@ -166,18 +167,17 @@ void LineGuard::bringToSafeState(const OpenFile& last) {
     request.creationDisposition = platform::OPEN_EXISTING;
     FileId file = 0;
     NTSTATUS status = inner_.open(request, caller, &file);
-    char text[96];
+    char text[160];
     if (!NT_SUCCESS(status)) {
-        std::snprintf(text, sizeof text, "device not opened (status 0x%08X)", unsigned(status));
-        record.result = text;
+        // A device being removed refuses the open: its board is gone with
+        // its line, and the record says so.
+        record.result = "device not opened: " + platform::ntStatusText(status);
     } else {
         IoResult answer =
             inner_.deviceControl(file, rq::IOCTL_TOLVA_STATUS, {}, sizeof(rq::StatusBlock), caller);
         auto line = rq::fromBytes<rq::StatusBlock>(answer.output);
         if (!NT_SUCCESS(answer.status) || !line) {
-            std::snprintf(text, sizeof text, "status request failed (status 0x%08X)",
-                          unsigned(answer.status));
-            record.result = text;
+            record.result = "status request failed: " + platform::ntStatusText(answer.status);
         } else if (line->lineState == rq::LineState::Idle) {
             record.result.clear();  // the line was not connected: nothing to do
         } else {
@@ -208,9 +208,9 @@ void LineGuard::bringToSafeState(const OpenFile& last) {
                 std::snprintf(text, sizeof text, "%s, line stopped",
                               cleared ? "outputs cleared" : "outputs NOT cleared (no view)");
             else
-                std::snprintf(text, sizeof text, "%s, disconnect failed (status 0x%08X)",
+                std::snprintf(text, sizeof text, "%s, disconnect failed: %s",
                               cleared ? "outputs cleared" : "outputs NOT cleared (no view)",
-                              unsigned(answer.status));
+                              platform::ntStatusText(answer.status).c_str());
             record.result = text;
         }
         inner_.close(file);

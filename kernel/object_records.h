@@ -7,6 +7,7 @@
 #include <atomic>
 #include <map>
 #include <mutex>
+#include <shared_mutex>
 #include <string>
 
 #include "kernel/wdm.h"
@@ -39,6 +40,13 @@ struct DeviceRecord {
     std::atomic<int> references{1};
     std::atomic<bool> deleted{false};
     std::atomic<int> openFiles{0};
+    // Removal of the device has begun (the PnP manager is about to send
+    // IRP_MN_REMOVE_DEVICE): no new file may be opened on it. An open holds
+    // the gate shared from its check until the driver's create dispatch has
+    // returned, and the removal sets the flag holding it exclusively, so no
+    // create is still inside a driver that is tearing its device down.
+    std::shared_mutex removalGate;
+    bool removing = false;  // guarded by removalGate
     std::mutex powerMutex;
     DEVICE_POWER_STATE devicePower = PowerDeviceD0;
     SYSTEM_POWER_STATE systemPower = PowerSystemWorking;

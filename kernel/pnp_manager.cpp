@@ -254,6 +254,25 @@ NTSTATUS PnpManager::stopNode(Node& node) {
     return status;
 }
 
+namespace {
+
+// From here on every device of the stack refuses new opens with
+// STATUS_DELETE_PENDING. Taking each gate exclusively waits for the opens
+// already past their check to be handed to the driver, which then counts
+// them before it waits for its requests and handles to end.
+void refuseNewOpens(PDEVICE_OBJECT pdo) {
+    // The stack does not change here: devices attach at AddDevice and
+    // detach in the remove request that follows.
+    for (PDEVICE_OBJECT device = pdo; device; device = device->AttachedDevice) {
+        if (DeviceRecord* record = recordOf(device)) {
+            std::unique_lock gate(record->removalGate);
+            record->removing = true;
+        }
+    }
+}
+
+}  // namespace
+
 NTSTATUS PnpManager::removeNode(Node& node) {
     if (node.stopQueried) {
         // A stop was queried and not followed up: called off first.
@@ -269,6 +288,7 @@ NTSTATUS PnpManager::removeNode(Node& node) {
             return status;
         }
     }
+    refuseNewOpens(node.pdo);
     NTSTATUS status = sendPnp(node, IRP_MN_REMOVE_DEVICE);
     node.state = PnpState::RemovePending;
     releasePdo(node);

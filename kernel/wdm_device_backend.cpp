@@ -68,7 +68,8 @@ std::shared_ptr<WdmDeviceBackend::File> WdmDeviceBackend::find(FileId id) const 
 
 // Sends an IRP for a file to the top of its device's stack and waits for it
 // to complete; while it is pending it can be cancelled through the file.
-NTSTATUS WdmDeviceBackend::sendFileIrp(File& file, PIRP irp, CallerProcess* caller) {
+NTSTATUS WdmDeviceBackend::sendFileIrp(File& file, PIRP irp, CallerProcess* caller,
+                                       std::shared_lock<std::shared_mutex>* gate) {
     {
         std::lock_guard lock(file.mutex);
         file.pending.insert(irp);
@@ -82,6 +83,9 @@ NTSTATUS WdmDeviceBackend::sendFileIrp(File& file, PIRP irp, CallerProcess* call
         if (caller) recordClientRequest(irp, file.device, caller->processId());
         recordDispatchReturned(irp, IofCallDriver(top, irp));
     }
+    // The driver has the request now (done, or held and counted by it): a
+    // removal may go ahead.
+    if (gate) gate->unlock();
     KeWaitForSingleObject(&headerOf(irp)->doneEvent, Executive, KernelMode, FALSE, nullptr);
     ObDereferenceObject(top);
     {
@@ -101,15 +105,19 @@ NTSTATUS WdmDeviceBackend::open(const OpenRequest& request, CallerProcess& calle
     NTSTATUS status = kernel_.names().openDevice(request.path, &device);
     if (!NT_SUCCESS(status)) return status;
     DeviceRecord* record = recordOf(device);
-    if (record->deleted) {
+    std::shared_lock gate(record->removalGate);
+    if (record->deleted || record->removing) {
+        gate.unlock();
         releaseDevice(device);
         return STATUS_DELETE_PENDING;
     }
     if (device->Flags & DO_DEVICE_INITIALIZING) {
+        gate.unlock();
         releaseDevice(device);
         return STATUS_NO_SUCH_DEVICE;
     }
     if ((device->Flags & DO_EXCLUSIVE) && record->openFiles.load() > 0) {
+        gate.unlock();
         releaseDevice(device);
         return STATUS_ACCESS_DENIED;
     }
@@ -133,6 +141,7 @@ NTSTATUS WdmDeviceBackend::open(const OpenRequest& request, CallerProcess& calle
     PIRP irp = fileIrp(top, object, IRP_MJ_CREATE);
     if (!irp) {
         delete object;
+        gate.unlock();
         releaseDevice(device);
         return STATUS_INSUFFICIENT_RESOURCES;
     }
@@ -155,7 +164,7 @@ NTSTATUS WdmDeviceBackend::open(const OpenRequest& request, CallerProcess& calle
         std::lock_guard lock(mutex_);
         opening_[&caller] = file;
     }
-    status = sendFileIrp(*file, irp, &caller);
+    status = sendFileIrp(*file, irp, &caller, &gate);
     {
         std::lock_guard lock(mutex_);
         opening_.erase(&caller);

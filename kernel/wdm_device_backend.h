@@ -11,6 +11,7 @@
 #include <memory>
 #include <mutex>
 #include <set>
+#include <shared_mutex>
 
 #include "kernel/device_backend.h"
 #include "kernel/wdm.h"
@@ -48,7 +49,9 @@ class KALVO_KERNEL_API WdmDeviceBackend : public DeviceBackend {
     };
 
     std::shared_ptr<File> find(FileId id) const;
-    NTSTATUS sendFileIrp(File& file, PIRP irp, CallerProcess* caller);
+    // gate, when given, is released once the driver's dispatch returns.
+    NTSTATUS sendFileIrp(File& file, PIRP irp, CallerProcess* caller,
+                         std::shared_lock<std::shared_mutex>* gate = nullptr);
 
     Kernel& kernel_;
     mutable std::mutex mutex_;

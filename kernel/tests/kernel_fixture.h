@@ -53,6 +53,16 @@ class KernelFixture : public ::testing::Test {
         return backend->deviceControl(id, code, input, outputLength, caller);
     }
 
+    // A function the test driver exports for the tests.
+    template <class Function>
+    static Function* driverFunction(const char* name) {
+        void* module = dlopen(KALVO_TEST_DRIVER_PATH, RTLD_NOW | RTLD_NOLOAD);
+        if (!module) return nullptr;
+        auto* fn = reinterpret_cast<Function*>(dlsym(module, name));
+        dlclose(module);  // the kernel still holds the driver loaded
+        return fn;
+    }
+
     // The test driver's event log.
     static std::string events() {
         void* module = dlopen(KALVO_TEST_DRIVER_PATH, RTLD_NOW | RTLD_NOLOAD);

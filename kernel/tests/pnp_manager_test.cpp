@@ -1,6 +1,8 @@
 // Device stacks built by the PnP manager over the boards: AddDevice and start
 // with the board's resources, stop and removal in the order the system uses,
 // refusals while a handle is open, and the listing.
+#include <thread>
+
 #include "kernel/tests/kernel_fixture.h"
 
 namespace kalvo::kernel::testing {
@@ -73,6 +75,51 @@ TEST_F(PnpManagerTest, StartWithFaultyResourcesFailsAndCanBeRemoved) {
     EXPECT_EQ(pnp->devices()[0].state, PnpState::Removed);
     std::string log = events();
     EXPECT_EQ(log.substr(log.size() - 16), "start:0 remove:0") << log;
+}
+
+// A create already inside the driver when a removal begins is finished
+// before the remove request goes down (the driver would tear the device down
+// under it), and an open that comes while the remove request runs is refused.
+TEST_F(PnpManagerTest, RemovalWaitsForACreateInsideTheDriverAndRefusesLaterOpens) {
+    boot(1);
+    auto* holdCreates = driverFunction<void(int)>("KtestHoldCreates");
+    auto* waitForHeldCreate = driverFunction<void()>("KtestWaitForHeldCreate");
+    auto* onRemove = driverFunction<void(void (*)(void*), void*)>("KtestOnRemove");
+    ASSERT_TRUE(holdCreates && waitForHeldCreate && onRemove);
+
+    struct DuringRemoval {
+        WdmDeviceBackend* backend = nullptr;
+        FakeCaller caller;
+        NTSTATUS status = STATUS_SUCCESS;
+    } during;
+    during.backend = backend.get();
+    onRemove(
+        [](void* context) {
+            auto* d = static_cast<DuringRemoval*>(context);
+            OpenRequest request{"\\\\.\\ktest0", 0xC0000000u, 3, 3, 0};
+            FileId id = 0;
+            d->status = d->backend->open(request, d->caller, &id);
+        },
+        &during);
+
+    holdCreates(1);
+    std::thread opener([&] { open("\\\\.\\ktest0", STATUS_UNSUCCESSFUL); });
+    waitForHeldCreate();
+    NTSTATUS removal = STATUS_UNSUCCESSFUL;
+    std::thread remover([&] { removal = pnp->remove("test-0"); });
+    // Time for a removal that did not wait to overtake the create.
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    holdCreates(0);
+    opener.join();
+    remover.join();
+    onRemove(nullptr, nullptr);
+
+    EXPECT_EQ(removal, STATUS_SUCCESS);
+    EXPECT_EQ(during.status, platform::STATUS_DELETE_PENDING);
+    const std::string log = events();
+    ASSERT_NE(log.find("create-refused:0"), std::string::npos) << log;
+    EXPECT_LT(log.find("create-refused:0"), log.find(" remove:0")) << log;
+    EXPECT_EQ(pnp->devices()[0].state, PnpState::Removed);
 }
 
 TEST_F(PnpManagerTest, BoardsOfAnotherKindGetNoDevice) {

@@ -3,6 +3,7 @@
 // mapped, held requests with a cancel routine, and a few requests that
 // exercise the system services. Its PnP and I/O events are kept in a log the
 // tests read through KtestEvents.
+#include <condition_variable>
 #include <cstdio>
 #include <mutex>
 #include <string>
@@ -20,6 +21,16 @@ void event(const char* what, int index) {
     std::snprintf(text, sizeof text, "%s%s:%d", events.empty() ? "" : " ", what, index);
     events += text;
 }
+
+// Creates held inside the dispatch routine while the test says so, and a
+// callback run inside the remove request: the tests see what the kernel lets
+// reach a device whose removal has begun.
+std::mutex createMutex;
+std::condition_variable createChanged;
+bool holdCreates = false;
+bool createHeld = false;
+void (*onRemove)(void*) = nullptr;
+void* onRemoveContext = nullptr;
 
 struct Extension {
     PDEVICE_OBJECT self;
@@ -157,6 +168,7 @@ NTSTATUS dispatchPnp(PDEVICE_OBJECT device, PIRP irp) {
             return forward(ext, irp);
         case IRP_MN_REMOVE_DEVICE: {
             event("remove", ext->index);
+            if (onRemove) onRemove(onRemoveContext);
             unmapWindows(ext);
             irp->IoStatus.Status = STATUS_SUCCESS;
             NTSTATUS status = forward(ext, irp);
@@ -181,6 +193,17 @@ NTSTATUS dispatchCreate(PDEVICE_OBJECT device, PIRP irp) {
     // Share mode 0 asks for the device alone.
     if (location->Parameters.Create.ShareAccess == 0 && ext->opens > 0)
         return complete(irp, STATUS_SHARING_VIOLATION);
+    {
+        std::unique_lock lock(createMutex);
+        if (holdCreates) {
+            event("create-held", ext->index);
+            createHeld = true;
+            createChanged.notify_all();
+            createChanged.wait(lock, [] { return !holdCreates; });
+            event("create-refused", ext->index);
+            return complete(irp, STATUS_UNSUCCESSFUL);
+        }
+    }
     InterlockedIncrement(&ext->opens);
     event("create", ext->index);
     return complete(irp, STATUS_SUCCESS);
@@ -416,4 +439,25 @@ extern "C" [[gnu::visibility("default")]] size_t KtestEvents(char* out, size_t s
     std::lock_guard lock(eventsMutex);
     if (size) std::snprintf(out, size, "%s", events.c_str());
     return events.size();
+}
+
+// While hold is nonzero, creates wait inside the dispatch routine and then
+// fail with STATUS_UNSUCCESSFUL.
+extern "C" [[gnu::visibility("default")]] void KtestHoldCreates(int hold) {
+    std::lock_guard lock(createMutex);
+    holdCreates = hold != 0;
+    if (hold) createHeld = false;
+    createChanged.notify_all();
+}
+
+// Returns once a create waits inside the dispatch routine.
+extern "C" [[gnu::visibility("default")]] void KtestWaitForHeldCreate() {
+    std::unique_lock lock(createMutex);
+    createChanged.wait(lock, [] { return createHeld; });
+}
+
+// fn(context) runs inside each remove request (null: nothing).
+extern "C" [[gnu::visibility("default")]] void KtestOnRemove(void (*fn)(void*), void* context) {
+    onRemove = fn;
+    onRemoveContext = context;
 }
