@@ -59,8 +59,8 @@ TEST(SysusersFile, CreatesUserAndGroupKalvo) {
                         "checked";
     TempDir root;
     ASSERT_EQ(::mkdir(root.file("etc").c_str(), 0755), 0);
-    const auto run = runProgram("systemd-sysusers --root='" + root.path() + "' '" +
-                                KALVO_SYSUSERS_FILE + "'");
+    const auto run =
+        runProgram("systemd-sysusers --root='" + root.path() + "' '" + KALVO_SYSUSERS_FILE + "'");
     ASSERT_EQ(run.exitCode, 0) << run.output;
     const std::string passwd = root.read("etc/passwd");
     const std::string group = root.read("etc/group");
