@@ -13,7 +13,7 @@
 #include <set>
 
 #include "kalvo/kalvo_errors.h"
-#include "kernel/transport/socket_folder.h"
+#include "platform/device_protocol.h"
 
 namespace kalvo::cli {
 namespace {
@@ -196,7 +196,7 @@ Findings checkConfiguration(const FolderConfig& config, const std::string& libra
 
 Findings checkDeviceHost() {
     Findings out;
-    const std::string dir = kernel::transport::hostSocketDirectory();
+    const std::string dir = platform::device_wire::clientSocketDirectory();
     const std::string socketPath = dir + "/devices.sock";
     struct stat st {};
     if (::stat(dir.c_str(), &st) != 0) {

@@ -14,6 +14,7 @@
 #include "host/admin_channel.h"
 #include "host/sim_usage.h"
 #include "kernel/transport/socket_folder.h"
+#include "platform/device_protocol.h"
 
 namespace kalvo::kernel::host {
 
@@ -24,7 +25,7 @@ using Args = std::vector<std::string>;
 const char* const kHeader =
     "Usage: kalvo-devctl <command> [arguments]\n"
     "Controls the device host of this machine (folder: KALVO_DEVICE_DIR, else\n"
-    "/run/kalvo or /tmp/kalvo-<uid>).\n"
+    "/run/kalvo when its host is open to you, else /tmp/kalvo-<uid>).\n"
     "\n"
     "Commands:\n";
 
@@ -324,7 +325,7 @@ int runDevctl(const std::vector<std::string>& args) {
                      joined(chosen->name, rest).c_str(), chosen->usage);
         return 2;
     }
-    return chosen->run(transport::hostSocketDirectory(), rest);
+    return chosen->run(kalvo::platform::device_wire::clientSocketDirectory(), rest);
 }
 
 }  // namespace kalvo::kernel::host

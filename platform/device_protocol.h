@@ -25,6 +25,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -242,5 +243,19 @@ inline FrameType frameType(const std::vector<uint8_t>& buffer) {
 // them: KALVO_DEVICE_DIR alone when set, else /run/kalvo (a host run as a
 // system service), then /tmp/kalvo-<uid>.
 KALVO_PLATFORM_API std::vector<std::string> socketDirectories();
+
+// The one folder a tool that talks to "the host of this machine" uses
+// (kalvo-devctl, kalvo doctor), chosen as the libraries would find the host:
+// KALVO_DEVICE_DIR when set; /run/kalvo for root; for anyone else /run/kalvo
+// when its socket is there and open to the caller (the host run as a system
+// service, reached by the members of its group), else /tmp/kalvo-<uid>, where
+// a host of one's own runs.
+KALVO_PLATFORM_API std::string clientSocketDirectory();
+
+// The same choice with its inputs given: the KALVO_DEVICE_DIR value (null
+// when unset), the caller's user id, and whether the caller may connect to a
+// socket path.
+KALVO_PLATFORM_API std::string clientSocketDirectory(
+    const char* overridden, uid_t uid, const std::function<bool(const std::string&)>& reachable);
 
 }  // namespace kalvo::platform::device_wire

@@ -49,3 +49,5 @@ target_compile_definitions(platform_module_test PRIVATE
 add_dependencies(platform_module_test kalvo_test_counting_module kalvo_test_failing_module
   kalvo_test_search_probe_a kalvo_test_search_probe_b kalvo_test_search_loader
   kalvo_test_linked_failing)
+kalvo_add_test(NAME platform_device_folder_test
+  SOURCES ${KALVO_SERVICES_TESTS}/device_folder_test.cpp LIBS KalvoPlatform)

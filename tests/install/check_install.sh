@@ -24,6 +24,14 @@ grep -qi "tolva0" "$work/list.txt"
 "$work/prefix/bin/kalvo-devctl" stop >/dev/null
 wait $host
 unset KALVO_DEVICE_DIR
+# The service files: the unit (starting the host of this install), the
+# system user and the udev rules, each where systemd and udev look under the
+# prefix.
+unit="$work/prefix/lib/systemd/system/kalvo-devhost.service"
+test -f "$unit"
+grep -q "^ExecStart=.*/bin/kalvo-devhost --hardware pci" "$unit"
+test -f "$work/prefix/lib/sysusers.d/kalvo.conf"
+test -f "$work/prefix/lib/udev/rules.d/60-kalvo.rules"
 cmake -S "$src/tests/install/consumer" -B "$work/consumer" -G Ninja \
     -DCMAKE_PREFIX_PATH="$work/prefix" >/dev/null
 cmake --build "$work/consumer" >/dev/null
