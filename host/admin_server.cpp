@@ -6,6 +6,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -326,8 +327,10 @@ struct AdminHandlers {
             for (auto& r : resources)
                 if (r.type == ResourceDescriptor::Memory) last = &r;
             if (!last) return "ERROR the board has no memory range\n";
-            last->start =
-                server.hardware_.physicalBase() + server.hardware_.physicalSize() + 0x1000000;
+            uint64_t end = 0;
+            for (const MemoryWindow& window : server.hardware_.windows())
+                end = std::max(end, window.busStart + window.length);
+            last->start = (end + 0x1000000) & ~uint64_t(0xFFFF);
         } else {
             return "ERROR unknown fault " + words[2] + " (one-memory-range or fail-map)\n";
         }

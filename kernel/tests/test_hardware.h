@@ -7,7 +7,6 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
-#include <map>
 #include <mutex>
 #include <string>
 #include <utility>
@@ -47,28 +46,12 @@ class TestHardware : public HardwareProvider {
     ~TestHardware() override { close(fd_); }
 
     std::vector<BoardDescription> boards() const override { return boards_; }
-    int physicalMemoryFd() const override { return fd_; }
-    uint64_t physicalBase() const override { return kBase; }
-    uint64_t physicalSize() const override { return size_; }
-
-    void* mapIoSpace(uint64_t bus, size_t length) override {
-        if (bus < kBase || length == 0 || bus - kBase + length > size_) return nullptr;
-        uint64_t offset = bus - kBase;
-        uint64_t page = offset & ~uint64_t(0xFFF);
-        size_t span = size_t(offset - page + length);
-        void* p = mmap(nullptr, span, PROT_READ | PROT_WRITE, MAP_SHARED, fd_, off_t(page));
-        if (p == MAP_FAILED) return nullptr;
-        auto* address = static_cast<char*>(p) + (offset - page);
-        std::lock_guard lock(mutex_);
-        maps_[address] = {p, span};
-        return address;
-    }
-    void unmapIoSpace(void* address, size_t) override {
-        std::lock_guard lock(mutex_);
-        auto it = maps_.find(address);
-        if (it == maps_.end()) return;
-        munmap(it->second.first, it->second.second);
-        maps_.erase(it);
+    // Each board's 64 KiB span is one window of the memfd.
+    std::vector<MemoryWindow> windows() const override {
+        std::vector<MemoryWindow> list;
+        for (uint64_t i = 0; i < boards_.size(); ++i)
+            list.push_back({kBase + kBoardSpan * i, kBoardSpan, fd_, kBoardSpan * i, {}});
+        return list;
     }
     void ioSpaceWritten(uint64_t bus, unsigned width) override {
         std::lock_guard lock(mutex_);
@@ -78,10 +61,6 @@ class TestHardware : public HardwareProvider {
     std::vector<std::pair<uint64_t, unsigned>> writes() const {
         std::lock_guard lock(mutex_);
         return writes_;
-    }
-    size_t liveMappings() const {
-        std::lock_guard lock(mutex_);
-        return maps_.size();
     }
     uint32_t read32(uint64_t bus) const {
         uint32_t v = 0;
@@ -94,7 +73,6 @@ class TestHardware : public HardwareProvider {
     uint64_t size_ = 0;
     std::vector<BoardDescription> boards_;
     mutable std::mutex mutex_;
-    std::map<void*, std::pair<void*, size_t>> maps_;
     std::vector<std::pair<uint64_t, unsigned>> writes_;
 };
 
@@ -105,7 +83,7 @@ class FakeCaller : public CallerProcess {
     explicit FakeCaller(int wordSize = 64) : wordSize_(wordSize) {}
     uint32_t processId() const override { return 4242; }
     int wordSize() const override { return wordSize_; }
-    NTSTATUS mapView(uint64_t fileOffset, size_t length, uint64_t* address) override {
+    NTSTATUS mapView(int, uint64_t fileOffset, size_t length, uint64_t* address) override {
         std::lock_guard lock(mutex_);
         *address = 0x7f0000000000ULL + fileOffset;
         views.push_back({fileOffset, length});

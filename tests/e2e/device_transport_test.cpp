@@ -76,8 +76,6 @@ class ScriptedBackend : public kalvo::kernel::DeviceBackend {
         if (memory_ >= 0) close(memory_);
     }
 
-    int physicalMemoryFd() const override { return memory_; }
-
     NTSTATUS open(const OpenRequest& request, CallerProcess& caller, FileId* file) override {
         std::string name = request.path;
         std::transform(name.begin(), name.end(), name.begin(), ::tolower);
@@ -121,7 +119,7 @@ class ScriptedBackend : public kalvo::kernel::DeviceBackend {
                         return {STATUS_UNSUCCESSFUL, {}};
                 }
                 uint64_t address = 0;
-                r.status = caller.mapView(ask.offset, ask.length, &address);
+                r.status = caller.mapView(memory_, ask.offset, ask.length, &address);
                 r.output.resize(sizeof address);
                 std::memcpy(r.output.data(), &address, sizeof address);
                 break;
