@@ -56,8 +56,8 @@ class PciHostHardware : public HostHardware {
             std::optional<uint32_t> device = key ? dword(*key, u"DeviceID") : std::nullopt;
             if (!vendor || !device || *vendor > 0xFFFF || *device > 0xFFFF) {
                 tell("driver " + driver.service + " serves no PCI board: its registry key " +
-                     "\\Registry\\Machine\\System\\CurrentControlSet\\Services\\" +
-                     driver.service + "\\Parameters" +
+                     "\\Registry\\Machine\\System\\CurrentControlSet\\Services\\" + driver.service +
+                     "\\Parameters" +
                      " has no VendorID and DeviceID dword values of 16 bits (the board's PCI "
                      "IDs); add them to the host's registry file (--registry)");
                 continue;

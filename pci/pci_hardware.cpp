@@ -97,8 +97,8 @@ std::unique_ptr<PciHardware> PciHardware::create(const fs::path& root, Reporter 
     std::error_code ec;
     fs::directory_iterator probe(devices, ec);
     if (ec) {
-        *error = "the PCI device folder " + devices.string() + " cannot be read (" +
-                 ec.message() + "); give the sysfs root with --sysfs-root (default /sys)";
+        *error = "the PCI device folder " + devices.string() + " cannot be read (" + ec.message() +
+                 "); give the sysfs root with --sysfs-root (default /sys)";
         return nullptr;
     }
     return std::unique_ptr<PciHardware>(new PciHardware(devices, std::move(reporter)));
@@ -225,7 +225,8 @@ std::unique_ptr<PciHardware::Board> PciHardware::readBoard(const fs::path& folde
     // A device the system has not enabled answers no memory cycles.
     const fs::path enable = folder / "enable";
     if (readFile(enable, &text) && !text.empty() && text[0] == '0') {
-        int fd = ::open(enable.c_str(), O_WRONLY | O_CLOEXEC);
+        // As "echo 1 > enable" writes it.
+        int fd = ::open(enable.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
         if (fd < 0 || ::write(fd, "1", 1) != 1) {
             report("board " + name + ": cannot enable the device through " + enable.string() +
                    " (" + std::strerror(errno) + "); " + kPermissionHint);
@@ -249,8 +250,8 @@ void PciHardware::openWindows(Board& board, const fs::path& folder,
         int fd = ::open(file.c_str(), O_RDWR | O_CLOEXEC);
         if (fd < 0) {
             const int err = errno;
-            report("board " + name + ": cannot open " + file.string() + " (" +
-                   std::strerror(err) + ")" + lost + "; " +
+            report("board " + name + ": cannot open " + file.string() + " (" + std::strerror(err) +
+                   ")" + lost + "; " +
                    (err == EACCES || err == EPERM ? kPermissionHint
                                                   : "is the device's driver in the way?"));
             continue;
@@ -271,8 +272,8 @@ void PciHardware::openWindows(Board& board, const fs::path& folder,
         void* probe = ::mmap(nullptr, span, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
         if (probe == MAP_FAILED) {
             const int err = errno;
-            report("board " + name + ": cannot map " + file.string() + " (" +
-                   std::strerror(err) + ")" + lost + "; " +
+            report("board " + name + ": cannot map " + file.string() + " (" + std::strerror(err) +
+                   ")" + lost + "; " +
                    (err == EACCES || err == EPERM ? kPermissionHint
                                                   : "is the range claimed by another driver?"));
             continue;

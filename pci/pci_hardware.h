@@ -40,8 +40,8 @@ class PciHardware final : public kernel::HardwareProvider {
 
     // The provider for the sysfs tree under root ("/sys"); nothing, with the
     // reason in *error, when its PCI device folder cannot be read.
-    static std::unique_ptr<PciHardware> create(const std::filesystem::path& root,
-                                               Reporter reporter, std::string* error);
+    static std::unique_ptr<PciHardware> create(const std::filesystem::path& root, Reporter reporter,
+                                               std::string* error);
     ~PciHardware() override;
 
     // The drivers whose boards to look for; the boards are scanned at once.

@@ -36,8 +36,8 @@ std::optional<std::vector<ResourceLine>> parseResourceTable(std::string_view tex
         if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
         ResourceLine entry;
         entry.index = index;
-        const bool read = readHex(line, &entry.start) && readHex(line, &entry.end) &&
-                          readHex(line, &entry.flags);
+        const bool read =
+            readHex(line, &entry.start) && readHex(line, &entry.end) && readHex(line, &entry.flags);
         while (!line.empty() && (line.front() == ' ' || line.front() == '\t'))
             line.remove_prefix(1);
         if (!read || !line.empty()) {
@@ -47,8 +47,7 @@ std::optional<std::vector<ResourceLine>> parseResourceTable(std::string_view tex
             return std::nullopt;
         }
         if (!entry.empty() && entry.end < entry.start) {
-            if (error)
-                *error = "line " + std::to_string(index + 1) + " ends before it starts";
+            if (error) *error = "line " + std::to_string(index + 1) + " ends before it starts";
             return std::nullopt;
         }
         lines.push_back(entry);
@@ -60,8 +59,8 @@ std::optional<std::vector<ResourceLine>> parseResourceTable(std::string_view tex
 std::vector<kernel::ResourceDescriptor> barDescriptors(const std::vector<ResourceLine>& lines,
                                                        std::string* skipped) {
     using kernel::ResourceDescriptor;
-    constexpr uint16_t kPortIo = 0x0001;           // CM_RESOURCE_PORT_IO
-    constexpr uint16_t kMemoryPrefetch = 0x0004;   // CM_RESOURCE_MEMORY_PREFETCHABLE
+    constexpr uint16_t kPortIo = 0x0001;          // CM_RESOURCE_PORT_IO
+    constexpr uint16_t kMemoryPrefetch = 0x0004;  // CM_RESOURCE_MEMORY_PREFETCHABLE
     std::vector<ResourceDescriptor> out;
     for (const ResourceLine& line : lines) {
         if (line.index >= kBarCount || line.empty()) continue;
@@ -75,8 +74,8 @@ std::vector<kernel::ResourceDescriptor> barDescriptors(const std::vector<Resourc
         }
         ResourceDescriptor d;
         d.type = line.isMemory() ? ResourceDescriptor::Memory : ResourceDescriptor::Port;
-        d.flags = line.isMemory() ? ((line.flags & kResourcePrefetch) ? kMemoryPrefetch : 0)
-                                  : kPortIo;
+        d.flags =
+            line.isMemory() ? ((line.flags & kResourcePrefetch) ? kMemoryPrefetch : 0) : kPortIo;
         d.start = line.start;
         d.length = static_cast<uint32_t>(line.length());
         out.push_back(d);

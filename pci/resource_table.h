@@ -16,9 +16,9 @@
 namespace kalvo::pci {
 
 // The resource flags the provider looks at (the kernel's IORESOURCE_ bits).
-inline constexpr uint64_t kResourceIo = 0x100;        // an I/O port range
-inline constexpr uint64_t kResourceMem = 0x200;       // a memory range
-inline constexpr uint64_t kResourcePrefetch = 0x2000; // prefetchable memory
+inline constexpr uint64_t kResourceIo = 0x100;         // an I/O port range
+inline constexpr uint64_t kResourceMem = 0x200;        // a memory range
+inline constexpr uint64_t kResourcePrefetch = 0x2000;  // prefetchable memory
 inline constexpr size_t kBarCount = 6;
 
 struct ResourceLine {
