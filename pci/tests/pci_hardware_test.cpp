@@ -72,7 +72,8 @@ TEST_F(PciHardwareTest, FindsTheBoardsOfTheLoadedDriversByVendorAndDeviceId) {
          {kTolva},
          {"pci-0000:03:00.0 tolva", "pci-0000:05:00.0 tolva"},
          nullptr},
-        {"two drivers", {kDual, kTolva},
+        {"two drivers",
+         {kDual, kTolva},
          {"pci-0000:03:00.0 tolva", "pci-0000:04:00.0 kvmdrv", "pci-0000:05:00.0 tolva"},
          nullptr},
         {"a device ID no board has",
@@ -169,11 +170,14 @@ TEST_F(PciHardwareTest, AWindowThatCannotBeMappedLeavesTheBoardWithoutItAndIsRep
         const char* reported;
     };
     const Row rows[] = {
-        {"no resource file", {0xfe001000, 0x1000, FakeSysfs::kMem, UINT64_MAX, true},
+        {"no resource file",
+         {0xfe001000, 0x1000, FakeSysfs::kMem, UINT64_MAX, true},
          "cannot open SYS/resource2 (No such file or directory)"},
-        {"file shorter than the BAR", {0xfe001000, 0x1000, FakeSysfs::kMem, 0x800},
+        {"file shorter than the BAR",
+         {0xfe001000, 0x1000, FakeSysfs::kMem, 0x800},
          "SYS/resource2 holds 2048 bytes, less than its range (4096 bytes)"},
-        {"a folder in its place", {0xfe001000, 0x1000, FakeSysfs::kMem, UINT64_MAX, false, true},
+        {"a folder in its place",
+         {0xfe001000, 0x1000, FakeSysfs::kMem, UINT64_MAX, false, true},
          "cannot open SYS/resource2 (Is a directory)"},
     };
     for (const Row& row : rows) {

@@ -21,8 +21,8 @@ TEST(ResourceTable, ReadsLinesOrSaysWhichIsWrong) {
     struct Row {
         const char* name;
         std::string text;
-        size_t lines;          // when read
-        const char* refusal;   // part of the reason, null when read
+        size_t lines;         // when read
+        const char* refusal;  // part of the reason, null when read
     };
     const Row rows[] = {
         {"sysfs form",

@@ -72,8 +72,8 @@ class FakeSysfs {
                 continue;
             }
             write(file, "");
-            std::filesystem::resize_file(file,
-                                         bar.fileLength == UINT64_MAX ? bar.length : bar.fileLength);
+            std::filesystem::resize_file(
+                file, bar.fileLength == UINT64_MAX ? bar.length : bar.fileLength);
         }
         write(dir + "/resource", table);
     }
