@@ -46,13 +46,22 @@ class TestHardware : public HardwareProvider {
     ~TestHardware() override { close(fd_); }
 
     std::vector<BoardDescription> boards() const override { return boards_; }
-    // Each board's 64 KiB span is one window of the memfd.
+    // Each board's 64 KiB span is one window of the memfd; or, as real
+    // boards map them, only the pages of its two ranges, each a window.
     std::vector<MemoryWindow> windows() const override {
         std::vector<MemoryWindow> list;
-        for (uint64_t i = 0; i < boards_.size(); ++i)
-            list.push_back({kBase + kBoardSpan * i, kBoardSpan, fd_, kBoardSpan * i, {}});
+        for (uint64_t i = 0; i < boards_.size(); ++i) {
+            const uint64_t span = kBoardSpan * i;
+            if (!rangeWindows_) {
+                list.push_back({kBase + span, kBoardSpan, fd_, span, {}});
+                continue;
+            }
+            list.push_back({kBase + span + kRegisters, 0x1000, fd_, span + kRegisters, {}});
+            list.push_back({kBase + span + 0x3000, 0x2000, fd_, span + 0x3000, {}});
+        }
         return list;
     }
+    void useRangeWindows() { rangeWindows_ = true; }
     void ioSpaceWritten(uint64_t bus, unsigned width) override {
         std::lock_guard lock(mutex_);
         writes_.push_back({bus, width});
@@ -71,6 +80,7 @@ class TestHardware : public HardwareProvider {
   private:
     int fd_ = -1;
     uint64_t size_ = 0;
+    bool rangeWindows_ = false;
     std::vector<BoardDescription> boards_;
     mutable std::mutex mutex_;
     std::vector<std::pair<uint64_t, unsigned>> writes_;

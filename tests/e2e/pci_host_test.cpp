@@ -8,10 +8,10 @@
 #include <gtest/gtest.h>
 #include <sys/mman.h>
 
+#include <fcntl.h>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
-#include <fcntl.h>
 #include <functional>
 #include <thread>
 
@@ -80,9 +80,10 @@ KALVO_CHILD(pci_window_writer) {
 class PciHost : public ::testing::Test {
   protected:
     void SetUp() override {
-        env_.work().write("registry.reg",
-                          "[\\Registry\\Machine\\System\\CurrentControlSet\\Services\\Tolva\\"
-                          "Parameters]\n\"VendorID\"=dword:00004b56\n\"DeviceID\"=dword:00000001\n");
+        env_.work().write(
+            "registry.reg",
+            "[\\Registry\\Machine\\System\\CurrentControlSet\\Services\\Tolva\\"
+            "Parameters]\n\"VendorID\"=dword:00004b56\n\"DeviceID\"=dword:00000001\n");
     }
     void TearDown() override {
         if (host_.running()) {
@@ -91,11 +92,10 @@ class PciHost : public ::testing::Test {
     }
     void startHost() {
         std::string why;
-        ASSERT_TRUE(host_.start(env_.work().file("devices"), env_.work().file("devhost.log"),
-                                "tolva", &why,
-                                {"--hardware", "pci", "--sysfs-root", sysfs_.root(), "--registry",
-                                 env_.work().file("registry.reg"), "--error-log",
-                                 env_.work().file("errorlog.txt")}))
+        ASSERT_TRUE(host_.start(
+            env_.work().file("devices"), env_.work().file("devhost.log"), "tolva", &why,
+            {"--hardware", "pci", "--sysfs-root", sysfs_.root(), "--registry",
+             env_.work().file("registry.reg"), "--error-log", env_.work().file("errorlog.txt")}))
             << why;
     }
     // A client process stores value at offset of the device's window.
