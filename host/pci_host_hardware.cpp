@@ -77,6 +77,8 @@ class PciHostHardware : public HostHardware {
 }  // namespace
 
 std::unique_ptr<HostHardware> createPciHardware(const HostOptions& options, std::string* error) {
+    if (options.boardsGiven || !options.network.empty())
+        tell("--boards and --network describe simulated boards; --hardware pci ignores them");
     auto hardware = pci::PciHardware::create(options.sysfsRoot, &tell, error);
     if (!hardware) {
         *error = "--sysfs-root: " + *error;

@@ -113,6 +113,10 @@ void PciHardware::report(const std::string& message) const {
     if (reporter_) reporter_(message);
 }
 
+void PciHardware::reportOnce(const std::string& location, const std::string& message) {
+    if (leftOut_.insert(location).second) report(message);
+}
+
 void PciHardware::setDrivers(std::vector<DriverMatch> drivers) {
     {
         std::lock_guard lock(mutex_);
@@ -154,11 +158,15 @@ bool PciHardware::rescan() {
     std::error_code ec;
     fs::directory_iterator it(devices_, ec);
     if (ec) {
-        report("the PCI device folder " + devices_.string() + " cannot be read (" + ec.message() +
-               "); the boards stay as they were");
+        if (!folderUnreadable_)
+            report("the PCI device folder " + devices_.string() + " cannot be read (" +
+                   ec.message() + "); the boards stay as they were until it can");
+        folderUnreadable_ = true;
         return false;
     }
+    folderUnreadable_ = false;
     std::vector<std::unique_ptr<Board>> next;
+    std::set<std::string> seen;
     bool changed = false;
     for (; it != fs::directory_iterator(); it.increment(ec)) {
         const fs::path folder = it->path();
@@ -171,6 +179,7 @@ bool PciHardware::rescan() {
         });
         if (driver == drivers_.end()) continue;
         const std::string location = pciLocation(folder.filename().string());
+        seen.insert(location);
         auto known = std::find_if(boards_.begin(), boards_.end(), [&](const auto& board) {
             return board && board->description.location == location;
         });
@@ -186,6 +195,7 @@ bool PciHardware::rescan() {
     if (ec) report("reading " + devices_.string() + " stopped early (" + ec.message() + ")");
     for (const auto& board : boards_)
         if (board) changed = true;  // not seen again: pulled
+    std::erase_if(leftOut_, [&](const std::string& location) { return !seen.count(location); });
     // The same order at every scan, whatever order the folder lists.
     std::sort(next.begin(), next.end(), [](const auto& a, const auto& b) {
         return a->description.location < b->description.location;
@@ -195,7 +205,7 @@ bool PciHardware::rescan() {
 }
 
 std::unique_ptr<PciHardware::Board> PciHardware::readBoard(const fs::path& folder,
-                                                           const DriverMatch& driver) const {
+                                                           const DriverMatch& driver) {
     auto board = std::make_unique<Board>();
     board->description.kind = driver.kind;
     board->description.location = pciLocation(folder.filename().string());
@@ -206,14 +216,16 @@ std::unique_ptr<PciHardware::Board> PciHardware::readBoard(const fs::path& folde
     const fs::path table = folder / "resource";
     std::string text, why;
     if (!readFile(table, &text)) {
-        report("board " + name + ": cannot read " + table.string() + " (" + std::strerror(errno) +
-               "); the board is left out. Is it a PCI device folder of this machine?");
+        reportOnce(name,
+                   "board " + name + ": cannot read " + table.string() + " (" +
+                       std::strerror(errno) +
+                       "); the board is left out. Is it a PCI device folder of this machine?");
         return nullptr;
     }
     auto lines = parseResourceTable(text, &why);
     if (!lines) {
-        report("board " + name + ": " + table.string() + ": " + why +
-               "; the board is left out. Is it a PCI device folder of this machine?");
+        reportOnce(name, "board " + name + ": " + table.string() + ": " + why +
+                             "; the board is left out. Is it a PCI device folder of this machine?");
         return nullptr;
     }
     std::string skipped;

@@ -17,6 +17,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -60,16 +61,21 @@ class PciHardware final : public kernel::HardwareProvider {
     struct Board;
     PciHardware(std::filesystem::path devices, Reporter reporter);
     std::unique_ptr<Board> readBoard(const std::filesystem::path& folder,
-                                     const DriverMatch& driver) const;
+                                     const DriverMatch& driver);
     void openWindows(Board& board, const std::filesystem::path& folder,
                      const std::vector<ResourceLine>& lines) const;
     void report(const std::string& message) const;
+    // A board left out is looked at again at every scan; its problem is
+    // told once, until its folder goes.
+    void reportOnce(const std::string& location, const std::string& message);
 
     const std::filesystem::path devices_;
     Reporter reporter_;
     mutable std::mutex mutex_;
     std::vector<DriverMatch> drivers_;
     std::vector<std::unique_ptr<Board>> boards_;
+    std::set<std::string> leftOut_;  // locations whose problem was told
+    bool folderUnreadable_ = false;  // told once until it can be read again
 };
 
 // The sysfs address of a device ("0000:03:00.0") as a board location

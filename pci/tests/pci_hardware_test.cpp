@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <fstream>
 
 #include "pci/pci_hardware.h"
 #include "tests/support/fake_sysfs.h"
@@ -237,6 +238,23 @@ TEST_F(PciHardwareTest, ABoardPulledAndPutBackIsSeenAtTheNextRescan) {
     EXPECT_EQ(*memory, 0x55);
     hardware->unmapIoSpace(const_cast<uint16_t*>(memory), 2);
     EXPECT_EQ(allReports(), "");
+}
+
+TEST_F(PciHardwareTest, ABoardWithABadResourceTableIsLeftOutAndToldOnce) {
+    sysfs.addDevice("0000:03:00.0", kVendor, kTolvaDevice, tolvaBars(0xfe000000));
+    sysfs.addDevice("0000:04:00.0", kVendor, kTolvaDevice, tolvaBars(0xfd000000));
+    std::ofstream(sysfs.folder("0000:03:00.0") + "/resource") << "0xfe000000 0xfe00007f\n";
+    auto hardware = provider();
+    hardware->setDrivers({kTolva});
+    EXPECT_EQ(locations(*hardware), std::vector<std::string>{"pci-0000:04:00.0 tolva"});
+    // Every periodic scan looks again, but the problem is told once.
+    EXPECT_FALSE(hardware->rescan());
+    EXPECT_FALSE(hardware->rescan());
+    ASSERT_EQ(reports.size(), 1u) << allReports();
+    EXPECT_EQ(reports[0], "board pci-0000:03:00.0: " + sysfs.folder("0000:03:00.0") +
+                              "/resource: line 1 is not three hexadecimal numbers (start, end, "
+                              "flags); the board is left out. Is it a PCI device folder of this "
+                              "machine?");
 }
 
 TEST_F(PciHardwareTest, AnUnreadableSysfsRootIsRefusedWithWhatToDo) {
