@@ -30,7 +30,6 @@ constexpr uint32_t kStatusLength = 12;
 // A device that answers the status request with a fixed block.
 class StatusDevice : public kalvo::kernel::DeviceBackend {
   public:
-    int physicalMemoryFd() const override { return -1; }
     NTSTATUS open(const kalvo::kernel::OpenRequest&, kalvo::kernel::CallerProcess&,
                   kalvo::kernel::FileId* file) override {
         *file = 1;

@@ -38,5 +38,6 @@ kalvo_add_fuzz_target(kalvo_ini api/configfiles/fuzz KalvoConfigFiles KalvoPlatf
 kalvo_add_fuzz_target(network_file sim/description/fuzz KalvoSimDescription)
 kalvo_add_fuzz_target(configuration_folder sim/description/fuzz KalvoSimDescription)
 kalvo_add_fuzz_target(board_set sim/fuzz KalvoSim)
+kalvo_add_fuzz_target(resource_table pci/fuzz KalvoPci)
 kalvo_add_fuzz_target(device_frames kernel/transport/fuzz KalvoTransport KalvoKernel KalvoPlatform)
 kalvo_add_fuzz_target(admin_requests host/fuzz KalvoDeviceHost)

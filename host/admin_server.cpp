@@ -6,6 +6,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -17,6 +18,7 @@
 
 #include "driver/requests/request_codes.h"
 #include "host/admin_channel.h"
+#include "host/hot_plug.h"
 #include "kernel/completion_record.h"
 #include "kernel/error_log.h"
 #include "kernel/hardware_provider.h"
@@ -301,6 +303,11 @@ struct AdminHandlers {
         return statusAnswer(server.pnp_.surpriseRemove(words[1]));
     }
 
+    // rescan: boards plugged in or pulled since the last look.
+    static std::string rescan(AdminServer& server, const Words&) {
+        return "OK\n" + rescanBoards(server.hardware_, server.pnp_);
+    }
+
     static std::string start(AdminServer& server, const Words& words) {
         auto boards = server.hardware_.boards();
         const BoardDescription* board = findBoard(boards, words[1]);
@@ -326,8 +333,10 @@ struct AdminHandlers {
             for (auto& r : resources)
                 if (r.type == ResourceDescriptor::Memory) last = &r;
             if (!last) return "ERROR the board has no memory range\n";
-            last->start =
-                server.hardware_.physicalBase() + server.hardware_.physicalSize() + 0x1000000;
+            uint64_t end = 0;
+            for (const MemoryWindow& window : server.hardware_.windows())
+                end = std::max(end, window.busStart + window.length);
+            last->start = (end + 0x1000000) & ~uint64_t(0xFFFF);
         } else {
             return "ERROR unknown fault " + words[2] + " (one-memory-range or fail-map)\n";
         }
@@ -430,6 +439,7 @@ constexpr AdminRequest kAdminRequests[] = {
     {"requests", 1, 2, &AdminHandlers::requests},
     {"remove", 2, 2, &AdminHandlers::remove},
     {"surprise", 2, 2, &AdminHandlers::surprise},
+    {"rescan", 1, 1, &AdminHandlers::rescan},
     {"start", 2, 3, &AdminHandlers::start},
     {"power", 2, 3, &AdminHandlers::power},
     {"device-power", 3, 3, &AdminHandlers::devicePower},

@@ -168,6 +168,7 @@ constexpr char kQueryStop[] = "query-stop";
 constexpr char kCancelStop[] = "cancel-stop";
 constexpr char kRequests[] = "requests";
 constexpr char kSurprise[] = "surprise";
+constexpr char kRescan[] = "rescan";
 constexpr char kPower[] = "power";
 constexpr char kDevicePower[] = "device-power";
 constexpr char kRead[] = "read";
@@ -217,6 +218,10 @@ const std::vector<DevctlCommand>& devctlCommands() {
         {"remove", "  remove <location>         query remove, then remove\n", 1, 1,
          &forward<kRemove>},
         {"surprise", "  surprise <location>       surprise removal\n", 1, 1, &forward<kSurprise>},
+        {"rescan",
+         "  rescan                    look for boards plugged in or pulled now: a board\n"
+         "                            that went is surprise-removed, a new one started\n",
+         0, 0, &forward<kRescan>},
         {"power",
          "  power <S0..S5> [location] system power state for every started device, or\n"
          "                            for one; a device that vetoes a sleeping state\n"

@@ -5,6 +5,7 @@
 
 #include "host/admin_server.h"
 #include "host/host_hardware.h"
+#include "host/hot_plug.h"
 #include "host/line_guard.h"
 #include "kernel/kernel.h"
 #include "kernel/pnp_manager.h"
@@ -49,6 +50,7 @@ struct DeviceHost::Parts {
     std::unique_ptr<LineGuard> guard;
     std::unique_ptr<transport::DeviceServer> server;
     std::unique_ptr<AdminServer> admin;
+    std::unique_ptr<HotPlugScanner> scanner;
 };
 
 std::unique_ptr<DeviceHost> DeviceHost::start(const HostOptions& options, const std::string& folder,
@@ -64,6 +66,7 @@ std::unique_ptr<DeviceHost> DeviceHost::start(const HostOptions& options, const 
         options.errorLog.empty() ? folder + "/errorlog.txt" : options.errorLog};
     parts->kernel = std::make_unique<Kernel>(kernelOptions);
     parts->pnp = std::make_unique<PnpManager>(*parts->kernel);
+    std::vector<LoadedDriver> loaded;
     for (const auto& module : options.drivers.empty() ? defaultDrivers() : options.drivers) {
         NTSTATUS status;
         PDRIVER_OBJECT driver = parts->kernel->loadDriver(module.path, module.service, &status);
@@ -73,7 +76,9 @@ std::unique_ptr<DeviceHost> DeviceHost::start(const HostOptions& options, const 
             continue;
         }
         parts->pnp->addDriver(driver, module.kind);
+        loaded.push_back({module.kind, module.service});
     }
+    parts->hardware->driversLoaded(*parts->kernel, loaded);
     parts->pnp->enumerate();
 
     parts->backend = std::make_unique<WdmDeviceBackend>(*parts->kernel);
@@ -98,12 +103,16 @@ std::unique_ptr<DeviceHost> DeviceHost::start(const HostOptions& options, const 
             return out;
         });
     if (!parts->admin->start(folder, error)) return nullptr;
+    if (auto period = parts->hardware->scanPeriod(); period.count() > 0)
+        parts->scanner =
+            std::make_unique<HotPlugScanner>(parts->hardware->provider(), *parts->pnp, period);
     return std::unique_ptr<DeviceHost>(new DeviceHost(std::move(parts)));
 }
 
 DeviceHost::DeviceHost(std::unique_ptr<Parts> parts) : parts_(std::move(parts)) {}
 
 DeviceHost::~DeviceHost() {
+    parts_->scanner.reset();  // no board comes or goes while the host ends
     parts_->server->stop();
     parts_->backend->closeAll();
     parts_->pnp->shutdown();

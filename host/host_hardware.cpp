@@ -6,6 +6,10 @@ const std::vector<HardwareKind>& hardwareKinds() {
     static const std::vector<HardwareKind> kinds = {
         {"sim", "simulated boards (--boards) with the simulated network (--network)",
          &createSimulatedHardware},
+        {"pci",
+         "the boards in the PCI slots (--sysfs-root) whose IDs the drivers' registry "
+         "parameters give",
+         &createPciHardware},
     };
     return kinds;
 }

@@ -4,6 +4,7 @@
 // and leaves the host's main alone.
 #pragma once
 
+#include <chrono>
 #include <memory>
 #include <string>
 #include <vector>
@@ -12,7 +13,17 @@
 #include "host/host_options.h"
 #include "kernel/hardware_provider.h"
 
+namespace kalvo::kernel {
+class Kernel;
+}
+
 namespace kalvo::kernel::host {
+
+// A driver the host loaded, for hardware that finds its boards by driver.
+struct LoadedDriver {
+    std::string kind;     // the board kind it serves
+    std::string service;  // its service name: the registry key of its parameters
+};
 
 class HostHardware {
   public:
@@ -23,6 +34,17 @@ class HostHardware {
     // The handler of the admin channel's "sim" requests, or an empty one
     // when this hardware has nothing to simulate.
     virtual AdminServer::SimHandler simHandler() { return {}; }
+
+    // The drivers are loaded and the devices not yet enumerated: hardware
+    // that finds boards by their drivers' registry parameters looks now.
+    virtual void driversLoaded(Kernel& kernel, const std::vector<LoadedDriver>& drivers) {
+        (void)kernel;
+        (void)drivers;
+    }
+
+    // How often the host looks for boards plugged in or pulled; zero for
+    // hardware that never changes.
+    virtual std::chrono::milliseconds scanPeriod() const { return {}; }
 };
 
 struct HardwareKind {
@@ -41,5 +63,9 @@ std::unique_ptr<HostHardware> createHostHardware(const HostOptions& options, std
 // with the simulated network on them.
 std::unique_ptr<HostHardware> createSimulatedHardware(const HostOptions& options,
                                                       std::string* error);
+
+// The boards in the machine's PCI slots (sysfs under --sysfs-root) that the
+// loaded drivers serve.
+std::unique_ptr<HostHardware> createPciHardware(const HostOptions& options, std::string* error);
 
 }  // namespace kalvo::kernel::host

@@ -19,7 +19,12 @@ const char* const kHostUsage =
     "\n"
     "Options:\n"
     "  --hardware KIND       the boards served: \"sim\" (the default), simulated\n"
-    "                        boards with the simulated network\n"
+    "                        boards with the simulated network; \"pci\", the\n"
+    "                        boards in the machine's PCI slots whose vendor and\n"
+    "                        device IDs are the VendorID and DeviceID registry\n"
+    "                        values of a loaded driver (its Parameters key)\n"
+    "  --sysfs-root DIR      where --hardware pci looks for the PCI devices\n"
+    "                        (DIR/bus/pci/devices; default /sys)\n"
     "  --driver [KIND=]PATH  load a driver module (repeatable). It serves boards\n"
     "                        of KIND, by default its file name in lower case\n"
     "                        without extension (Tolva.sys serves \"tolva\").\n"
@@ -44,7 +49,8 @@ const char* const kHostUsage =
     "                        \"driver = [KIND=]PATH\",\n"
     "                        \"boards = TEXT\", \"registry = FILE\",\n"
     "                        \"error-log = FILE\", \"network = PATH\",\n"
-    "                        \"cycle-us = N\"; '#' starts a comment\n"
+    "                        \"cycle-us = N\", \"sysfs-root = DIR\"; '#' starts\n"
+    "                        a comment\n"
     "  --help                this text\n"
     "  --version             the program's version\n";
 
@@ -99,6 +105,8 @@ bool setting(const std::string& key, const std::string& value, HostOptions* opti
             return false;
         }
         options->cycleMicros = uint32_t(micros);
+    } else if (key == "sysfs-root") {
+        options->sysfsRoot = value;
     } else if (key == "registry") {
         options->registry = value;
     } else if (key == "error-log") {
@@ -153,8 +161,8 @@ bool parseHostOptions(const std::vector<std::string>& args, HostOptions* options
                 setting(key, value, options, &failure);
         };
     };
-    for (const char* key :
-         {"hardware", "driver", "boards", "network", "cycle-us", "registry", "error-log", "config"})
+    for (const char* key : {"hardware", "driver", "boards", "network", "cycle-us", "sysfs-root",
+                            "registry", "error-log", "config"})
         app.add_option_function<std::string>(std::string("--") + key, apply(key))
             ->trigger_on_parse()
             ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);

@@ -24,6 +24,8 @@ struct HostOptions {
     // empty for lines without stations.
     std::string network;
     uint32_t cycleMicros = 1000;  // the line cycle of the simulated boards
+    // Where --hardware pci finds the PCI devices: <sysfsRoot>/bus/pci/devices.
+    std::string sysfsRoot = "/sys";
     // Leave a line running with its outputs when every process that held
     // its board died (line_guard.h); by default the host stops it.
     bool keepLinesOnExit = false;

@@ -40,19 +40,18 @@ std::string deviceKey(const std::string& path) {
 }
 
 // The host as the calling process of its own requests: views of the
-// physical-memory file are mapped into the host.
+// board's window file are mapped into the host.
 class HostCaller final : public CallerProcess {
   public:
-    explicit HostCaller(int memoryFd) : memoryFd_(memoryFd) {}
     ~HostCaller() override {
         for (auto& [address, length] : views_) ::munmap(reinterpret_cast<void*>(address), length);
     }
 
     uint32_t processId() const override { return static_cast<uint32_t>(::getpid()); }
     int wordSize() const override { return 64; }
-    NTSTATUS mapView(uint64_t fileOffset, size_t length, uint64_t* address) override {
-        if (memoryFd_ < 0 || length == 0) return STATUS_UNSUCCESSFUL;
-        void* view = ::mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_SHARED, memoryFd_,
+    NTSTATUS mapView(int fd, uint64_t fileOffset, size_t length, uint64_t* address) override {
+        if (fd < 0 || length == 0) return STATUS_UNSUCCESSFUL;
+        void* view = ::mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_SHARED, fd,
                             static_cast<off_t>(fileOffset));
         if (view == MAP_FAILED) return STATUS_UNSUCCESSFUL;
         *address = reinterpret_cast<uint64_t>(view);
@@ -71,7 +70,6 @@ class HostCaller final : public CallerProcess {
     }
 
   private:
-    const int memoryFd_;
     std::map<uint64_t, size_t> views_;
 };
 
@@ -159,7 +157,7 @@ void LineGuard::bringToSafeState(const OpenFile& last) {
     record.device = last.path;
     record.processId = last.processId;
 
-    HostCaller caller(inner_.physicalMemoryFd());
+    HostCaller caller;
     OpenRequest request;
     request.path = last.path;
     request.desiredAccess = platform::GENERIC_READ | platform::GENERIC_WRITE;

@@ -42,7 +42,6 @@ class LineGuard final : public DeviceBackend {
     // enabled false (--keep-lines-on-exit): the guard only counts.
     LineGuard(DeviceBackend& inner, bool enabled);
 
-    int physicalMemoryFd() const override { return inner_.physicalMemoryFd(); }
     NTSTATUS open(const OpenRequest& request, CallerProcess& caller, FileId* file) override;
     IoResult deviceControl(FileId file, uint32_t code, std::span<const uint8_t> input,
                            uint32_t outputLength, CallerProcess& caller) override;

@@ -30,9 +30,10 @@ class CallerProcess {
     // are placed below 4 GiB so that a 12-byte map block can hold them.
     virtual int wordSize() const = 0;
     // ZwMapViewOfSection on the current process: maps length bytes of the
-    // physical-memory file at fileOffset (a multiple of the page size) into
-    // the caller, read-write and shared; the address in *address.
-    virtual NTSTATUS mapView(uint64_t fileOffset, size_t length, uint64_t* address) = 0;
+    // window file fd (a board window's mappable object) at fileOffset (a
+    // multiple of the page size) into the caller, read-write and shared; the
+    // address in *address. fd stays the host's: the caller gets its own copy.
+    virtual NTSTATUS mapView(int fd, uint64_t fileOffset, size_t length, uint64_t* address) = 0;
     // ZwUnmapViewOfSection: removes the view that contains address;
     // STATUS_NOT_MAPPED_VIEW when no view of this process contains it.
     virtual NTSTATUS unmapView(uint64_t address) = 0;
@@ -56,10 +57,6 @@ using FileId = uint64_t;
 class DeviceBackend {
   public:
     virtual ~DeviceBackend() = default;
-
-    // The physical-memory file ("\\Device\\PhysicalMemory"); the transport
-    // passes it to each client once, for its views. -1 when there is none.
-    virtual int physicalMemoryFd() const = 0;
 
     // IRP_MJ_CREATE on the device that the symbolic link names
     // (case-insensitive); STATUS_OBJECT_NAME_NOT_FOUND when there is none.

@@ -1,12 +1,19 @@
 // The hardware under the device host: boards with their PCI resources and
-// the physical memory their windows live in. The simulated boards are
-// the default provider; a provider for real boards through Linux UIO / sysfs
-// resource files can stand behind the same interface, so nothing above it
-// may assume simulation.
+// the mappable windows their bus memory lives in. The simulated boards are
+// the default provider; real boards are found through sysfs and mapped
+// through their resource files. Both stand behind this interface and are
+// served by the same code here (MmMapIoSpace, the views of
+// "\Device\PhysicalMemory"), so nothing above it may assume simulation.
 #pragma once
+
+#include "kernel/export.h"
 
 #include <cstddef>
 #include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -31,23 +38,50 @@ struct BoardDescription {
     std::vector<ResourceDescriptor> resources;  // in the order the bus reports them
 };
 
-class HardwareProvider {
+// One mappable object on the bus: bus addresses [busStart, busStart +
+// length) are the bytes of the file fd from fdOffset on. busStart and
+// fdOffset are multiples of the page size, so that any page of the window
+// can be mapped on its own.
+struct MemoryWindow {
+    uint64_t busStart = 0;
+    uint64_t length = 0;
+    int fd = -1;
+    uint64_t fdOffset = 0;
+    // Keeps fd open while this copy is in use: a board may be pulled, and
+    // its window dropped by the provider, while a mapping is being made.
+    // Null when the provider keeps the file for its whole life.
+    std::shared_ptr<const void> keepOpen;
+
+    bool holds(uint64_t busAddress) const {
+        return busAddress >= busStart && busAddress - busStart < length;
+    }
+    // True when [busAddress, busAddress + bytes) lies inside the window.
+    bool holds(uint64_t busAddress, uint64_t bytes) const {
+        return holds(busAddress) && bytes <= length - (busAddress - busStart);
+    }
+};
+
+class KALVO_KERNEL_API HardwareProvider {
   public:
-    virtual ~HardwareProvider() = default;
+    HardwareProvider() = default;
+    virtual ~HardwareProvider();
+    HardwareProvider(const HardwareProvider&) = delete;
+    HardwareProvider& operator=(const HardwareProvider&) = delete;
 
     virtual std::vector<BoardDescription> boards() const = 0;
 
-    // The physical-memory file: bus address A is at file offset
-    // A - physicalBase(). Views of it are what MmMapIoSpace and
-    // ZwMapViewOfSection hand out.
-    virtual int physicalMemoryFd() const = 0;
-    virtual uint64_t physicalBase() const = 0;
-    virtual uint64_t physicalSize() const = 0;
+    // Every mappable window, in no particular order; windows never overlap.
+    virtual std::vector<MemoryWindow> windows() const = 0;
+    // The window holding a bus address, or nothing.
+    virtual std::optional<MemoryWindow> windowAt(uint64_t busAddress) const;
 
     // MmMapIoSpace / MmUnmapIoSpace for the host itself: a pointer to the
-    // bytes at a bus address, or null when the range is not backed.
-    virtual void* mapIoSpace(uint64_t busAddress, size_t length) = 0;
-    virtual void unmapIoSpace(void* address, size_t length) = 0;
+    // bytes at a bus address (a mapping of the window's file), or null when
+    // the range is not inside one window.
+    virtual void* mapIoSpace(uint64_t busAddress, size_t length);
+    virtual void unmapIoSpace(void* address, size_t length);
+    // MmMapIoSpace mappings handed out and not yet unmapped.
+    size_t liveMappings() const;
 
     // Called by WRITE_REGISTER_UCHAR/USHORT/ULONG after the store, with the
     // bus address written: lets a simulated board react to a register write
@@ -56,6 +90,18 @@ class HardwareProvider {
         (void)busAddress;
         (void)width;
     }
+
+    // Looks at the hardware again (boards plugged in or pulled since the
+    // last look); true when boards() changed. Fixed hardware never changes.
+    virtual bool rescan() { return false; }
+
+  private:
+    struct Mapping {
+        void* base;  // the page-aligned mapping
+        size_t length;
+    };
+    mutable std::mutex mappingsMutex_;
+    std::map<uintptr_t, Mapping> mappings_;  // by the address handed out
 };
 
 }  // namespace kalvo::kernel

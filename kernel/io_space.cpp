@@ -68,19 +68,28 @@ bool IoSpace::closeHandle(HANDLE handle) {
     return sections_.erase(reinterpret_cast<uintptr_t>(handle)) != 0;
 }
 
-NTSTATUS IoSpace::mapView(uint64_t physicalStart, size_t length, uint64_t* address) {
-    if (!hardware_ || hardware_->physicalMemoryFd() < 0) return STATUS_INVALID_PARAMETER;
-    uint64_t base = hardware_->physicalBase();
-    uint64_t size = hardware_->physicalSize();
-    if (physicalStart < base || length == 0 || length > size ||
-        physicalStart - base > size - length)
-        return STATUS_INVALID_PARAMETER;
-    uint64_t fileOffset = physicalStart - base;
+NTSTATUS IoSpace::mapView(uint64_t offset, uint64_t size, uint64_t* address, uint64_t* viewStart,
+                          uint64_t* viewLength) {
+    if (!hardware_ || size == 0) return STATUS_INVALID_PARAMETER;
+    // The copy keeps the window's file open while the view is made, even if
+    // its board is pulled meanwhile.
+    std::optional<MemoryWindow> window = hardware_->windowAt(offset);
+    if (!window || window->fd < 0 || !window->holds(offset, size)) return STATUS_INVALID_PARAMETER;
+    uint64_t start = offset & ~(kAllocationGranularity - 1);
+    // A window that does not begin at the granularity (a real board's
+    // memory range) has nothing mappable before it: its view begins with
+    // it, and the start reported says so.
+    if (start < window->busStart) start = window->busStart;
+    if (start % kPageSize != 0) return STATUS_INVALID_PARAMETER;
+    uint64_t length = (offset - start + size + kPageSize - 1) & ~(kPageSize - 1);
+    uint64_t fileOffset = window->fdOffset + (start - window->busStart);
     if (fileOffset % kPageSize != 0) return STATUS_INVALID_PARAMETER;
+    *viewStart = start;
+    *viewLength = length;
     if (CallerProcess* caller = currentCaller())
-        return caller->mapView(fileOffset, length, address);
-    void* view = mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_SHARED,
-                      hardware_->physicalMemoryFd(), off_t(fileOffset));
+        return caller->mapView(window->fd, fileOffset, length, address);
+    void* view =
+        mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_SHARED, window->fd, off_t(fileOffset));
     if (view == MAP_FAILED) return STATUS_NO_MEMORY;
     std::lock_guard lock(handlesMutex_);
     *address = reinterpret_cast<uintptr_t>(view);
@@ -181,13 +190,8 @@ NTSTATUS ZwMapViewOfSection(HANDLE sectionHandle, HANDLE processHandle, PVOID* b
     if (*baseAddress) return STATUS_CONFLICTING_ADDRESSES;
     if (sectionOffset->QuadPart < 0 || *viewSize == 0) return STATUS_INVALID_PARAMETER;
     uint64_t offset = uint64_t(sectionOffset->QuadPart);
-    uint64_t start = offset & ~(IoSpace::kAllocationGranularity - 1);
-    uint64_t length = *viewSize + (offset - start);
-    if (length < *viewSize) return STATUS_INVALID_PARAMETER;
-    length = (length + IoSpace::kPageSize - 1) & ~(IoSpace::kPageSize - 1);
-    if (length == 0) return STATUS_INVALID_PARAMETER;
-    uint64_t address = 0;
-    NTSTATUS status = space->mapView(start, length, &address);
+    uint64_t address = 0, start = 0, length = 0;
+    NTSTATUS status = space->mapView(offset, *viewSize, &address, &start, &length);
     if (!NT_SUCCESS(status)) return status;
     *baseAddress = reinterpret_cast<PVOID>(uintptr_t(address));
     sectionOffset->QuadPart = LONGLONG(start);

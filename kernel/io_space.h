@@ -33,7 +33,13 @@ class KALVO_KERNEL_API IoSpace {
     bool isSection(HANDLE handle) const;
     bool closeHandle(HANDLE handle);
 
-    NTSTATUS mapView(uint64_t physicalStart, size_t length, uint64_t* address);
+    // ZwMapViewOfSection: a view of the window that holds the bus address
+    // offset, starting at offset moved down to the allocation granularity
+    // (but not below the window's start) and reaching at least size bytes
+    // past offset, in whole pages. In the calling process when a request
+    // runs, else in the host. The view's bus address and length come back.
+    NTSTATUS mapView(uint64_t offset, uint64_t size, uint64_t* address, uint64_t* viewStart,
+                     uint64_t* viewLength);
     NTSTATUS unmapView(uint64_t address);
 
     static constexpr uint64_t kAllocationGranularity = 0x10000;

@@ -1,5 +1,6 @@
 #include "kernel/pnp_manager.h"
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
@@ -187,10 +188,15 @@ NTSTATUS PnpManager::sendPower(Node& node, UCHAR minor, SYSTEM_POWER_STATE state
 
 void PnpManager::enumerate() {
     std::lock_guard lock(mutex_);
+    enumerateLocked(nullptr);
+}
+
+void PnpManager::enumerateLocked(std::vector<std::string>* added) {
     HardwareProvider* hardware = kernel_.hardware();
     if (!hardware || !bus_) return;
     for (const BoardDescription& board : hardware->boards()) {
         if (find(board.location)) continue;
+        if (added) added->push_back(board.location);
         auto* node = new Node;
         node->board = board;
         nodes_.push_back(node);
@@ -222,6 +228,57 @@ void PnpManager::enumerate() {
         node->state = PnpState::NotStarted;
         startNode(*node, board.resources);
     }
+}
+
+bool PnpManager::hasOpenHandles(Node& node) {
+    PDEVICE_OBJECT top = IoGetAttachedDeviceReference(node.pdo);
+    DeviceRecord* record = top != node.pdo ? recordOf(top) : nullptr;
+    const bool open = record && record->openFiles.load() > 0;
+    ObDereferenceObject(top);
+    return open;
+}
+
+PnpManager::RescanResult PnpManager::rescan() {
+    std::lock_guard lock(mutex_);
+    RescanResult result;
+    HardwareProvider* hardware = kernel_.hardware();
+    if (!hardware || !bus_) return result;
+    std::vector<std::string> present;
+    for (const BoardDescription& board : hardware->boards()) present.push_back(board.location);
+    auto isPresent = [&](const std::string& location) {
+        return std::find(present.begin(), present.end(), location) != present.end();
+    };
+    for (Node* node : nodes_) {
+        if (!node->pdo || isPresent(node->board.location)) continue;
+        if (node->state != PnpState::SurpriseRemoved && node->state != PnpState::RemovePending) {
+            // The board is gone: whatever the driver holds can no longer
+            // reach it.
+            sendPnp(*node, IRP_MN_SURPRISE_REMOVAL);
+            node->state = PnpState::SurpriseRemoved;
+            node->stopQueried = false;
+            result.removed.push_back(node->board.location);
+        }
+        // The remove waits until the last handle is closed, as the system
+        // sends it; a driver's removal blocks while handles are open.
+        if (node->state == PnpState::SurpriseRemoved && !hasOpenHandles(*node)) removeNode(*node);
+        if (node->state == PnpState::RemovePending && IoGetAttachedDevice(node->pdo) == node->pdo)
+            releasePdo(*node);
+    }
+    // Devices removed for good leave the list, so that a board plugged in at
+    // their place is a new device.
+    for (auto it = nodes_.begin(); it != nodes_.end();) {
+        Node* node = *it;
+        const bool gone =
+            !node->pdo && (node->state == PnpState::Removed || !isPresent(node->board.location));
+        if (gone) {
+            delete node;
+            it = nodes_.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    enumerateLocked(&result.added);
+    return result;
 }
 
 NTSTATUS PnpManager::startNode(Node& node, const std::vector<ResourceDescriptor>& resources) {

@@ -65,6 +65,19 @@ class KALVO_KERNEL_API PnpManager {
     // Builds and starts the stacks of the boards that have none yet.
     void enumerate();
 
+    // What one rescan did, by board location.
+    struct RescanResult {
+        std::vector<std::string> removed;  // pulled: surprise removal sent
+        std::vector<std::string> added;    // plugged in (or back): a new stack
+    };
+    // Compares the devices with the boards the hardware reports now (call
+    // the provider's rescan first). A board that went gets a surprise
+    // removal, and its remove once no handle of its device is open any more
+    // (a later rescan sends it when handles were still open); a device that
+    // was removed leaves the list. Boards without a device get a new stack
+    // and start, as at enumeration.
+    RescanResult rescan();
+
     // Starts a device that is not started, stopped or whose start failed.
     // resources: instead of the board's own list (diagnosis of a driver's
     // handling of wrong resources).
@@ -111,6 +124,8 @@ class KALVO_KERNEL_API PnpManager {
     NTSTATUS stopNode(Node& node);
     NTSTATUS removeNode(Node& node);
     void releasePdo(Node& node);
+    void enumerateLocked(std::vector<std::string>* added);
+    bool hasOpenHandles(Node& node);
 
     Kernel& kernel_;
     PDRIVER_OBJECT bus_ = nullptr;

@@ -55,11 +55,6 @@ WdmDeviceBackend::~WdmDeviceBackend() {
     closeAll();
 }
 
-int WdmDeviceBackend::physicalMemoryFd() const {
-    HardwareProvider* hardware = kernel_.hardware();
-    return hardware ? hardware->physicalMemoryFd() : -1;
-}
-
 std::shared_ptr<WdmDeviceBackend::File> WdmDeviceBackend::find(FileId id) const {
     std::lock_guard lock(mutex_);
     auto it = files_.find(id);

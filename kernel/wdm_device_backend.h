@@ -25,7 +25,6 @@ class KALVO_KERNEL_API WdmDeviceBackend : public DeviceBackend {
     explicit WdmDeviceBackend(Kernel& kernel) : kernel_(kernel) {}
     ~WdmDeviceBackend() override;  // closes the files left open
 
-    int physicalMemoryFd() const override;
     NTSTATUS open(const OpenRequest& request, CallerProcess& caller, FileId* file) override;
     IoResult deviceControl(FileId file, uint32_t code, std::span<const uint8_t> input,
                            uint32_t outputLength, CallerProcess& caller) override;

@@ -40,7 +40,7 @@ struct Connection {
     std::mutex requestMutex;  // one request at a time
     // Guarded by requestMutex:
     uint32_t nextSeq = 0;
-    int memoryFd = -1;  // the host's physical-memory file, once passed
+    int memoryFd = -1;  // the window file the host passed last
     std::vector<uint8_t> buffer;
 
     std::atomic<uint32_t> inFlight{0};  // seq of the running request, 0 when idle

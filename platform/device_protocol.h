@@ -92,9 +92,10 @@ struct CompleteFrame {
     uint32_t reserved;
 };
 
-// The host asks the client to map length bytes of the physical-memory file
-// at fileOffset. The first MapView of a connection carries the file's
-// descriptor (SCM_RIGHTS); later ones reuse it.
+// The host asks the client to map length bytes of a board window's file at
+// fileOffset. A MapView carries the file's descriptor (SCM_RIGHTS) when the
+// file differs from the one the connection last passed (the first view, or
+// a view of another window); one without a descriptor reuses the last.
 struct MapViewFrame {
     FrameHeader header;
     uint64_t fileOffset;

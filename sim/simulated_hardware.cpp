@@ -92,7 +92,6 @@ SimulatedHardware::SimulatedHardware(std::vector<BoardSpec> specs, int fd, uint6
       resetCounts_(specs_.size(), 0) {}
 
 SimulatedHardware::~SimulatedHardware() {
-    for (auto& [address, mapping] : mappings_) munmap(mapping.base, mapping.length);
     if (view_ != nullptr) munmap(view_, size_);
     if (fd_ >= 0) close(fd_);
 }
@@ -143,39 +142,23 @@ bool SimulatedHardware::mappingRefused(uint64_t busAddress, size_t length) const
     return false;
 }
 
+std::vector<kernel::MemoryWindow> SimulatedHardware::windows() const {
+    std::vector<kernel::MemoryWindow> list;
+    for (size_t i = 0; i < specs_.size(); ++i)
+        list.push_back(
+            kernel::MemoryWindow{regionAddress(i), kRegionSize, fd_, i * kRegionSize, {}});
+    return list;
+}
+
+std::optional<kernel::MemoryWindow> SimulatedHardware::windowAt(uint64_t busAddress) const {
+    auto board = boardAt(busAddress);
+    if (!board) return std::nullopt;
+    return kernel::MemoryWindow{regionAddress(*board), kRegionSize, fd_, *board * kRegionSize, {}};
+}
+
 void* SimulatedHardware::mapIoSpace(uint64_t busAddress, size_t length) {
-    if (length == 0 || busAddress < kPhysicalBase) return nullptr;
-    const uint64_t offset = busAddress - kPhysicalBase;
-    if (offset >= size_ || length > size_ - offset) return nullptr;  // not backed
     if (mappingRefused(busAddress, length)) return nullptr;
-    const uint64_t page = static_cast<uint64_t>(sysconf(_SC_PAGESIZE));
-    const uint64_t start = offset & ~(page - 1);
-    const size_t span = static_cast<size_t>(offset - start) + length;
-    void* base =
-        mmap(nullptr, span, PROT_READ | PROT_WRITE, MAP_SHARED, fd_, static_cast<off_t>(start));
-    if (base == MAP_FAILED) return nullptr;
-    auto* address = static_cast<uint8_t*>(base) + (offset - start);
-    std::lock_guard lock(mappingsMutex_);
-    mappings_[reinterpret_cast<uintptr_t>(address)] = Mapping{base, span};
-    return address;
-}
-
-void SimulatedHardware::unmapIoSpace(void* address, size_t length) {
-    (void)length;  // the mapping knows its own length
-    Mapping mapping;
-    {
-        std::lock_guard lock(mappingsMutex_);
-        auto it = mappings_.find(reinterpret_cast<uintptr_t>(address));
-        if (it == mappings_.end()) return;  // never handed out, or unmapped already
-        mapping = it->second;
-        mappings_.erase(it);
-    }
-    munmap(mapping.base, mapping.length);
-}
-
-size_t SimulatedHardware::liveMappings() const {
-    std::lock_guard lock(mappingsMutex_);
-    return mappings_.size();
+    return HardwareProvider::mapIoSpace(busAddress, length);
 }
 
 void SimulatedHardware::ioSpaceWritten(uint64_t busAddress, unsigned width) {

@@ -1,7 +1,8 @@
 // Simulated boards behind the hardware provider: each board's PCI resources
 // live in one shared physical-memory file (a memfd), laid out as
 // board_layout.h says, so the host, its drivers and every client view see
-// the same bytes. Nothing above the provider interface may rely on the
+// the same bytes. Each board's 64 KiB region is one mappable window of that
+// file, so a view never reaches another board. Nothing above the provider interface may rely on the
 // extra controls here; they serve the chip model, the host tool and tests.
 #pragma once
 
@@ -42,12 +43,18 @@ class SimulatedHardware final : public kernel::HardwareProvider {
 
     // HardwareProvider
     std::vector<kernel::BoardDescription> boards() const override;
-    int physicalMemoryFd() const override { return fd_; }
-    uint64_t physicalBase() const override { return kPhysicalBase; }
-    uint64_t physicalSize() const override { return size_; }
+    std::vector<kernel::MemoryWindow> windows() const override;
+    std::optional<kernel::MemoryWindow> windowAt(uint64_t busAddress) const override;
+    // Refuses the ranges of a board whose faults say so, then maps as any
+    // window is mapped.
     void* mapIoSpace(uint64_t busAddress, size_t length) override;
-    void unmapIoSpace(void* address, size_t length) override;
     void ioSpaceWritten(uint64_t busAddress, unsigned width) override;
+
+    // The physical-memory file behind every window: bus address A is at
+    // file offset A - physicalBase().
+    int physicalMemoryFd() const { return fd_; }
+    uint64_t physicalBase() const { return kPhysicalBase; }
+    uint64_t physicalSize() const { return size_; }
 
     // Simulation controls. A board index out of range is ignored (null, 0
     // or no effect).
@@ -73,15 +80,7 @@ class SimulatedHardware final : public kernel::HardwareProvider {
     void resetChip(size_t board);
     uint64_t resetCount(size_t board) const;
 
-    // MmMapIoSpace mappings handed out and not yet unmapped.
-    size_t liveMappings() const;
-
   private:
-    struct Mapping {
-        void* base;
-        size_t length;
-    };
-
     SimulatedHardware(std::vector<BoardSpec> specs, int fd, uint64_t size, uint8_t* view);
     bool mappingRefused(uint64_t busAddress, size_t length) const;
 
@@ -89,9 +88,6 @@ class SimulatedHardware final : public kernel::HardwareProvider {
     int fd_ = -1;
     uint64_t size_ = 0;
     uint8_t* view_ = nullptr;  // the whole file, for the host's own accesses
-
-    mutable std::mutex mappingsMutex_;
-    std::map<uintptr_t, Mapping> mappings_;  // by the address handed out
 
     mutable std::mutex resetMutex_;
     std::vector<ResetHandler> resetHandlers_;

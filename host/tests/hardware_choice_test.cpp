@@ -22,7 +22,7 @@ TEST(HostHardware, SimIsTheDefaultAndAnUnknownKindIsRefusedWithTheKnownOnes) {
 
     options.hardware = "uio";
     EXPECT_EQ(createHostHardware(options, &error), nullptr);
-    EXPECT_EQ(error, "--hardware: unknown kind uio (known: sim)");
+    EXPECT_EQ(error, "--hardware: unknown kind uio (known: sim, pci)");
 
     EXPECT_FALSE(parseHostOptions({"--hardware"}, &options, &error));
     EXPECT_NE(error.find("--hardware needs a value"), std::string::npos) << error;
@@ -36,11 +36,13 @@ TEST(HostHardware, ABadBoardSetOrNetworkIsNamedInTheReason) {
     for (const Case& c : std::vector<Case>{
              {{"--boards", "nosuch:id=0"}, "--boards: "},
              {{"--network", "/nonexistent/network.txt"}, "--network: "},
+             {{"--hardware", "pci", "--sysfs-root", "/nonexistent"},
+              "--sysfs-root: the PCI device folder /nonexistent/bus/pci/devices cannot be read "},
          }) {
         HostOptions options;
         std::string error;
         ASSERT_TRUE(parseHostOptions(c.args, &options, &error)) << error;
-        EXPECT_EQ(createHostHardware(options, &error), nullptr) << c.args[1];
+        EXPECT_EQ(createHostHardware(options, &error), nullptr) << c.args.back();
         EXPECT_EQ(error.rfind(c.reason, 0), 0u) << error;
     }
 }

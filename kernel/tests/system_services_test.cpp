@@ -234,6 +234,62 @@ TEST_F(SystemServicesTest, ViewsAreMappedInTheCallerAtTheAllocationGranularity) 
     EXPECT_EQ(caller.views.size(), 1u);
 }
 
+// A window that does not start at the 64 KiB granularity (a real board's
+// range) has nothing to map before it: its views begin with it, and ranges
+// that leave it are refused, by views and MmMapIoSpace alike.
+TEST_F(SystemServicesTest, ViewsAndMappingsStayInsideTheWindowThatHoldsTheirAddress) {
+    boot(1);
+    hardware->useRangeWindows();
+    UNICODE_STRING name = RTL_CONSTANT_STRING(u"\\Device\\PhysicalMemory");
+    OBJECT_ATTRIBUTES attributes;
+    InitializeObjectAttributes(&attributes, &name, 0, nullptr, nullptr);
+    HANDLE section = nullptr;
+    ASSERT_EQ(ZwOpenSection(&section, SECTION_ALL_ACCESS, &attributes), STATUS_SUCCESS);
+    const uint64_t b = TestHardware::kBase;
+    struct Row {
+        const char* name;
+        uint64_t offset;
+        SIZE_T size;
+        NTSTATUS status;
+        uint64_t start;  // the view's start, when mapped
+        SIZE_T length;
+    };
+    const Row rows[] = {
+        {"inside the memory window", b + 0x3800, 0x100, STATUS_SUCCESS, b + 0x3000, 0x1000},
+        {"to the window's last byte", b + 0x4F00, 0x100, STATUS_SUCCESS, b + 0x3000, 0x2000},
+        {"past the window's end", b + 0x4F00, 0x200, platform::STATUS_INVALID_PARAMETER, 0, 0},
+        {"between the windows", b + 0x2000, 4, platform::STATUS_INVALID_PARAMETER, 0, 0},
+        {"the register window", b + 0x1010, 0x10, STATUS_SUCCESS, b + 0x1000, 0x1000},
+    };
+    for (const Row& row : rows) {
+        LARGE_INTEGER offset;
+        offset.QuadPart = LONGLONG(row.offset);
+        SIZE_T size = row.size;
+        PVOID base = nullptr;
+        EXPECT_EQ(ZwMapViewOfSection(section, NtCurrentProcess(), &base, 0, 0, &offset, &size,
+                                     ViewShare, 0, PAGE_READWRITE),
+                  row.status)
+            << row.name;
+        if (row.status != STATUS_SUCCESS) continue;
+        EXPECT_EQ(uint64_t(offset.QuadPart), row.start) << row.name;
+        EXPECT_EQ(size, row.length) << row.name;
+        static_cast<volatile uint32_t*>(base)[(row.offset - row.start) / 4] = 0x5A5A;
+        EXPECT_EQ(hardware->read32(row.offset & ~uint64_t(3)), 0x5A5Au) << row.name;
+        EXPECT_EQ(ZwUnmapViewOfSection(NtCurrentProcess(), base), STATUS_SUCCESS);
+    }
+    EXPECT_EQ(ZwClose(section), STATUS_SUCCESS);
+
+    PHYSICAL_ADDRESS inside, outside;
+    inside.QuadPart = LONGLONG(b + 0x3800);
+    outside.QuadPart = LONGLONG(b + 0x4800);
+    const size_t driversOwn = hardware->liveMappings();  // the started board's
+    PVOID mapped = MmMapIoSpace(inside, 0x1000, MmNonCached);
+    EXPECT_NE(mapped, nullptr);
+    EXPECT_EQ(MmMapIoSpace(outside, 0x1000, MmNonCached), nullptr);
+    MmUnmapIoSpace(mapped, 0x1000);
+    EXPECT_EQ(hardware->liveMappings(), driversOwn);
+}
+
 TEST_F(SystemServicesTest, SectionCallsCheckTheirArguments) {
     boot(1);
     UNICODE_STRING wrong = RTL_CONSTANT_STRING(u"\\Device\\physicalmemory");

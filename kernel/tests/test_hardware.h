@@ -7,7 +7,6 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
-#include <map>
 #include <mutex>
 #include <string>
 #include <utility>
@@ -47,29 +46,22 @@ class TestHardware : public HardwareProvider {
     ~TestHardware() override { close(fd_); }
 
     std::vector<BoardDescription> boards() const override { return boards_; }
-    int physicalMemoryFd() const override { return fd_; }
-    uint64_t physicalBase() const override { return kBase; }
-    uint64_t physicalSize() const override { return size_; }
-
-    void* mapIoSpace(uint64_t bus, size_t length) override {
-        if (bus < kBase || length == 0 || bus - kBase + length > size_) return nullptr;
-        uint64_t offset = bus - kBase;
-        uint64_t page = offset & ~uint64_t(0xFFF);
-        size_t span = size_t(offset - page + length);
-        void* p = mmap(nullptr, span, PROT_READ | PROT_WRITE, MAP_SHARED, fd_, off_t(page));
-        if (p == MAP_FAILED) return nullptr;
-        auto* address = static_cast<char*>(p) + (offset - page);
-        std::lock_guard lock(mutex_);
-        maps_[address] = {p, span};
-        return address;
+    // Each board's 64 KiB span is one window of the memfd; or, as real
+    // boards map them, only the pages of its two ranges, each a window.
+    std::vector<MemoryWindow> windows() const override {
+        std::vector<MemoryWindow> list;
+        for (uint64_t i = 0; i < boards_.size(); ++i) {
+            const uint64_t span = kBoardSpan * i;
+            if (!rangeWindows_) {
+                list.push_back({kBase + span, kBoardSpan, fd_, span, {}});
+                continue;
+            }
+            list.push_back({kBase + span + kRegisters, 0x1000, fd_, span + kRegisters, {}});
+            list.push_back({kBase + span + 0x3000, 0x2000, fd_, span + 0x3000, {}});
+        }
+        return list;
     }
-    void unmapIoSpace(void* address, size_t) override {
-        std::lock_guard lock(mutex_);
-        auto it = maps_.find(address);
-        if (it == maps_.end()) return;
-        munmap(it->second.first, it->second.second);
-        maps_.erase(it);
-    }
+    void useRangeWindows() { rangeWindows_ = true; }
     void ioSpaceWritten(uint64_t bus, unsigned width) override {
         std::lock_guard lock(mutex_);
         writes_.push_back({bus, width});
@@ -78,10 +70,6 @@ class TestHardware : public HardwareProvider {
     std::vector<std::pair<uint64_t, unsigned>> writes() const {
         std::lock_guard lock(mutex_);
         return writes_;
-    }
-    size_t liveMappings() const {
-        std::lock_guard lock(mutex_);
-        return maps_.size();
     }
     uint32_t read32(uint64_t bus) const {
         uint32_t v = 0;
@@ -92,9 +80,9 @@ class TestHardware : public HardwareProvider {
   private:
     int fd_ = -1;
     uint64_t size_ = 0;
+    bool rangeWindows_ = false;
     std::vector<BoardDescription> boards_;
     mutable std::mutex mutex_;
-    std::map<void*, std::pair<void*, size_t>> maps_;
     std::vector<std::pair<uint64_t, unsigned>> writes_;
 };
 
@@ -105,7 +93,7 @@ class FakeCaller : public CallerProcess {
     explicit FakeCaller(int wordSize = 64) : wordSize_(wordSize) {}
     uint32_t processId() const override { return 4242; }
     int wordSize() const override { return wordSize_; }
-    NTSTATUS mapView(uint64_t fileOffset, size_t length, uint64_t* address) override {
+    NTSTATUS mapView(int, uint64_t fileOffset, size_t length, uint64_t* address) override {
         std::lock_guard lock(mutex_);
         *address = 0x7f0000000000ULL + fileOffset;
         views.push_back({fileOffset, length});

@@ -222,7 +222,7 @@ bool ClientConnection::callClient(const void* frame, size_t length, int passFd,
     return true;
 }
 
-NTSTATUS ClientConnection::mapView(uint64_t fileOffset, size_t length, uint64_t* address) {
+NTSTATUS ClientConnection::mapView(int fd, uint64_t fileOffset, size_t length, uint64_t* address) {
     if (!address) return STATUS_INVALID_PARAMETER;
     *address = 0;
     {
@@ -231,7 +231,6 @@ NTSTATUS ClientConnection::mapView(uint64_t fileOffset, size_t length, uint64_t*
         // to ask for one on its own.
         if (busySeq_ == 0 || gone_ || broken_) return STATUS_UNSUCCESSFUL;
     }
-    int fd = backend_.physicalMemoryFd();
     if (fd < 0) return STATUS_UNSUCCESSFUL;
     long page = ::sysconf(_SC_PAGESIZE);
     struct stat st {};
@@ -246,10 +245,14 @@ NTSTATUS ClientConnection::mapView(uint64_t fileOffset, size_t length, uint64_t*
     ask.fileOffset = fileOffset;
     ask.length = length;
     size_t replyLength = 0;
-    if (!callClient(&ask, sizeof ask, memoryFdSent_ ? -1 : fd, wire::FrameType::MapReply,
+    const bool sameFile =
+        windowFileSent_ && windowFileDevice_ == st.st_dev && windowFileInode_ == st.st_ino;
+    if (!callClient(&ask, sizeof ask, sameFile ? -1 : fd, wire::FrameType::MapReply,
                     callbackBuffer_, &replyLength))
         return STATUS_UNSUCCESSFUL;
-    memoryFdSent_ = true;
+    windowFileSent_ = true;
+    windowFileDevice_ = st.st_dev;
+    windowFileInode_ = st.st_ino;
     wire::MapReplyFrame reply;
     if (!wire::parseFrame(callbackBuffer_, replyLength, wire::FrameType::MapReply, &reply))
         return STATUS_UNSUCCESSFUL;

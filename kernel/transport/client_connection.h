@@ -4,6 +4,7 @@
 #pragma once
 
 #include <sys/socket.h>
+#include <sys/types.h>
 
 #include <atomic>
 #include <cstdint>
@@ -51,7 +52,7 @@ class ClientConnection : public CallerProcess,
     // CallerProcess, valid while one of this handle's requests runs.
     uint32_t processId() const override { return static_cast<uint32_t>(peer_.pid); }
     int wordSize() const override { return wordSize_; }
-    NTSTATUS mapView(uint64_t fileOffset, size_t length, uint64_t* address) override;
+    NTSTATUS mapView(int fd, uint64_t fileOffset, size_t length, uint64_t* address) override;
     NTSTATUS unmapView(uint64_t address) override;
 
   private:
@@ -87,7 +88,13 @@ class ClientConnection : public CallerProcess,
 
     std::mutex callbackMutex_;  // one callback at a time on the wire
     std::vector<uint8_t> callbackBuffer_;
-    bool memoryFdSent_ = false;
+    // The window file the client holds (each MapView that names another
+    // file passes its descriptor, and the client keeps the newest), by
+    // device and inode, so that a descriptor number reused for another file
+    // is not mistaken for it.
+    bool windowFileSent_ = false;
+    dev_t windowFileDevice_ = 0;
+    ino_t windowFileInode_ = 0;
 };
 
 }  // namespace kalvo::kernel::transport

@@ -54,7 +54,8 @@ constexpr uint32_t kWhoAmI = 0x8;    // out: Identity
 struct MapAsk {
     uint64_t offset;
     uint64_t length;
-    uint8_t fill;  // the host writes this into the mapped range first
+    uint8_t fill;        // the host writes this into the mapped range first
+    uint8_t window = 0;  // 0 or 1: which of two window files
 };
 struct Identity {
     uint32_t pid;
@@ -69,14 +70,15 @@ constexpr size_t kPhysicalSize = 1 << 20;
 class ScriptedBackend : public kalvo::kernel::DeviceBackend {
   public:
     explicit ScriptedBackend(std::string log) : log_(std::move(log)) {
-        memory_ = memfd_create("physical", MFD_CLOEXEC);
-        if (memory_ >= 0 && ftruncate(memory_, kPhysicalSize) != 0) memory_ = -1;
+        for (int& fd : memory_) {
+            fd = memfd_create("window", MFD_CLOEXEC);
+            if (fd >= 0 && ftruncate(fd, kPhysicalSize) != 0) fd = -1;
+        }
     }
     ~ScriptedBackend() override {
-        if (memory_ >= 0) close(memory_);
+        for (int fd : memory_)
+            if (fd >= 0) close(fd);
     }
-
-    int physicalMemoryFd() const override { return memory_; }
 
     NTSTATUS open(const OpenRequest& request, CallerProcess& caller, FileId* file) override {
         std::string name = request.path;
@@ -115,13 +117,15 @@ class ScriptedBackend : public kalvo::kernel::DeviceBackend {
                 MapAsk ask{};
                 if (input.size() != sizeof ask) return {STATUS_INVALID_PARAMETER, {}};
                 std::memcpy(&ask, input.data(), sizeof ask);
+                if (ask.window > 1) return {STATUS_INVALID_PARAMETER, {}};
+                const int memory = memory_[ask.window];
                 if (ask.offset < kPhysicalSize && ask.length <= kPhysicalSize - ask.offset) {
                     std::vector<uint8_t> bytes(ask.length, ask.fill);
-                    if (pwrite(memory_, bytes.data(), bytes.size(), ask.offset) < 0)
+                    if (pwrite(memory, bytes.data(), bytes.size(), ask.offset) < 0)
                         return {STATUS_UNSUCCESSFUL, {}};
                 }
                 uint64_t address = 0;
-                r.status = caller.mapView(ask.offset, ask.length, &address);
+                r.status = caller.mapView(memory, ask.offset, ask.length, &address);
                 r.output.resize(sizeof address);
                 std::memcpy(r.output.data(), &address, sizeof address);
                 break;
@@ -161,7 +165,7 @@ class ScriptedBackend : public kalvo::kernel::DeviceBackend {
 
   private:
     std::string log_;
-    int memory_ = -1;
+    int memory_[2] = {-1, -1};
     std::mutex mutex_;
     std::condition_variable changed_;
     std::map<FileId, bool> cancelled_;
@@ -449,6 +453,36 @@ TEST_F(DeviceTransport, ViewsMappedForTheCaller) {
     MapAsk empty{0, 0, 0};
     EXPECT_FALSE(deviceIoControl(other, kMap, &empty, sizeof empty, &none, 8, &got));
     EXPECT_TRUE(closeHandle(other));
+}
+
+// Views of two window files on one handle, alternating: each view shows the
+// file its request named, never the one the connection passed before.
+TEST_F(DeviceTransport, ViewsOfSeveralWindowFilesEachMapTheirOwnFile) {
+    HANDLE h = open();
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    struct Row {
+        uint8_t window;
+        uint64_t offset;
+        uint8_t fill;
+    };
+    const Row rows[] = {{0, 0, 0x11}, {1, 0, 0x22}, {1, 4096, 0x33}, {0, 4096, 0x44}, {0, 0, 0}};
+    std::vector<uint64_t> views;
+    for (const Row& row : rows) {
+        MapAsk ask{row.offset, 4096, row.fill, row.window};
+        uint64_t address = 0;
+        uint32_t got = 0;
+        ASSERT_TRUE(deviceIoControl(h, kMap, &ask, sizeof ask, &address, 8, &got));
+        const auto* bytes = reinterpret_cast<volatile uint8_t*>(address);
+        EXPECT_EQ(bytes[0], row.fill) << int(row.window) << " at " << row.offset;
+        EXPECT_EQ(bytes[4095], row.fill) << int(row.window) << " at " << row.offset;
+        views.push_back(address);
+    }
+    // Window 0's first page, filled with 0 by the last request, is one page
+    // of one file in both of its views; window 1's first page kept its fill.
+    EXPECT_EQ(reinterpret_cast<volatile uint8_t*>(views[0])[0], 0);
+    EXPECT_EQ(reinterpret_cast<volatile uint8_t*>(views[1])[0], 0x22);
+    for (uint64_t view : views) EXPECT_TRUE(unmap(h, view));
+    EXPECT_TRUE(closeHandle(h));
 }
 
 TEST_F(DeviceTransport, ThirtyTwoBitCallersGetViewsBelow4GiB) {

@@ -1,6 +1,6 @@
 #include "tests/support/driver_harness.h"
 
-#include <sys/mman.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <stdexcept>
@@ -18,15 +18,9 @@ namespace kalvo::drivertest {
 
 // ---- recording bus ---------------------------------------------------------------
 
-RecordingHardware::RecordingHardware(kernel::HardwareProvider& inner) : inner_(inner) {
-    void* p =
-        mmap(nullptr, inner.physicalSize(), PROT_READ, MAP_SHARED, inner.physicalMemoryFd(), 0);
-    if (p != MAP_FAILED) physical_ = static_cast<const uint8_t*>(p);
-}
+RecordingHardware::RecordingHardware(kernel::HardwareProvider& inner) : inner_(inner) {}
 
-RecordingHardware::~RecordingHardware() {
-    if (physical_) munmap(const_cast<uint8_t*>(physical_), inner_.physicalSize());
-}
+RecordingHardware::~RecordingHardware() = default;
 
 void* RecordingHardware::mapIoSpace(uint64_t busAddress, size_t length) {
     return inner_.mapIoSpace(busAddress, length);
@@ -37,15 +31,18 @@ void RecordingHardware::unmapIoSpace(void* address, size_t length) {
 }
 
 void RecordingHardware::ioSpaceWritten(uint64_t busAddress, unsigned width) {
+    // The value stored, read back from the window's file.
     uint32_t value = 0;
-    if (physical_ && busAddress >= inner_.physicalBase() &&
-        busAddress - inner_.physicalBase() + width <= inner_.physicalSize()) {
-        const uint8_t* p = physical_ + (busAddress - inner_.physicalBase());
-        if (width == 1) value = __atomic_load_n(p, __ATOMIC_RELAXED);
-        if (width == 2)
-            value = __atomic_load_n(reinterpret_cast<const uint16_t*>(p), __ATOMIC_RELAXED);
-        if (width == 4)
-            value = __atomic_load_n(reinterpret_cast<const uint32_t*>(p), __ATOMIC_RELAXED);
+    if (auto window = inner_.windowAt(busAddress);
+        window && window->holds(busAddress, width) && width <= sizeof value) {
+        uint8_t bytes[4] = {};
+        if (pread(window->fd, bytes, width,
+                  static_cast<off_t>(window->fdOffset + (busAddress - window->busStart))) ==
+            ssize_t(width)) {
+            if (width == 1) value = bytes[0];
+            if (width == 2) value = uint32_t(bytes[0]) | uint32_t(bytes[1]) << 8;
+            if (width == 4) std::memcpy(&value, bytes, 4);
+        }
     }
     BusWrite write{Clock::now(), busAddress, width, value};
     WriteHook hook;
@@ -111,8 +108,8 @@ DriverHarness::DriverHarness(const std::string& boards, const std::string& modul
     sim_ = sim::SimulatedHardware::create(*specs, &error);
     if (!sim_) throw std::runtime_error("no simulated hardware: " + error);
     bus_ = std::make_unique<RecordingHardware>(*sim_);
-    caller32_ = std::make_unique<FakeCaller>(sim_->physicalMemoryFd(), 32);
-    caller64_ = std::make_unique<FakeCaller>(sim_->physicalMemoryFd(), 64);
+    caller32_ = std::make_unique<FakeCaller>(32);
+    caller64_ = std::make_unique<FakeCaller>(64);
     impl_ = std::make_unique<Impl>(*bus_);
     for (auto& b : sim_->boards()) impl_->locations.push_back(b.location);
 

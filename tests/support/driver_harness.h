@@ -41,9 +41,10 @@ class RecordingHardware final : public kernel::HardwareProvider {
     explicit RecordingHardware(kernel::HardwareProvider& inner);
     ~RecordingHardware() override;
     std::vector<kernel::BoardDescription> boards() const override { return inner_.boards(); }
-    int physicalMemoryFd() const override { return inner_.physicalMemoryFd(); }
-    uint64_t physicalBase() const override { return inner_.physicalBase(); }
-    uint64_t physicalSize() const override { return inner_.physicalSize(); }
+    std::vector<kernel::MemoryWindow> windows() const override { return inner_.windows(); }
+    std::optional<kernel::MemoryWindow> windowAt(uint64_t busAddress) const override {
+        return inner_.windowAt(busAddress);
+    }
     void* mapIoSpace(uint64_t busAddress, size_t length) override;
     void unmapIoSpace(void* address, size_t length) override;
     void ioSpaceWritten(uint64_t busAddress, unsigned width) override;
@@ -60,7 +61,6 @@ class RecordingHardware final : public kernel::HardwareProvider {
 
   private:
     kernel::HardwareProvider& inner_;
-    const uint8_t* physical_ = nullptr;  // the whole physical memory, to read stored values
     mutable std::mutex mutex_;
     std::vector<BusWrite> writes_;
     WriteHook hook_;

@@ -1,6 +1,6 @@
-// A calling process for in-process driver tests: views of the physical
-// memory file are mapped into the test process itself, as the transport
-// would have the client do. A 32-bit caller's views go below 4 GiB.
+// A calling process for in-process driver tests: views of a board window's
+// file are mapped into the test process itself, as the transport would have
+// the client do. A 32-bit caller's views go below 4 GiB.
 #pragma once
 
 #include <sys/mman.h>
@@ -16,7 +16,7 @@ namespace kalvo::drivertest {
 
 class FakeCaller final : public kernel::CallerProcess {
   public:
-    FakeCaller(int physicalMemoryFd, int wordSize) : fd_(physicalMemoryFd), wordSize_(wordSize) {}
+    explicit FakeCaller(int wordSize) : wordSize_(wordSize) {}
     ~FakeCaller() override {
         for (auto& [base, length] : views_) munmap(reinterpret_cast<void*>(base), length);
     }
@@ -24,10 +24,11 @@ class FakeCaller final : public kernel::CallerProcess {
     uint32_t processId() const override { return 4242; }
     int wordSize() const override { return wordSize_; }
 
-    kernel::NTSTATUS mapView(uint64_t fileOffset, size_t length, uint64_t* address) override {
+    kernel::NTSTATUS mapView(int fd, uint64_t fileOffset, size_t length,
+                             uint64_t* address) override {
         int flags = MAP_SHARED;
         if (wordSize_ == 32) flags |= MAP_32BIT;
-        void* p = mmap(nullptr, length, PROT_READ | PROT_WRITE, flags, fd_,
+        void* p = mmap(nullptr, length, PROT_READ | PROT_WRITE, flags, fd,
                        static_cast<off_t>(fileOffset));
         if (p == MAP_FAILED) return platform::STATUS_NO_MEMORY;
         std::lock_guard lock(mutex_);
@@ -53,7 +54,6 @@ class FakeCaller final : public kernel::CallerProcess {
     }
 
   private:
-    int fd_;
     int wordSize_;
     std::mutex mutex_;
     std::map<uintptr_t, size_t> views_;

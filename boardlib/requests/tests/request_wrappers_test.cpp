@@ -55,7 +55,6 @@ class BoardBackend : public kalvo::kernel::DeviceBackend {
     ~BoardBackend() override {
         if (memory_ >= 0) close(memory_);
     }
-    int physicalMemoryFd() const override { return memory_; }
 
     NTSTATUS open(const kalvo::kernel::OpenRequest& r, CallerProcess&, FileId* file) override {
         std::string name = r.path;
@@ -111,7 +110,7 @@ class BoardBackend : public kalvo::kernel::DeviceBackend {
         uint64_t first = kWindowOffset + request->address;
         uint64_t base = first & ~uint64_t{0xFFFF};
         uint64_t view = 0;
-        NTSTATUS status = caller.mapView(base, first + request->length - base, &view);
+        NTSTATUS status = caller.mapView(memory_, base, first + request->length - base, &view);
         if (!NT_SUCCESS(status)) return {status, {}};
         request->address = view + (first - base);
         return {STATUS_SUCCESS, encodeMapRequest(*request, caller.wordSize())};

@@ -34,7 +34,6 @@ namespace wire = kalvo::platform::device_wire;
 // Answers every request with its input, cut or padded to the output length.
 class EchoDevice : public kalvo::kernel::DeviceBackend {
   public:
-    int physicalMemoryFd() const override { return -1; }
     kalvo::platform::NTSTATUS open(const kalvo::kernel::OpenRequest&, kalvo::kernel::CallerProcess&,
                                    kalvo::kernel::FileId* file) override {
         *file = 1;
