@@ -259,13 +259,17 @@ void PciHardware::openWindows(Board& board, const fs::path& folder,
         const fs::path file = folder / ("resource" + std::to_string(line.index));
         const std::string lost = "; the driver cannot map the board's window " +
                                  std::to_string(line.index) + " and will not start the board";
+        // A failed open or mmap: what failed, with the errno's text, and
+        // what to look at (permission, else the given hint).
+        auto refused = [&](const char* what, const char* otherwise) {
+            const int err = errno;
+            report("board " + name + ": cannot " + what + " " + file.string() + " (" +
+                   std::strerror(err) + ")" + lost + "; " +
+                   (err == EACCES || err == EPERM ? kPermissionHint : otherwise));
+        };
         int fd = ::open(file.c_str(), O_RDWR | O_CLOEXEC);
         if (fd < 0) {
-            const int err = errno;
-            report("board " + name + ": cannot open " + file.string() + " (" + std::strerror(err) +
-                   ")" + lost + "; " +
-                   (err == EACCES || err == EPERM ? kPermissionHint
-                                                  : "is the device's driver in the way?"));
+            refused("open", "is the device's driver in the way?");
             continue;
         }
         auto owner = std::make_shared<WindowFile>(fd);
@@ -283,11 +287,7 @@ void PciHardware::openWindows(Board& board, const fs::path& folder,
         const size_t span = static_cast<size_t>((length + page - 1) & ~(page - 1));
         void* probe = ::mmap(nullptr, span, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
         if (probe == MAP_FAILED) {
-            const int err = errno;
-            report("board " + name + ": cannot map " + file.string() + " (" + std::strerror(err) +
-                   ")" + lost + "; " +
-                   (err == EACCES || err == EPERM ? kPermissionHint
-                                                  : "is the range claimed by another driver?"));
+            refused("map", "is the range claimed by another driver?");
             continue;
         }
         ::munmap(probe, span);
