@@ -46,11 +46,12 @@ struct Machine {
         for (int board = 0; board < 2; ++board) {
             std::snprintf(address, sizeof address, "0000:0%d:00.0", 3 + board);
             const uint64_t base = 0xF0000000ull + uint64_t(board) * 0x100000;
-            sysfs->addDevice(address, kVendor, kDevice,
-                             {{base, 0x1000}, {base + kWindow, kWindow}}, true);
+            sysfs->addDevice(address, kVendor, kDevice, {{base, 0x1000}, {base + kWindow, kWindow}},
+                             true);
         }
         std::string error;
-        hardware = kalvo::pci::PciHardware::create(root, [](const std::string&) {}, &error);
+        hardware = kalvo::pci::PciHardware::create(
+            root, [](const std::string&) {}, &error);
         if (hardware) hardware->setDrivers({{"tolva", "Tolva", kVendor, kDevice}});
         secondWindow = sysfs->barFile("0000:04:00.0", 1);
         registers = 0xF0100000ull + kWindow;

@@ -25,6 +25,9 @@ const char* const kHostUsage =
     "                        values of a loaded driver (its Parameters key)\n"
     "  --sysfs-root DIR      where --hardware pci looks for the PCI devices\n"
     "                        (DIR/bus/pci/devices; default /sys)\n"
+    "  --rescan-ms N         how often --hardware pci looks for boards pulled\n"
+    "                        or plugged in, in milliseconds (default 500; 0:\n"
+    "                        only when kalvo-devctl rescan asks)\n"
     "  --driver [KIND=]PATH  load a driver module (repeatable). It serves boards\n"
     "                        of KIND, by default its file name in lower case\n"
     "                        without extension (Tolva.sys serves \"tolva\").\n"
@@ -49,7 +52,8 @@ const char* const kHostUsage =
     "                        \"driver = [KIND=]PATH\",\n"
     "                        \"boards = TEXT\", \"registry = FILE\",\n"
     "                        \"error-log = FILE\", \"network = PATH\",\n"
-    "                        \"cycle-us = N\", \"sysfs-root = DIR\"; '#' starts\n"
+    "                        \"cycle-us = N\", \"sysfs-root = DIR\",\n"
+    "                        \"rescan-ms = N\"; '#' starts\n"
     "                        a comment\n"
     "  --help                this text\n"
     "  --version             the program's version\n";
@@ -80,6 +84,16 @@ std::string trim(const std::string& s) {
     return a == std::string::npos ? "" : s.substr(a, b - a + 1);
 }
 
+// A plain decimal number from low to high: digits only, no sign or space.
+bool decimal(const std::string& value, unsigned long long low, unsigned long long high,
+             unsigned long long* number) {
+    if (value.empty() || value[0] < '0' || value[0] > '9') return false;
+    char* end = nullptr;
+    errno = 0;
+    *number = std::strtoull(value.c_str(), &end, 10);
+    return errno == 0 && *end == 0 && *number >= low && *number <= high;
+}
+
 bool setting(const std::string& key, const std::string& value, HostOptions* options,
              std::string* error) {
     if (value.empty()) {
@@ -96,15 +110,19 @@ bool setting(const std::string& key, const std::string& value, HostOptions* opti
     } else if (key == "network") {
         options->network = value;
     } else if (key == "cycle-us") {
-        char* end = nullptr;
-        errno = 0;
-        unsigned long long micros = std::strtoull(value.c_str(), &end, 10);
-        if (errno != 0 || *end != 0 || value[0] < '0' || value[0] > '9' || micros < 100 ||
-            micros > 1000000) {
+        unsigned long long micros = 0;
+        if (!decimal(value, 100, 1000000, &micros)) {
             *error = key + " must be 100 to 1000000 microseconds";
             return false;
         }
         options->cycleMicros = uint32_t(micros);
+    } else if (key == "rescan-ms") {
+        unsigned long long millis = 0;
+        if (!decimal(value, 0, 3600000, &millis)) {
+            *error = key + " must be 0 (only when asked) to 3600000 milliseconds";
+            return false;
+        }
+        options->rescanMillis = uint32_t(millis);
     } else if (key == "sysfs-root") {
         options->sysfsRoot = value;
     } else if (key == "registry") {
@@ -162,7 +180,7 @@ bool parseHostOptions(const std::vector<std::string>& args, HostOptions* options
         };
     };
     for (const char* key : {"hardware", "driver", "boards", "network", "cycle-us", "sysfs-root",
-                            "registry", "error-log", "config"})
+                            "rescan-ms", "registry", "error-log", "config"})
         app.add_option_function<std::string>(std::string("--") + key, apply(key))
             ->trigger_on_parse()
             ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);

@@ -26,6 +26,9 @@ struct HostOptions {
     uint32_t cycleMicros = 1000;  // the line cycle of the simulated boards
     // Where --hardware pci finds the PCI devices: <sysfsRoot>/bus/pci/devices.
     std::string sysfsRoot = "/sys";
+    // How often --hardware pci looks at the PCI devices again; 0: only on
+    // the admin request "rescan".
+    uint32_t rescanMillis = 500;
     // Leave a line running with its outputs when every process that held
     // its board died (line_guard.h); by default the host stops it.
     bool keepLinesOnExit = false;

@@ -14,8 +14,6 @@ namespace kalvo::kernel::host {
 
 namespace {
 
-constexpr std::chrono::milliseconds kScanPeriod{500};
-
 void tell(const std::string& message) {
     std::fprintf(stderr, "kalvo-devhost: %s\n", message.c_str());
 }
@@ -42,8 +40,8 @@ std::optional<uint32_t> dword(const RegistryKey& key, std::u16string_view name) 
 
 class PciHostHardware : public HostHardware {
   public:
-    explicit PciHostHardware(std::unique_ptr<pci::PciHardware> hardware)
-        : hardware_(std::move(hardware)) {}
+    PciHostHardware(std::unique_ptr<pci::PciHardware> hardware, std::chrono::milliseconds period)
+        : hardware_(std::move(hardware)), period_(period) {}
 
     HardwareProvider& provider() override { return *hardware_; }
 
@@ -68,10 +66,11 @@ class PciHostHardware : public HostHardware {
         hardware_->setDrivers(std::move(matches));
     }
 
-    std::chrono::milliseconds scanPeriod() const override { return kScanPeriod; }
+    std::chrono::milliseconds scanPeriod() const override { return period_; }
 
   private:
     std::unique_ptr<pci::PciHardware> hardware_;
+    const std::chrono::milliseconds period_;
 };
 
 }  // namespace
@@ -84,7 +83,8 @@ std::unique_ptr<HostHardware> createPciHardware(const HostOptions& options, std:
         *error = "--sysfs-root: " + *error;
         return nullptr;
     }
-    return std::make_unique<PciHostHardware>(std::move(hardware));
+    return std::make_unique<PciHostHardware>(std::move(hardware),
+                                             std::chrono::milliseconds(options.rescanMillis));
 }
 
 }  // namespace kalvo::kernel::host

@@ -90,12 +90,16 @@ class PciHost : public ::testing::Test {
             EXPECT_EQ(host_.stop(), 0) << host_.log();
         }
     }
-    void startHost() {
+    // rescanMillis: how often the host looks for boards by itself (0: only
+    // when kalvo-devctl rescan asks, so a test sees each change in the
+    // answer of its own request).
+    void startHost(const char* rescanMillis = "500") {
         std::string why;
-        ASSERT_TRUE(host_.start(
-            env_.work().file("devices"), env_.work().file("devhost.log"), "tolva", &why,
-            {"--hardware", "pci", "--sysfs-root", sysfs_.root(), "--registry",
-             env_.work().file("registry.reg"), "--error-log", env_.work().file("errorlog.txt")}))
+        ASSERT_TRUE(host_.start(env_.work().file("devices"), env_.work().file("devhost.log"),
+                                "tolva", &why,
+                                {"--hardware", "pci", "--sysfs-root", sysfs_.root(), "--registry",
+                                 env_.work().file("registry.reg"), "--error-log",
+                                 env_.work().file("errorlog.txt"), "--rescan-ms", rescanMillis}))
             << why;
     }
     // A client process stores value at offset of the device's window.
@@ -174,7 +178,7 @@ TEST_F(PciHost, ABoardWhoseWindowCannotBeMappedIsLoggedAndTheOtherWorks) {
 TEST_F(PciHost, ABoardPulledAndPutBackIsRemovedAndStartedAgain) {
     sysfs_.addDevice(kFirst, kVendor, kTolvaDevice, tolvaBars(0xfe000000));
     sysfs_.addDevice(kSecond, kVendor, kTolvaDevice, tolvaBars(0xfd000000));
-    startHost();
+    startHost("0");
     using namespace kalvo::platform;
     HANDLE held = kalvo::boardlib::openBoardDevice("\\\\.\\tolva0", 64);
     ASSERT_NE(held, INVALID_HANDLE_VALUE);
@@ -202,10 +206,16 @@ TEST_F(PciHost, ABoardPulledAndPutBackIsRemovedAndStartedAgain) {
     const std::string device = "\\\\.\\" + link.substr(0, link.find(' '));
     EXPECT_EQ(clientWrites(device.c_str(), 0x220, 0x4242), 0) << host_.log();
     EXPECT_EQ(sysfs_.load<uint16_t>(kFirst, 2, 0x220), 0x4242);
+}
 
-    // The periodic scan sees a pull without being asked.
+TEST_F(PciHost, ThePeriodicScanSeesAPullWithoutBeingAsked) {
+    sysfs_.addDevice(kFirst, kVendor, kTolvaDevice, tolvaBars(0xfe000000));
+    sysfs_.addDevice(kSecond, kVendor, kTolvaDevice, tolvaBars(0xfd000000));
+    startHost("50");
+    ASSERT_NE(line(kSecond).find("started"), std::string::npos) << devctl("list").output;
     sysfs_.unplug(kSecond);
     EXPECT_TRUE(eventually([&] { return line(kSecond).empty(); })) << devctl("list").output;
+    EXPECT_NE(line(kFirst).find("started"), std::string::npos) << devctl("list").output;
 }
 
 // The network chip as far as a line connect needs it: when the driver sets
