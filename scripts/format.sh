@@ -16,7 +16,8 @@ if ! command -v clang-format >/dev/null; then
     echo "format.sh: clang-format is not installed (scripts/install-deps.sh installs it)" >&2
     exit 2
 fi
-mapfile -d '' files < <(git ls-files -z -- '*.c' '*.cpp' '*.h')
+# Tracked files and new ones not yet added (a new file is checked before its commit).
+mapfile -d '' files < <(git ls-files -z --cached --others --exclude-standard -- '*.c' '*.cpp' '*.h')
 if [[ $mode == apply ]]; then
     printf '%s\0' "${files[@]}" | xargs -0 -r clang-format -i --style=file
     exit 0
