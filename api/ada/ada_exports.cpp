@@ -22,6 +22,26 @@ int32_t withChannel(int32_t unit, int32_t channel, bool pointersOk, Op&& op) {
     });
 }
 
+enum class Word { Input, Output };
+constexpr uint16_t kValueBits = 0x0FFF;  // the 12-bit value of a channel word
+constexpr uint16_t kWholeWord = 0xFFFF;
+
+// The four reads: a channel's input or output word, whole or its value bits,
+// stored only on success and logged with the call's own line either way.
+template <typename Out>
+int32_t readWord(int32_t unit, int32_t channel, Out* out, Word which, uint16_t mask,
+                 const char* logLine) {
+    uint16_t word = 0;
+    const int32_t ret = withChannel(unit, channel, out != nullptr, [&](AdaUnit& u) {
+        const int32_t r =
+            which == Word::Input ? u.inWord(channel, &word) : u.outWord(channel, &word);
+        if (r == kRetOk) *out = static_cast<Out>(word & mask);
+        return r;
+    });
+    apiLog().writef(kAdaCall, logLine, unit, channel, word & mask, ret);
+    return ret;
+}
+
 int32_t clampValue(int32_t value) {
     return value < 0 ? 0 : (value > 0x0FFF ? 0x0FFF : value);
 }
@@ -47,51 +67,23 @@ KV_API int32_t KV_ADA_GetCondition(int32_t unit, int32_t* condition) {
 }
 
 KV_API int32_t KV_ADA_InValue(int32_t unit, int32_t channel, int32_t* value) {
-    uint16_t word = 0;
-    const int32_t ret = withChannel(unit, channel, value != nullptr, [&](AdaUnit& u) {
-        const int32_t r = u.inWord(channel, &word);
-        if (r == kRetOk) *value = word & 0x0FFF;
-        return r;
-    });
-    apiLog().writef(kAdaCall, "ADA(%d) KV_ADA_InValue: Ch(%d)-InValue(%xh): Ret(%xh)", unit,
-                    channel, word & 0x0FFF, ret);
-    return ret;
+    return readWord(unit, channel, value, Word::Input, kValueBits,
+                    "ADA(%d) KV_ADA_InValue: Ch(%d)-InValue(%xh): Ret(%xh)");
 }
 
 KV_API int32_t KV_ADA_InValueFull(int32_t unit, int32_t channel, uint16_t* data) {
-    uint16_t word = 0;
-    const int32_t ret = withChannel(unit, channel, data != nullptr, [&](AdaUnit& u) {
-        const int32_t r = u.inWord(channel, &word);
-        if (r == kRetOk) *data = word;
-        return r;
-    });
-    apiLog().writef(kAdaCall, "ADA(%d) KV_ADA_InValueFull: Ch(%d)-InData(%xh): Ret(%xh)", unit,
-                    channel, word, ret);
-    return ret;
+    return readWord(unit, channel, data, Word::Input, kWholeWord,
+                    "ADA(%d) KV_ADA_InValueFull: Ch(%d)-InData(%xh): Ret(%xh)");
 }
 
 KV_API int32_t KV_ADA_InOValue(int32_t unit, int32_t channel, int32_t* value) {
-    uint16_t word = 0;
-    const int32_t ret = withChannel(unit, channel, value != nullptr, [&](AdaUnit& u) {
-        const int32_t r = u.outWord(channel, &word);
-        if (r == kRetOk) *value = word & 0x0FFF;
-        return r;
-    });
-    apiLog().writef(kAdaCall, "ADA(%d) KV_ADA_InOValue: Ch(%d)-InValue(%xh): Ret(%xh)", unit,
-                    channel, word & 0x0FFF, ret);
-    return ret;
+    return readWord(unit, channel, value, Word::Output, kValueBits,
+                    "ADA(%d) KV_ADA_InOValue: Ch(%d)-InValue(%xh): Ret(%xh)");
 }
 
 KV_API int32_t KV_ADA_InOValueFull(int32_t unit, int32_t channel, uint16_t* data) {
-    uint16_t word = 0;
-    const int32_t ret = withChannel(unit, channel, data != nullptr, [&](AdaUnit& u) {
-        const int32_t r = u.outWord(channel, &word);
-        if (r == kRetOk) *data = word;
-        return r;
-    });
-    apiLog().writef(kAdaCall, "ADA(%d) KV_ADA_InOValueFull: Ch(%d)-InData(%xh): Ret(%xh)", unit,
-                    channel, word, ret);
-    return ret;
+    return readWord(unit, channel, data, Word::Output, kWholeWord,
+                    "ADA(%d) KV_ADA_InOValueFull: Ch(%d)-InData(%xh): Ret(%xh)");
 }
 
 KV_API int32_t KV_ADA_OutValue(int32_t unit, int32_t channel, int32_t value) {
