@@ -21,6 +21,14 @@ ViewTable& table() {
 
 constexpr uint64_t k4GiB = uint64_t{1} << 32;
 
+// The view of the table that contains address; end() when none.
+std::map<uint64_t, uint64_t>::iterator viewAt(ViewTable& t, uint64_t address) {
+    auto it = t.views.upper_bound(address);
+    if (it == t.views.begin()) return t.views.end();
+    --it;
+    return address - it->first < it->second ? it : t.views.end();
+}
+
 }  // namespace
 
 NTSTATUS map(int fd, uint64_t offset, uint64_t length, int wordSize, uint64_t* address) noexcept {
@@ -53,13 +61,23 @@ NTSTATUS map(int fd, uint64_t offset, uint64_t length, int wordSize, uint64_t* a
 NTSTATUS unmap(uint64_t address) noexcept {
     ViewTable& t = table();
     std::lock_guard lock(t.mutex);
-    auto it = t.views.upper_bound(address);
-    if (it == t.views.begin()) return STATUS_NOT_MAPPED_VIEW;
-    --it;
-    if (address - it->first >= it->second) return STATUS_NOT_MAPPED_VIEW;
+    auto it = viewAt(t, address);
+    if (it == t.views.end()) return STATUS_NOT_MAPPED_VIEW;
     ::munmap(reinterpret_cast<void*>(static_cast<uintptr_t>(it->first)), it->second);
     t.views.erase(it);
     return STATUS_SUCCESS;
+}
+
+NTSTATUS retire(uint64_t address, bool accessible) noexcept {
+    ViewTable& t = table();
+    std::lock_guard lock(t.mutex);
+    auto it = viewAt(t, address);
+    if (it == t.views.end()) return STATUS_NOT_MAPPED_VIEW;
+    void* base = reinterpret_cast<void*>(static_cast<uintptr_t>(it->first));
+    const int protection = accessible ? PROT_READ | PROT_WRITE : PROT_NONE;
+    void* p = ::mmap(base, it->second, protection,
+                     MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED | MAP_NORESERVE, -1, 0);
+    return p == base ? STATUS_SUCCESS : STATUS_NO_MEMORY;
 }
 
 }  // namespace kalvo::platform::device_views

@@ -242,6 +242,10 @@ uint16_t SioUnit::pollStatus(const Channel& ch, Done done, bool* met) const {
     for (;;) {
         platform::sleepMs(1);
         const uint16_t status = wordOf(readInput(ch));
+        if (boardCheck() != kRetOk) {  // a lost board answers nothing any more
+            *met = false;
+            return status;
+        }
         if (done(status)) {
             *met = true;
             return status;
@@ -363,6 +367,10 @@ int32_t SioUnit::getData(int32_t channel, uint8_t* data, int32_t length, int32_t
             ret = KALVO_ERR_UNIT_ERROR;
             break;
         }
+        if (int32_t lost = boardCheck()) {
+            ret = lost;
+            break;
+        }
         if (closing_.load() || (timeoutMs != 0 && platform::timeGetTime() - start >
                                                       static_cast<uint32_t>(timeoutMs))) {
             ret = KALVO_ERR_TIMEOUT;
@@ -436,6 +444,10 @@ int32_t SioUnit::putData(int32_t channel, const uint8_t* data, int32_t length, i
     int32_t refused = 0;  // the bytes of a block the unit did not take
     for (;;) {
         if (ch.sendRing.fill() == 0 && fed == length) break;
+        if (int32_t lost = boardCheck()) {
+            ret = lost;
+            break;
+        }
         if (closing_.load() || (timeoutMs != 0 && platform::timeGetTime() - start >
                                                       static_cast<uint32_t>(timeoutMs))) {
             ret = KALVO_ERR_TIMEOUT;
@@ -451,6 +463,10 @@ int32_t SioUnit::putData(int32_t channel, const uint8_t* data, int32_t length, i
         fed += more;
         const BlockOutcome outcome = sendBlock(ch, bytes, count);
         if (outcome != BlockOutcome::sent) refused = count;
+        if (int32_t lost = outcome != BlockOutcome::sent ? boardCheck() : kRetOk) {
+            ret = lost;
+            break;
+        }
         if (outcome == BlockOutcome::sendError) {
             ret = KALVO_ERR_UNIT_ERROR;
             break;

@@ -50,6 +50,8 @@ static inline const char* kalvo_api_error_name(int32_t code) {
             return "KALVO_ERR_BUFFER";
         case 0x100:
             return "KALVO_ERR_NO_LIBRARY";
+        case -1:
+            return "KALVO_ERR_BOARD_LOST";
         default:
             return 0;
     }
@@ -94,6 +96,9 @@ static inline const char* kalvo_api_error_text(int32_t code) {
             return "a buffer could not be created";
         case 0x100:
             return "the board library is not loaded (see the Kind of the board's section)";
+        case -1:
+            return "the unit's board is lost: its device host died, was stopped or restarted "
+                   "after the boards were opened; restart the program (kalvo doctor tells more)";
         default:
             return "not a return code of the Kalvo library";
     }
@@ -186,7 +191,8 @@ static inline const char* kalvo_board_error_text(int32_t code) {
         case 25:
             return "the board line is closing";
         case -1:
-            return "a device request or a name lookup failed (see the board library's log)";
+            return "a device request or a name lookup failed, or the board is lost: its device "
+                   "host died, was stopped or restarted (see the board library's log)";
         default:
             return "not a return code of the board library";
     }
