@@ -36,6 +36,13 @@ class AdminServer {
         handlesReport_ = std::move(report);
     }
 
+    // The programs that hold devices, one text each ("pid 812 (kalvo-sample):
+    // \\.\tolva0"): "shutdown" refuses while there are any, "shutdown
+    // force" goes ahead. Set before start().
+    void setHolders(std::function<std::vector<std::string>()> holders) {
+        holders_ = std::move(holders);
+    }
+
     // Listens on the admin socket in the folder (replacing a stale one).
     bool start(const std::string& directory, std::string* error);
     void stop();
@@ -53,6 +60,7 @@ class AdminServer {
     std::function<void()> requestShutdown_;
     SimHandler simHandler_;
     std::function<std::string()> handlesReport_;
+    std::function<std::vector<std::string>()> holders_;
     std::string path_;
     int listen_ = -1;
     int wake_[2] = {-1, -1};

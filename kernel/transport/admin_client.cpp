@@ -1,4 +1,4 @@
-#include "host/admin_channel.h"
+#include "kernel/transport/admin_client.h"
 
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -7,7 +7,7 @@
 #include <cerrno>
 #include <cstring>
 
-namespace kalvo::kernel::host {
+namespace kalvo::kernel::transport {
 
 std::string adminSocketPath(const std::string& directory) {
     return directory + "/admin.sock";
@@ -61,4 +61,4 @@ bool adminRequest(const std::string& directory, const std::string& request, std:
     return true;
 }
 
-}  // namespace kalvo::kernel::host
+}  // namespace kalvo::kernel::transport
