@@ -12,6 +12,7 @@
 #include <map>
 #include <set>
 
+#include "cli/host_findings.h"
 #include "kalvo/kalvo_errors.h"
 #include "platform/device_protocol.h"
 
@@ -262,8 +263,9 @@ Findings checkLogFolder(const FolderConfig& config) {
     return out;
 }
 
-Findings checkRunning(KalvoLibrary& library, const FolderConfig& config) {
+Findings checkRunning(KalvoLibrary& library, const FolderConfig& config, const HostView* host) {
     Findings out;
+    bool lost = false;
     std::set<int32_t> openBoards;
     for (const auto& board : config.boards) {
         const int32_t ret = library.KV_CheckBoard(board.number);
@@ -297,8 +299,19 @@ Findings checkRunning(KalvoLibrary& library, const FolderConfig& config) {
             continue;
         }
         int32_t condition = 0;
-        library.condition(unit.family, unit.number, &condition);
+        const int32_t asked = library.condition(unit.family, unit.number, &condition);
         library.close(unit.family, unit.number);
+        if (asked == -1) {  // the board's device host went away under us
+            lost = true;
+            continue;
+        }
+        if (!condition && host && !hostCarries(*host, unit.section)) {
+            out.push_back(problem(unit.section + ": station " +
+                                  std::to_string(unit.placement.base) +
+                                  " does not answer: the device host's network has no such unit "
+                                  "(see above), so its wiring is not in question"));
+            continue;
+        }
         auto& line = answering[{unit.placement.board, unit.placement.line}];
         ++line.first;
         if (condition) {
@@ -314,6 +327,7 @@ Findings checkRunning(KalvoLibrary& library, const FolderConfig& config) {
                         "Base= in its section"));
         }
     }
+    if (lost) out.push_back(lostUnderThisProgram(host));
     for (const auto& [where, counts] : answering) {
         if (counts.first > 1 && counts.second == 0)
             out.push_back(problem("line " + std::to_string(where.second) + " of board " +

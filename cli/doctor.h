@@ -40,8 +40,13 @@ Findings checkDeviceHost();
 // The working folder: the library's log can be created and written there.
 Findings checkLogFolder(const FolderConfig& config);
 
+struct HostView;
+
 // With the library loaded: each board open, each unit opening and its
-// station answering, each used line showing a station that answers.
-Findings checkRunning(KalvoLibrary& library, const FolderConfig& config);
+// station answering, each used line showing a station that answers. A
+// station that does not answer is blamed on its unit's power and cable only
+// when the host's simulated network has the unit (or the host runs real
+// boards); a board lost under this program says so. host: null when none.
+Findings checkRunning(KalvoLibrary& library, const FolderConfig& config, const HostView* host);
 
 }  // namespace kalvo::cli
