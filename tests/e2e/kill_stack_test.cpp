@@ -127,7 +127,10 @@ KALVO_CHILD(stack_worker) {
             if (role == "axsa") opened = bound<decltype(&KV_AXSA_Open)>(kalvo, "KV_AXSA_Open")(1);
             if (role == "sio") opened = bound<decltype(&KV_SIO_Open)>(kalvo, "KV_SIO_Open")(1);
             mail = false;
-            if (opened == 0) return 0;
+            if (opened == 0) {
+                writeText(dir + "/" + role + ".opened", std::to_string(getpid()));
+                return 0;
+            }
             if (opened != 4) return 12;  // 4: no board opened, the host is away
             unload();
             std::this_thread::sleep_for(20ms);
@@ -259,7 +262,13 @@ TEST(KillStack, KilledProgramsLeaveNothingBehindAndTheSurvivorsOutputsStand) {
     while (std::chrono::steady_clock::now() < end) {
         if (!restarted && std::chrono::steady_clock::now() > end - runTime() / 2) {
             // The host goes: every worker notices, and goes on on a new one.
+            // (Each has opened its unit first: one just started may not yet.)
             restarted = true;
+            for (size_t i = 0; i < roles.size(); ++i)
+                ASSERT_TRUE(eventually([&] {
+                    return readText(dir + "/" + roles[i] + ".opened") ==
+                           std::to_string(workers[i].pid());
+                })) << roles[i] << " never opened its unit";
             ::kill(host.pid(), SIGKILL);
             while (host.running()) std::this_thread::sleep_for(1ms);
             for (const auto& role : roles)
