@@ -7,10 +7,12 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <map>
 #include <set>
+#include <thread>
 
 #include "cli/host_findings.h"
 #include "kalvo/kalvo_errors.h"
@@ -266,6 +268,7 @@ Findings checkLogFolder(const FolderConfig& config) {
 Findings checkRunning(KalvoLibrary& library, const FolderConfig& config, const HostView* host) {
     Findings out;
     bool lost = false;
+    std::set<std::pair<int32_t, int32_t>> waited;  // lines given time to come up
     std::set<int32_t> openBoards;
     for (const auto& board : config.boards) {
         const int32_t ret = library.KV_CheckBoard(board.number);
@@ -298,14 +301,26 @@ Findings checkRunning(KalvoLibrary& library, const FolderConfig& config, const H
                                   " (" + std::to_string(ret) + "): " + kalvo_api_error_text(ret)));
             continue;
         }
+        // A line this very load started may take a few of the driver's 10 ms
+        // steps more before its stations show: the first silent unit of a
+        // line that the host has is asked again for a while.
+        const bool carried = !host || hostCarries(*host, unit.section);
         int32_t condition = 0;
-        const int32_t asked = library.condition(unit.family, unit.number, &condition);
+        int32_t asked = library.condition(unit.family, unit.number, &condition);
+        const auto where = std::make_pair(unit.placement.board, unit.placement.line);
+        for (int again = 0;
+             again < 25 && carried && asked == 0 && condition == 0 && !waited.count(where);
+             ++again) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            asked = library.condition(unit.family, unit.number, &condition);
+        }
+        waited.insert(where);
         library.close(unit.family, unit.number);
         if (asked == -1) {  // the board's device host went away under us
             lost = true;
             continue;
         }
-        if (!condition && host && !hostCarries(*host, unit.section)) {
+        if (!condition && !carried) {
             out.push_back(problem(unit.section + ": station " +
                                   std::to_string(unit.placement.base) +
                                   " does not answer: the device host's network has no such unit "

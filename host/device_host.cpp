@@ -95,6 +95,11 @@ std::unique_ptr<DeviceHost> DeviceHost::start(const HostOptions& options, const 
     for (const DeviceInfo& device : parts->pnp->devices())
         links.insert(links.end(), device.links.begin(), device.links.end());
     parts->safeStart = makeLinesSafeAtStart(*parts->backend, links);
+    // The device class powers a device down at its last close, the safe
+    // start's too; a host serves its boards as after a power-on, at D0.
+    for (const DeviceInfo& device : parts->pnp->devices())
+        if (!device.deviceName.empty() && device.devicePower != PowerDeviceD0)
+            parts->pnp->setDevicePower(device.location, PowerDeviceD0);
     parts->guard = std::make_unique<LineGuard>(*parts->backend, !options.keepLinesOnExit);
     parts->server = std::make_unique<transport::DeviceServer>(*parts->guard);
     if (!parts->server->start(folder)) {

@@ -268,7 +268,8 @@ TEST(KillStack, KilledProgramsLeaveNothingBehindAndTheSurvivorsOutputsStand) {
                 ASSERT_TRUE(eventually([&] {
                     return readText(dir + "/" + roles[i] + ".opened") ==
                            std::to_string(workers[i].pid());
-                })) << roles[i] << " never opened its unit";
+                })) << roles[i]
+                    << " never opened its unit";
             ::kill(host.pid(), SIGKILL);
             while (host.running()) std::this_thread::sleep_for(1ms);
             for (const auto& role : roles)
