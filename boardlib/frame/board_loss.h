@@ -6,7 +6,7 @@
 // window and ends its waits, one log line says which board was lost and why,
 // and the window is retired: at once with zeros of this process, so that
 // nothing written into it reaches the board any more, and, as soon as no
-// call is inside it (window_users.h), with memory that faults on access, so
+// call is inside it, with memory that faults on access, so
 // that a pointer the application kept cannot reach a board a new host now
 // serves. From then on every call that would reach the board answers -1
 // (KV_ERR_REQUEST), never 0. Nothing reconnects by itself: the program
@@ -30,8 +30,9 @@ void watchForLoss(BoardContext& board) noexcept;
 void endLossWatch(BoardContext& board) noexcept;
 
 // The check of every call that would reach the board: one relaxed load. A
-// window access makes it inside its WindowUse (the retirement waits for
-// those); a device request makes it first.
+// GM access makes it inside the line's semaphore, a register or slot access
+// inside its WindowUse (the retirement waits for both); a device request
+// makes it first.
 inline bool boardLost(const BoardContext& board) noexcept {
     return board.lost.load(std::memory_order_relaxed);
 }

@@ -14,7 +14,6 @@
 
 #include "boardlib/frame/build_parameters.h"
 #include "boardlib/window/window_bus.h"
-#include "boardlib/window/window_users.h"
 #include "driver/requests/chip_registers.h"
 #include "platform/semaphore.h"
 
@@ -76,25 +75,22 @@ constexpr uint32_t accessMultiplier(uint32_t size, int32_t busWidth) noexcept {
 
 // Reads count elements from element offset under the line's read semaphore
 // (one element, the common call, without the loop). False, with nothing
-// read, once the board is lost: the flag is looked at inside the semaphore
-// and inside the thread's window use, so a retirement that waits for the
-// window's users waits for this read too (window_users.h).
+// read, once the board is lost: the flag is looked at inside the semaphore,
+// with one relaxed load, so a retirement that takes the line's semaphores
+// after setting it waits for this read, and a read that takes the semaphore
+// after the retirement sees the flag (board_loss.h).
 template <class T>
 [[gnu::always_inline]] inline bool gmRead(const uint8_t* base, platform::Semaphore& readSemaphore,
                                           const std::atomic<bool>& lost, uint32_t offset,
                                           uint32_t count, T* out) noexcept {
     readSemaphore.wait();
-    bool done;
-    {
-        WindowUse use;
-        done = !lost.load(std::memory_order_relaxed);
-        if (!done) [[unlikely]] {
-        } else if (count == 1) [[likely]] {
-            out[0] = loadElement<T>(base, kGmArea + offset * sizeof(T));
-        } else {
-            for (uint32_t i = 0; i < count; ++i)
-                out[i] = loadElement<T>(base, kGmArea + (offset + i) * sizeof(T));
-        }
+    const bool done = !lost.load(std::memory_order_relaxed);
+    if (!done) [[unlikely]] {
+    } else if (count == 1) [[likely]] {
+        out[0] = loadElement<T>(base, kGmArea + offset * sizeof(T));
+    } else {
+        for (uint32_t i = 0; i < count; ++i)
+            out[i] = loadElement<T>(base, kGmArea + (offset + i) * sizeof(T));
     }
     readSemaphore.release();
     return done;
@@ -151,17 +147,13 @@ template <class T>
     static_assert(sizeof(T) == 1 || sizeof(T) == 2 || sizeof(T) == 4);
     const uint32_t m = accessMultiplier(sizeof(T), busWidth);
     writeSemaphore.wait();
-    bool done;
-    {
-        WindowUse use;
-        done = !lost.load(std::memory_order_relaxed);
-        if (!done) [[unlikely]] {
-        } else if (count == 1) [[likely]] {
-            bus::store<uint16_t>(base, kWriteCountRegister, static_cast<uint16_t>(m));
-            bus::store<T>(base, kGmArea + offset * sizeof(T), data[0]);
-        } else {
-            gmWriteBlocks<T>(base, m, offset, count, data);
-        }
+    const bool done = !lost.load(std::memory_order_relaxed);
+    if (!done) [[unlikely]] {
+    } else if (count == 1) [[likely]] {
+        bus::store<uint16_t>(base, kWriteCountRegister, static_cast<uint16_t>(m));
+        bus::store<T>(base, kGmArea + offset * sizeof(T), data[0]);
+    } else {
+        gmWriteBlocks<T>(base, m, offset, count, data);
     }
     writeSemaphore.release();
     return done;
@@ -173,14 +165,10 @@ inline bool gmWriteDLong(uint8_t* base, platform::Semaphore& writeSemaphore,
                          uint32_t count, const uint64_t* data) noexcept {
     const uint32_t m = accessMultiplier(8, busWidth);
     writeSemaphore.wait();
-    bool done;
-    {
-        WindowUse use;
-        done = !lost.load(std::memory_order_relaxed);
-        for (uint32_t i = 0; done && i < count; ++i) {
-            bus::store<uint16_t>(base, kWriteCountRegister, static_cast<uint16_t>(m));
-            store64(base, kGmArea + (offset + i) * 8, data[i]);
-        }
+    const bool done = !lost.load(std::memory_order_relaxed);
+    for (uint32_t i = 0; done && i < count; ++i) {
+        bus::store<uint16_t>(base, kWriteCountRegister, static_cast<uint16_t>(m));
+        store64(base, kGmArea + (offset + i) * 8, data[i]);
     }
     writeSemaphore.release();
     return done;

@@ -60,17 +60,17 @@ WindowUser* takeRecord() noexcept {
 
 }  // namespace
 
-WindowUser* windowUser() noexcept {
-    if (gKeyMade.load(std::memory_order_acquire)) [[likely]] {
-        if (auto* u = static_cast<WindowUser*>(pthread_getspecific(gKey))) [[likely]]
-            return u;
-    }
+WindowUser* detail::registerWindowUser() noexcept {
+    // The key's destructor frees the record when the thread ends; a record
+    // stays its thread's for as long as the thread lives (also across an
+    // unload and load of the library in a program that links it).
     WindowUser* u = makeKey() ? takeRecord() : nullptr;
     if (u == nullptr || pthread_setspecific(gKey, u) != 0) {
         if (u != nullptr) u->owned.store(false, std::memory_order_release);
         gSomeoneUnaccounted.store(true, std::memory_order_relaxed);
         return &gUnaccounted;
     }
+    tWindowUser = u;
     return u;
 }
 
@@ -91,12 +91,10 @@ void startWindowUsers() noexcept {
 void endWindowUsers() noexcept {
     std::lock_guard lock(gKeyMutex);
     if (!gKeyMade.load(std::memory_order_relaxed)) return;
-    // No destructor of this library may run once it is gone; the records of
-    // threads still alive become free (they no longer find them).
+    // No destructor of this library may run once it is gone. The records of
+    // threads still alive stay theirs (they keep them in tWindowUser).
     pthread_key_delete(gKey);
     gKeyMade.store(false, std::memory_order_release);
-    for (WindowUser* u = gUsers.load(std::memory_order_acquire); u != nullptr; u = u->next)
-        u->owned.store(false, std::memory_order_release);
 }
 
 bool waitForWindowUsers() noexcept {

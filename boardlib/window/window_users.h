@@ -7,10 +7,13 @@
 // the library may fault on the way: an access that began before the loss
 // must be over before the window goes.
 //
-// The calls stay as cheap as they were. A call marks its thread as inside
-// with a plain store into a record of the thread's own, then checks the
-// board's lost flag with one relaxed load, and marks the thread outside
-// again when its accesses are done. The retiring side pays instead: it sets
+// The GM calls need nothing of this: they access the window under the
+// line's semaphores, which the retiring side takes once. The register and
+// slot calls take no lock, and stay as cheap as they were: such a call marks
+// its thread as inside with a plain store into a record of the thread's own,
+// then checks the board's lost flag with one relaxed load, and marks the
+// thread outside again when its accesses are done. The retiring side pays
+// instead: it sets
 // the flag, makes every thread of the process pass a full memory barrier
 // (membarrier), then waits for each thread that was inside at that moment to
 // leave. A thread that enters after the barrier sees the flag and does not
@@ -31,8 +34,19 @@ struct WindowUser {
 };
 
 // The calling thread's record, made (or taken over from an ended thread) on
-// its first use.
-WindowUser* windowUser() noexcept;
+// its first use. Kept in a thread-local pointer of the initial-exec model:
+// one load at a fixed offset from the thread pointer, no call.
+namespace detail {
+[[gnu::tls_model("initial-exec")]] inline thread_local WindowUser* tWindowUser = nullptr;
+WindowUser* registerWindowUser() noexcept;
+}  // namespace detail
+
+inline WindowUser* windowUser() noexcept {
+    WindowUser* user = detail::tWindowUser;
+    if (user == nullptr) [[unlikely]]
+        user = detail::registerWindowUser();
+    return user;
+}
 
 // One thread's accesses to a window, from the check of the lost flag to the
 // last access.
