@@ -43,7 +43,7 @@ def test_two_processes_setting_bits_of_one_word_lose_no_change(kalvo_network: Si
     # This process keeps the unit open: the last program to leave a board
     # clears its outputs.
     kalvo.load(kalvo_network.folder)
-    watcher = kalvo.Dio(1)
+    watcher = kalvo.Dio(1)  # closed by the network's unload
     env = kalvo_network.env()
     owners = [(list(range(0, 8)), True), (list(range(8, 16)), False)]
     children = [start_python(TOGGLER.format(folder=str(kalvo_network.folder), bits=bits, final=final, rounds=150), env)
@@ -58,8 +58,8 @@ def test_two_processes_setting_bits_of_one_word_lose_no_change(kalvo_network: Si
         reports = [child.communicate(timeout=120)[0] for child in children]
     finally:
         for child in children:
-            child.kill()
-            child.wait()
+            with child:
+                child.kill()
     assert [child.returncode for child in children] == [0, 0], reports
     assert [report.split() for report in reports] == [["lost", "0"], ["lost", "0"]]
     assert watcher.read_output() == 0x00FF
@@ -93,17 +93,12 @@ NEXT = """
 def test_a_process_killed_holding_a_unit_leaves_the_next_one_working(kalvo_network: SimulatedNetwork) -> None:
     env = kalvo_network.env()
     folder = str(kalvo_network.folder)
-    holder = start_python(HOLDER.format(folder=folder), env)
-    try:
+    with start_python(HOLDER.format(folder=folder), env) as holder:
         assert holder.stdout is not None
         assert holder.stdout.readline().strip() == "holding"
         assert holder.stdout.readline().strip() == "busy"
         # Killed in the middle of its changes: most likely inside the unit's lock.
         holder.send_signal(signal.SIGKILL)
-        holder.wait(30)
-    finally:
-        holder.kill()
-        holder.wait()
     run = run_python(NEXT.format(folder=folder), env=env, timeout=60)
     assert run.returncode == 0, run.stdout
     assert run.stdout.strip() == "0x8f0f"
