@@ -19,23 +19,17 @@ The library is found by ``KALVO_LIBRARY`` when set, else where the package
 was installed with it, else by the system loader.
 """
 
+from . import errors
 from ._library import find_library, load, loaded_folder, unload
 from ._unit import Placement, Unit
 from .ada import Ada, AdaFilter
 from .axsa import AxisAnswer, Axsa
 from .board import attach_memory, begin_period, check_board, end_period, timer_period
 from .dio import Dio
-from . import _errors
-from ._errors import *  # noqa: F401,F403  (a class per return code, generated from kalvo_errors.h)
-from .errors import (
-    BoardLibraryError,
-    KalvoError,
-    LibraryNotFoundError,
-    LoadError,
-    error_for,
-    error_name,
-    error_text,
-)
+from .errors import *  # noqa: F401,F403  (KalvoError, LoadError, error_for, ...)
+# A class per return code, generated from kalvo_errors.h (imported from its
+# own module too, so that type checkers follow the names).
+from ._errors import *  # noqa: F401,F403
 from .sio import Sio
 
 __version__ = "0.1.0"
@@ -58,12 +52,5 @@ __all__ = [
     "begin_period",
     "end_period",
     "timer_period",
-    "KalvoError",
-    "BoardLibraryError",
-    "LoadError",
-    "LibraryNotFoundError",
-    "error_for",
-    "error_name",
-    "error_text",
 ]
-__all__ += _errors.__all__
+__all__ += errors.__all__

@@ -5,7 +5,7 @@ from __future__ import annotations
 import ctypes
 import warnings
 from dataclasses import dataclass
-from typing import Any, Callable, ClassVar, Optional, Sequence, Tuple, TypeVar
+from typing import Any, Callable, ClassVar, Optional, Sequence, Tuple, Type, TypeVar, Union
 
 from . import _checks, _library
 from ._errorbase import KalvoError
@@ -14,6 +14,7 @@ from .errors import ArgumentError
 _FAMILY_CODES = {"DIO": 1, "ADA": 2, "AXSA": 3, "SIO": 5}
 
 UnitT = TypeVar("UnitT", bound="Unit")
+Value = Union[Type[ctypes.c_int32], Type[ctypes.c_uint16]]
 
 
 @dataclass(frozen=True)
@@ -66,6 +67,10 @@ class Unit:
     """
 
     family: ClassVar[str] = ""
+    # The unit's numbered parts (ADA and SIO channels, AXSA jobs): their name
+    # and the most a placement can give; counted once when asked.
+    _part: ClassVar[Tuple[str, int]] = ("", 0)
+    _part_count: Optional[int] = None
     # Class-level, so that a unit whose open failed has nothing to close.
     _closed = True
 
@@ -105,9 +110,7 @@ class Unit:
     @property
     def condition(self) -> bool:
         """True while the unit's station answers on the line."""
-        value = ctypes.c_int32()
-        self._call("GetCondition")(self._number, ctypes.byref(value))
-        return bool(value.value)
+        return bool(self._fetch("GetCondition"))
 
     def close(self) -> None:
         """Closes the unit in this process; nothing when it is closed already."""
@@ -143,13 +146,28 @@ class Unit:
         call: _library.Call = getattr(self._loaded.calls, f"KV_{self.family}_{operation}")
         return call
 
-    def _count(self, limit: int, probe: Callable[[int], Any]) -> int:
-        """How many of 1..limit the library takes: it answers 3 for the first one past its count."""
-        for n in range(1, limit + 1):
-            try:
-                probe(n)
-            except ArgumentError:
-                return n - 1
-            except KalvoError:
-                pass  # taken: only its answer failed
-        return limit
+    def _fetch(self, operation: str, *arguments: int, kind: Value = ctypes.c_int32) -> int:
+        """``KV_<family>_<operation>(unit, arguments..., &value)``: the value."""
+        value = kind()
+        self._call(operation)(self._number, *arguments, ctypes.byref(value))
+        return int(value.value)
+
+    def _numbered(self, number: int) -> int:
+        """A channel or job number, checked against the most a unit can have."""
+        name, limit = self._part
+        return _checks.integer(number, name, 1, limit)
+
+    def _counted(self, probe: Callable[[int], Any]) -> int:
+        """How many channels or jobs the library counts: it answers 3 for the first one past them."""
+        if self._part_count is None:
+            limit = self._part[1]
+            self._part_count = limit
+            for n in range(1, limit + 1):
+                try:
+                    probe(n)
+                except ArgumentError:
+                    self._part_count = n - 1
+                    break
+                except KalvoError:
+                    pass  # taken: only its answer failed
+        return self._part_count

@@ -3,13 +3,10 @@
 from __future__ import annotations
 
 import ctypes
-from typing import NamedTuple, Optional
+from typing import NamedTuple
 
 from . import _checks
 from ._unit import Unit
-
-_MAX_CHANNELS = 16
-
 
 class AdaFilter(NamedTuple):
     """A channel's filter settings as the unit reports them (the codes are the unit's)."""
@@ -37,55 +34,42 @@ class Ada(Unit):
     """
 
     family = "ADA"
-    _channels: Optional[int] = None
+    _part = ("channel", 16)
 
     @property
     def channels(self) -> int:
         """The number of channels, as the library counts them."""
-        if self._channels is None:
-            self._channels = self._count(_MAX_CHANNELS, self.value)
-        return self._channels
-
-    def _channel(self, channel: int) -> int:
-        return _checks.integer(channel, "channel", 1, _MAX_CHANNELS)
+        return self._counted(self.value)
 
     def value(self, channel: int) -> int:
         """The channel's input value (the input word & 0x0FFF)."""
-        value = ctypes.c_int32()
-        self._call("InValue")(self._number, self._channel(channel), ctypes.byref(value))
-        return value.value
+        return self._fetch("InValue", self._numbered(channel))
 
     def value_word(self, channel: int) -> int:
         """The channel's whole input word."""
-        word = ctypes.c_uint16()
-        self._call("InValueFull")(self._number, self._channel(channel), ctypes.byref(word))
-        return word.value
+        return self._fetch("InValueFull", self._numbered(channel), kind=ctypes.c_uint16)
 
     def output(self, channel: int) -> int:
         """The channel's output value read back (& 0x0FFF)."""
-        value = ctypes.c_int32()
-        self._call("InOValue")(self._number, self._channel(channel), ctypes.byref(value))
-        return value.value
+        return self._fetch("InOValue", self._numbered(channel))
 
     def output_word(self, channel: int) -> int:
         """The channel's whole output word read back."""
-        word = ctypes.c_uint16()
-        self._call("InOValueFull")(self._number, self._channel(channel), ctypes.byref(word))
-        return word.value
+        return self._fetch("InOValueFull", self._numbered(channel), kind=ctypes.c_uint16)
 
     def write(self, channel: int, value: int) -> None:
         """Writes an output value; the library clamps it to 0..4095."""
-        self._call("OutValue")(self._number, self._channel(channel), _checks.integer(value, "value"))
+        self._call("OutValue")(self._number, self._numbered(channel), _checks.integer(value, "value"))
 
     def write_word(self, channel: int, word: int) -> None:
         """Writes the whole output word (0..0xFFFF)."""
-        self._call("OutValueFull")(self._number, self._channel(channel), _checks.word(word))
+        self._call("OutValueFull")(self._number, self._numbered(channel), _checks.word(word))
 
     def set_filter(self, channel: int, filter: int, max_min: int, sample: int) -> None:
         """Sends the filter command (the unit takes filter & 0xE0, max_min & 0x10, sample & 0x0F)."""
         self._call("SetFilter")(
             self._number,
-            self._channel(channel),
+            self._numbered(channel),
             _checks.integer(filter, "filter", 0, 0xFF),
             _checks.integer(max_min, "max_min", 0, 0xFF),
             _checks.integer(sample, "sample", 0, 0xFF),
@@ -94,26 +78,20 @@ class Ada(Unit):
     def filter(self, channel: int) -> AdaFilter:
         """The channel's filter settings."""
         values = [ctypes.c_int32() for _ in range(3)]
-        self._call("GetFilter")(self._number, self._channel(channel), *(ctypes.byref(v) for v in values))
+        self._call("GetFilter")(self._number, self._numbered(channel), *(ctypes.byref(v) for v in values))
         return AdaFilter(*(v.value for v in values))
 
     def input_range(self, channel: int) -> int:
         """The channel's input range code (the reply & 0x0F00)."""
-        value = ctypes.c_int32()
-        self._call("GetInRange")(self._number, self._channel(channel), ctypes.byref(value))
-        return value.value
+        return self._fetch("GetInRange", self._numbered(channel))
 
     def output_range(self, channel: int) -> int:
         """The channel's output range code (the reply & 0x0F00)."""
-        value = ctypes.c_int32()
-        self._call("GetOutRange")(self._number, self._channel(channel), ctypes.byref(value))
-        return value.value
+        return self._fetch("GetOutRange", self._numbered(channel))
 
     def version(self) -> int:
         """The unit's version word (asked on channel 1)."""
-        value = ctypes.c_int32()
-        self._call("GetVersion")(self._number, ctypes.byref(value))
-        return value.value
+        return self._fetch("GetVersion")
 
     def command(self, channel: int, command: int, parameter: int = 0) -> int:
         """Runs any command code (bits 15-13 of ``command``) with a 12-bit parameter; the reply word."""
@@ -123,7 +101,7 @@ class Ada(Unit):
         reply = ctypes.c_uint16()
         self._call("PutCmd")(
             self._number,
-            self._channel(channel),
+            self._numbered(channel),
             code,
             _checks.integer(parameter, "parameter", 0, 0x0FFF),
             ctypes.byref(reply),

@@ -3,12 +3,10 @@
 from __future__ import annotations
 
 import ctypes
-from typing import NamedTuple, Optional, Union
+from typing import NamedTuple, Union
 
 from . import _checks
 from ._unit import Unit
-
-_MAX_JOBS = 4
 
 Command = Union[int, str]
 
@@ -55,23 +53,18 @@ class Axsa(Unit):
     """
 
     family = "AXSA"
-    _jobs: Optional[int] = None
+    _part = ("job", 4)
 
     @property
     def jobs(self) -> int:
         """The number of jobs (axes), as the library counts them."""
-        if self._jobs is None:
-            self._jobs = self._count(_MAX_JOBS, self.status)
-        return self._jobs
-
-    def _job(self, job: int) -> int:
-        return _checks.integer(job, "job", 1, _MAX_JOBS)
+        return self._counted(self.status)
 
     def put_command(self, job: int, command: Command, parameter1: int = 0, parameter2: int = 0) -> None:
         """Sends a command and two 16-bit parameters (bits 15-14 carry the pair code); no wait."""
         self._call("PutCmd")(
             self._number,
-            self._job(job),
+            self._numbered(job),
             _command(command),
             _checks.word(parameter1, "parameter1"),
             _checks.word(parameter2, "parameter2"),
@@ -80,14 +73,14 @@ class Axsa(Unit):
     def answer(self, job: int) -> int:
         """The status word answering the job's latest command; ``PairError`` before the unit answered."""
         status, error = ctypes.c_uint16(), ctypes.c_uint16()
-        self._call("Answer")(self._number, self._job(job), ctypes.byref(status), ctypes.byref(error))
+        self._call("Answer")(self._number, self._numbered(job), ctypes.byref(status), ctypes.byref(error))
         return status.value
 
     def answer_with_data(self, job: int) -> AxisAnswer:
         """Status and data answering the job's latest command; ``PairError`` before the unit answered."""
         status, data, error = ctypes.c_uint16(), ctypes.c_int32(), ctypes.c_uint16()
         self._call("AnsWith")(
-            self._number, self._job(job), ctypes.byref(status), ctypes.byref(data), ctypes.byref(error)
+            self._number, self._numbered(job), ctypes.byref(status), ctypes.byref(data), ctypes.byref(error)
         )
         return AxisAnswer(status.value, data.value)
 
@@ -98,7 +91,7 @@ class Axsa(Unit):
         when the status answers a command, ``PairError`` when both.
         """
         status, data = ctypes.c_uint16(), ctypes.c_int32()
-        self._call("GetStatus")(self._number, self._job(job), ctypes.byref(status), ctypes.byref(data))
+        self._call("GetStatus")(self._number, self._numbered(job), ctypes.byref(status), ctypes.byref(data))
         return AxisAnswer(status.value, data.value)
 
     def command(self, job: int, command: Command, function: int = 0, parameter: int = 0) -> AxisAnswer:
@@ -109,7 +102,7 @@ class Axsa(Unit):
         """Sends a command with a function code (0..31) and a 16-bit parameter; no wait."""
         self._call("PutForm")(
             self._number,
-            self._job(job),
+            self._numbered(job),
             _command(command),
             _checks.integer(function, "function", 0, 31),
             _checks.integer(parameter, "parameter", -0x8000, 0xFFFF),
@@ -123,7 +116,7 @@ class Axsa(Unit):
         status, data = ctypes.c_uint16(), ctypes.c_int32()
         self._call(operation)(
             self._number,
-            self._job(job),
+            self._numbered(job),
             _command(command),
             _checks.integer(function, "function", 0, 31),
             parameter,

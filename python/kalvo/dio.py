@@ -26,15 +26,11 @@ class Dio(Unit):
 
     def read(self) -> int:
         """The input word (0..0xFFFF)."""
-        word = ctypes.c_uint16()
-        self._call("InData")(self._number, ctypes.byref(word))
-        return word.value
+        return self._fetch("InData", kind=ctypes.c_uint16)
 
     def read_output(self) -> int:
         """The output word read back (0..0xFFFF)."""
-        word = ctypes.c_uint16()
-        self._call("InOData")(self._number, ctypes.byref(word))
-        return word.value
+        return self._fetch("InOData", kind=ctypes.c_uint16)
 
     def write(self, word: int) -> None:
         """Writes the output word (0..0xFFFF)."""
@@ -42,15 +38,11 @@ class Dio(Unit):
 
     def bit(self, number: int) -> bool:
         """One bit (0..15) of the input word."""
-        value = ctypes.c_int32()
-        self._call("InDataBit")(self._number, _checks.integer(number, "bit", 0, 15), ctypes.byref(value))
-        return bool(value.value)
+        return bool(self._fetch("InDataBit", _checks.integer(number, "bit", 0, 15)))
 
     def output_bit(self, number: int) -> bool:
         """One bit (0..15) of the output word."""
-        value = ctypes.c_int32()
-        self._call("InODataBit")(self._number, _checks.integer(number, "bit", 0, 15), ctypes.byref(value))
-        return bool(value.value)
+        return bool(self._fetch("InODataBit", _checks.integer(number, "bit", 0, 15)))
 
     def set_bit(self, number: int, value: bool) -> None:
         """Sets (true) or clears (false) one bit (0..15) of the output word, atomically for every process."""

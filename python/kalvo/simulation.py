@@ -47,17 +47,22 @@ class SimulationError(RuntimeError):
     """A program of the simulated network failed; the message carries its output."""
 
 
+def _places(variable: str, installed: str, *below: str) -> List[Path]:
+    """Where to look first: the folder an environment variable names, then the one recorded at install."""
+    places: List[Path] = []
+    override = os.environ.get(variable)
+    if override:
+        places.append(Path(override))
+    folder = _library.installed_folder(installed)
+    if folder is not None:
+        places.append(folder.joinpath(*below))
+    return places
+
+
 def find_program(name: str) -> Path:
     """A program of the stack (``kalvo-devhost``, ``kalvo-devctl``, ``kalvo-config``)."""
     tried: List[str] = []
-    folders: List[Path] = []
-    override = os.environ.get("KALVO_BIN_DIR")
-    if override:
-        folders.append(Path(override))
-    installed = _library.installed_folder("BINDIR")
-    if installed is not None:
-        folders.append(installed)
-    for folder in folders:
+    for folder in _places("KALVO_BIN_DIR", "BINDIR"):
         if os.access(folder / name, os.X_OK):
             return folder / name
         tried.append(str(folder / name))
@@ -65,19 +70,13 @@ def find_program(name: str) -> Path:
     if found:
         return Path(found)
     tried.append(f"{name} on PATH")
-    raise FileNotFoundError(f"{name} was not found (set KALVO_BIN_DIR to the folder of the Kalvo programs); looked at: "
-                            + ", ".join(tried))
+    raise FileNotFoundError(f"{name} was not found (set KALVO_BIN_DIR to the folder of the Kalvo programs); "
+                            f"looked at: {', '.join(tried)}")
 
 
 def example_folder() -> Path:
     """The example configuration folder (one PCI board with DIO, ADA, AXSA and SIO units)."""
-    candidates: List[Path] = []
-    override = os.environ.get("KALVO_SAMPLE_CONFIG")
-    if override:
-        candidates.append(Path(override))
-    installed = _library.installed_folder("DATADIR")
-    if installed is not None:
-        candidates.append(installed / "kalvo" / "sample-config")
+    candidates = _places("KALVO_SAMPLE_CONFIG", "DATADIR", "kalvo", "sample-config")
     try:
         candidates.append(find_program("kalvo-devhost").resolve().parent.parent / "share" / "kalvo" / "sample-config")
     except FileNotFoundError:

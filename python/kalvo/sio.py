@@ -9,8 +9,6 @@ from . import _checks
 from ._errorbase import KalvoError
 from ._unit import Unit
 
-_MAX_CHANNELS = 4
-
 Bytes = Union[bytes, bytearray, memoryview]
 
 
@@ -34,17 +32,12 @@ class Sio(Unit):
     """
 
     family = "SIO"
-    _channels: Optional[int] = None
+    _part = ("channel", 4)
 
     @property
     def channels(self) -> int:
         """The number of channels, as the library counts them."""
-        if self._channels is None:
-            self._channels = self._count(_MAX_CHANNELS, self.waiting)
-        return self._channels
-
-    def _channel(self, channel: int) -> int:
-        return _checks.integer(channel, "channel", 1, _MAX_CHANNELS)
+        return self._counted(self.waiting)
 
     def configure(
         self,
@@ -65,7 +58,7 @@ class Sio(Unit):
         """
         self._call("Config")(
             self._number,
-            self._channel(channel),
+            self._numbered(channel),
             _checks.integer(baud, "baud", 0, 0x3F),
             _checks.integer(bit_length, "bit_length", 0, 0x3F),
             _checks.integer(parity, "parity", 0, 0x3F),
@@ -89,7 +82,7 @@ class Sio(Unit):
         sent = ctypes.c_int32()
         call = self._call("PutData")
         try:
-            call(self._number, self._channel(channel), payload, len(payload), ctypes.byref(sent),
+            call(self._number, self._numbered(channel), payload, len(payload), ctypes.byref(sent),
                  _checks.timeout_ms(timeout))
         except KalvoError as error:
             error.sent = sent.value
@@ -108,7 +101,7 @@ class Sio(Unit):
         received = ctypes.c_int32()
         call = self._call("GetData")
         try:
-            call(self._number, self._channel(channel), buffer, length, ctypes.byref(received),
+            call(self._number, self._numbered(channel), buffer, length, ctypes.byref(received),
                  _checks.timeout_ms(timeout))
         except KalvoError as error:
             error.received = buffer.raw[: received.value]
@@ -117,14 +110,12 @@ class Sio(Unit):
 
     def waiting(self, channel: int = 1) -> int:
         """The number of bytes waiting in the channel's receive buffer."""
-        size = ctypes.c_int32()
-        self._call("CheckBuffer")(self._number, self._channel(channel), ctypes.byref(size))
-        return size.value
+        return self._fetch("CheckBuffer", self._numbered(channel))
 
     def clear_buffer(self, channel: int = 1) -> None:
         """Empties the channel's receive buffer (for every process)."""
-        self._call("ClearBuffer")(self._number, self._channel(channel))
+        self._call("ClearBuffer")(self._number, self._numbered(channel))
 
     def clear_error(self, channel: int = 1) -> None:
         """Asks the unit to reset its receive and send error."""
-        self._call("ClearError")(self._number, self._channel(channel))
+        self._call("ClearError")(self._number, self._numbered(channel))
