@@ -285,6 +285,30 @@ class Loaded:
 
 _lock = threading.RLock()
 _loaded: Optional[Loaded] = None
+# Set in a child forked from a process that had the library loaded.
+_forked_from: Optional[Path] = None
+
+
+def _after_fork_in_child() -> None:
+    # The child shares the parent's device connections and holds none of its
+    # named objects: using the library there would act for the parent, and a
+    # new load would find the library mapped already and not start it.
+    global _loaded, _forked_from
+    if _loaded is not None:
+        _loaded.alive = False
+        _forked_from = _loaded.folder
+        _loaded = None
+
+
+os.register_at_fork(after_in_child=_after_fork_in_child)
+
+
+def _refuse_after_fork() -> None:
+    if _forked_from is not None:
+        raise LoadError(
+            f"this process was forked from one that had the Kalvo library loaded (with {_forked_from}): "
+            f"it cannot use the library; start the process anew (multiprocessing's 'spawn' start method)"
+        )
 
 
 def load(folder: "os.PathLike[str] | str") -> Path:
@@ -301,10 +325,14 @@ def load(folder: "os.PathLike[str] | str") -> Path:
     log and lines); ``kalvo.unload()`` first, or use another process.
     ``LoadError`` also when the library refuses to start in the folder (its
     reason in the message), ``LibraryNotFoundError`` when it is not found.
+    A child forked from a process with the library loaded cannot use it
+    (``LoadError``): start child processes anew (multiprocessing's
+    ``spawn``).
     """
     global _loaded
     target = Path(folder).resolve()
     with _lock:
+        _refuse_after_fork()
         if _loaded is not None:
             if _loaded.folder == target:
                 return target
@@ -386,6 +414,7 @@ def current() -> Loaded:
     """The loaded library, or LoadError when ``kalvo.load`` has not been called."""
     loaded = _loaded
     if loaded is None:
+        _refuse_after_fork()
         raise LoadError("the Kalvo library is not loaded: call kalvo.load(configuration_folder) first")
     return loaded
 

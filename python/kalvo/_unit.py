@@ -8,7 +8,7 @@ from dataclasses import dataclass
 from typing import Any, Callable, ClassVar, Optional, Sequence, Tuple, Type, TypeVar, Union
 
 from . import _checks, _library
-from ._errorbase import KalvoError
+from ._errorbase import KalvoError, LoadError
 from .errors import ArgumentError
 
 _FAMILY_CODES = {"DIO": 1, "ADA": 2, "AXSA": 3, "SIO": 5}
@@ -143,6 +143,9 @@ class Unit:
         """The bound call ``KV_<family>_<operation>`` of this open unit."""
         if self._closed:
             raise ValueError(f"{self.name} is closed")
+        if not self._loaded.alive:
+            _library.current()  # in a forked child: says so
+            raise LoadError(f"{self.name} was opened with a Kalvo library since unloaded")
         call: _library.Call = getattr(self._loaded.calls, f"KV_{self.family}_{operation}")
         return call
 

@@ -134,3 +134,23 @@ def test_logs_written_after_the_load_stay_in_the_load_folder(kalvo_network: Simu
     assert "FILENO_00=" in ini and "LOGLINE_00=" in ini, ini
     last = sorted(folder.glob("KalvoLog_00*.log"), key=lambda p: p.stat().st_mtime)[-1]
     assert "Service Stop" in last.read_text(errors="replace")
+
+
+def test_a_forked_child_cannot_act_for_its_parent(kalvo_folder: Path) -> None:
+    kalvo.load(kalvo_folder)
+    dio = kalvo.Dio(1)
+    pid = os.fork()
+    if pid == 0:  # the child: every use is refused, nothing reaches the library
+        status = 0
+        for use in (dio.read, lambda: kalvo.load(kalvo_folder), lambda: kalvo.Dio(2)):
+            try:
+                use()
+                status = 1
+            except kalvo.LoadError as error:
+                status |= 0 if "forked" in str(error) else 2
+        dio.close()
+        os._exit(status)
+    _, status = os.waitpid(pid, 0)
+    assert os.waitstatus_to_exitcode(status) == 0
+    dio.write(0x1234)
+    assert dio.read_output() == 0x1234
