@@ -75,6 +75,8 @@ class Unit:
     _closed = True
 
     def __init__(self, unit: Optional[int] = None, *, placement: Optional[Placement] = None) -> None:
+        if not self.family:
+            raise TypeError("kalvo.Unit is the base of Dio, Ada, Axsa and Sio; open one of those")
         if (unit is None) == (placement is None):
             raise TypeError(f"{type(self).__name__}() takes a unit number or a placement")
         loaded = _library.current()
