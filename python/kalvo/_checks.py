@@ -17,13 +17,16 @@ INT32_MAX = 2**31 - 1
 
 def integer(value: object, what: str, low: int = INT32_MIN, high: int = INT32_MAX) -> int:
     """``value`` as an int within ``low..high``."""
-    try:
-        number = operator.index(cast(SupportsIndex, value))
-    except TypeError:
-        raise TypeError(f"{what} must be an int, not {type(value).__name__}") from None
+    if type(value) is int:  # the common case, without the conversion's cost
+        number = value
+    else:
+        try:
+            number = operator.index(cast(SupportsIndex, value))
+        except TypeError:
+            raise TypeError(f"{what} must be an int, not {type(value).__name__}") from None
     if not low <= number <= high:
         raise ValueError(f"{what} {number} is outside {low}..{high}")
-    return int(number)
+    return number
 
 
 def word(value: object, what: str = "word") -> int:
