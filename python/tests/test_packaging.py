@@ -7,6 +7,7 @@ import os
 import shutil
 import subprocess
 import sys
+import sysconfig
 from pathlib import Path
 
 import pytest
@@ -56,7 +57,9 @@ def test_cmake_install_gives_the_system_python_a_working_package(tmp_path: Path)
     prefix = tmp_path / "prefix"
     subprocess.run(["cmake", "--install", os.environ["KALVO_BUILD_DIR"], "--prefix", str(prefix)],
                    stdout=subprocess.DEVNULL, check=True, timeout=300)
-    packages = [p.parent for p in prefix.glob("lib/python3*/*-packages/kalvo")]
+    # Where Debian's python3 looks under a prefix other than /usr.
+    scheme = "dist-packages" if "deb_system" in sysconfig.get_scheme_names() else "site-packages"
+    packages = [p.parent for p in prefix.glob(f"lib/python3.*/{scheme}/kalvo")]
     assert len(packages) == 1, list(prefix.rglob("kalvo"))
     env = without_test_paths()
     env["PYTHONPATH"] = str(packages[0])
