@@ -100,6 +100,21 @@ def _sio_receive_timeout(sim: Simulator) -> None:
             raise
 
 
+def _sio_receive_error(sim: Simulator) -> None:
+    with kalvo.Sio(1) as sio:
+        sio.configure()
+        sim.unit("SIO_1", "rx-error", 1)
+        sio.receive(1, timeout=5)
+
+
+def _status_answering_a_command(sim: Simulator) -> None:
+    # After a command the status word carries its pair code: not a status
+    # sent outside a command, while the data words agree with each other.
+    with kalvo.Axsa(1) as axis:
+        axis.command(1, "P")
+        axis.status(1)
+
+
 def _twice(sim: Simulator) -> None:
     with kalvo.Dio(1):
         kalvo.Dio(1)
@@ -119,9 +134,11 @@ def _channel_past_the_units(sim: Simulator) -> None:
         (_silent_axis_answer, kalvo.PairError),
         (_stuck_ada_channel, kalvo.KalvoTimeoutError),
         (_sio_receive_timeout, TimeoutError),
+        (_sio_receive_error, kalvo.UnitFaultError),
+        (_status_answering_a_command, kalvo.StatusWordError),
     ],
     ids=["unknown-unit", "already-open", "channel-past-the-unit", "no-answer-yet", "command-timeout",
-         "receive-timeout"],
+         "receive-timeout", "receive-error", "status-word"],
 )
 def test_each_failure_raises_its_code(loaded: Path, kalvo_sim: Simulator,
                                       failure: Callable[[Simulator], object], error: type) -> None:
