@@ -22,6 +22,7 @@
 #include "tests/support/private_host.h"
 #include "tests/support/sample_network_host.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/text_files.h"
 
 namespace kalvo::apitest {
 namespace {
@@ -29,6 +30,8 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using kernel::host::NetworkAdmin;
+using testing::readText;
+using testing::writeText;
 
 // The bounds of the loss: 100 ms for the first failing call, 1 s for a wait
 // to end; a sanitizer build runs everything several times slower.
@@ -44,18 +47,6 @@ int64_t nowNs() {
     return std::chrono::duration_cast<std::chrono::nanoseconds>(
                std::chrono::steady_clock::now().time_since_epoch())
         .count();
-}
-
-void writeText(const std::string& path, const std::string& text) {
-    std::ofstream(path + ".tmp") << text;
-    fs::rename(path + ".tmp", path);  // a reader never sees half of it
-}
-
-std::string readText(const std::string& path) {
-    std::ifstream in(path);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
 }
 
 template <class Fn>

@@ -28,6 +28,7 @@
 #include "tests/support/child_process.h"
 #include "tests/support/private_host.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/text_files.h"
 
 namespace kalvo::apitest {
 namespace {
@@ -35,6 +36,8 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using kernel::host::NetworkAdmin;
+using testing::readText;
+using testing::writeText;
 
 // The echo station the DIO worker mails.
 constexpr int kEchoStation = 20;
@@ -51,19 +54,6 @@ bool eventually(const std::function<bool()>& condition, std::chrono::seconds lim
         std::this_thread::sleep_for(2ms);
     }
     return condition();
-}
-
-void writeText(const std::string& path, const std::string& text) {
-    const std::string temporary = path + ".tmp";
-    std::ofstream(temporary) << text;
-    fs::rename(temporary, path);  // a reader never sees half a value
-}
-
-std::string readText(const std::string& path) {
-    std::ifstream in(path);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
 }
 
 template <class Fn>
