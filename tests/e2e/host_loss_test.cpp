@@ -258,7 +258,7 @@ KALVO_CHILD(blocked_waits) {
 }
 
 TEST_F(HostLoss, BlockedWaitsEndWithTheLostCode) {
-    writeSampleFolder(dir(), 100, "");  // an unanswered command would wait 20 s
+    writeSampleFolder(dir(), 30, "");  // an unanswered command would wait 6 s
     startHost();
     auto program = testing::spawnChild("blocked_waits", {dir()});
     ASSERT_TRUE(waitFor("ready", 60s)) << "exit " << program.wait(0ms);

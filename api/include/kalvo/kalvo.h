@@ -45,15 +45,15 @@ enum {
     KALVO_ERR_STATUS_DATA = 0x21, /* AXSA GetStatus: status matched, data words did not */
     KALVO_ERR_STATUS_WORD = 0x22, /* AXSA GetStatus: data words matched, status word did not */
     KALVO_ERR_BUFFER = 0x30,      /* SIO open: a buffer could not be created */
-    KALVO_ERR_NO_LIBRARY = 0x100, /* KV_CheckBoard / KV_AttachMemory: board library not loaded */
-    /* The board library's KV_ERR_REQUEST passed on: the unit's board is lost,
-     * its device host died, was stopped or restarted. Every call on a unit of
-     * the board gives it from then on (GetCondition with condition 0), and a
-     * wait (SIO transfer, ADA or AXSA command) ends with it within 100 ms.
-     * Nothing reconnects by itself: reload the library or restart the
-     * program to use the boards of a new host. */
-    KALVO_ERR_BOARD_LOST = -1
+    KALVO_ERR_NO_LIBRARY = 0x100  /* KV_CheckBoard / KV_AttachMemory: board library not loaded */
 };
+
+/* A lost board: when the device host of a board dies, is stopped or
+ * restarts, every unit call on the board passes on the board library's -1
+ * (KV_ERR_REQUEST of kalvo/board_library.h), GetCondition too (with the
+ * condition 0), and a wait (SIO transfer, ADA or AXSA command) ends with it
+ * within 100 ms. Nothing reconnects by itself: reload the library or start
+ * the program again to use the boards of a new host. */
 
 /* Unit families (the family field of a placement). */
 enum { KALVO_DIO = 1, KALVO_ADA = 2, KALVO_AXSA = 3, KALVO_ENC = 4, KALVO_SIO = 5 };

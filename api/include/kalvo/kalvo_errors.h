@@ -50,8 +50,6 @@ static inline const char* kalvo_api_error_name(int32_t code) {
             return "KALVO_ERR_BUFFER";
         case 0x100:
             return "KALVO_ERR_NO_LIBRARY";
-        case -1:
-            return "KALVO_ERR_BOARD_LOST";
         default:
             return 0;
     }
@@ -96,9 +94,6 @@ static inline const char* kalvo_api_error_text(int32_t code) {
             return "a buffer could not be created";
         case 0x100:
             return "the board library is not loaded (see the Kind of the board's section)";
-        case -1:
-            return "the unit's board is lost: its device host died, was stopped or restarted "
-                   "after the boards were opened; restart the program (kalvo doctor tells more)";
         default:
             return "not a return code of the Kalvo library";
     }
