@@ -12,7 +12,7 @@ build=$1
 src=$2
 skip() { echo "skipped: $*"; exit 77; }
 fail() { echo "FAIL: $*" >&2; exit 1; }
-for tool in cpack dpkg dpkg-deb lintian pkg-config cc make; do
+for tool in cpack dpkg dpkg-deb lintian pkg-config cc make doxygen help2man; do
     command -v "$tool" >/dev/null || skip "$tool is not installed (scripts/install-deps.sh)"
 done
 [[ $(id -u) -eq 0 ]] || skip "dpkg --root needs root"
@@ -142,6 +142,8 @@ for file in usr/share/kalvo/ModelTbl.ini usr/share/kalvo/example/Kalvo.ini \
 done
 [[ ! -e $root/usr/bin/ModelTbl.ini && ! -e $root/usr/share/man/man1/kalvo-devhost.1.gz ]] ||
     fail "ModelTbl.ini in bin/ or kalvo-devhost in section 1"
+leaks=$(grep -rlF -e "$(cd "$src" && pwd)" -e "$(cd "$build" && pwd)" "$root/usr/share" "$root/usr/lib" || true)
+[[ -z $leaks ]] || fail "files that name the build or source folder: $leaks"
 DESTDIR=$work/plain cmake --install "$build" --prefix /usr >/dev/null
 missing=$(cd "$work/plain" && find . ! -type d | while read -r f; do [[ -e $root/$f ]] || echo "$f"; done)
 [[ -z $missing ]] || fail "installed by cmake --install but in no package: $missing"
