@@ -5,16 +5,10 @@
  * network is wired to it.
  */
 #include <kalvo/kalvo.h>
-#include <kalvo/kalvo_errors.h>
 #include <stdio.h>
 #include <time.h>
 
-static int32_t check(const char* call, int32_t ret) {
-    if (ret != KALVO_OK)
-        fprintf(stderr, "%s: %s (%d): %s\n", call, kalvo_api_error_name(ret), ret,
-                kalvo_api_error_text(ret));
-    return ret;
-}
+#include "report.h"
 
 int main(void) {
     const int32_t unit = 1, channel = 1;

@@ -4,17 +4,10 @@
  * unit's inputs are wired to its outputs).
  */
 #include <kalvo/kalvo.h>
-#include <kalvo/kalvo_errors.h>
 #include <stdio.h>
 #include <time.h>
 
-/* Names the call and its code when it fails; the code otherwise 0. */
-static int32_t check(const char* call, int32_t ret) {
-    if (ret != KALVO_OK)
-        fprintf(stderr, "%s: %s (%d): %s\n", call, kalvo_api_error_name(ret), ret,
-                kalvo_api_error_text(ret));
-    return ret;
-}
+#include "report.h"
 
 int main(void) {
     const int32_t unit = 1;

@@ -5,16 +5,10 @@
  * channel back), each call with a time limit.
  */
 #include <kalvo/kalvo.h>
-#include <kalvo/kalvo_errors.h>
 #include <stdio.h>
 #include <string.h>
 
-static int32_t check(const char* call, int32_t ret) {
-    if (ret != KALVO_OK)
-        fprintf(stderr, "%s: %s (%d): %s\n", call, kalvo_api_error_name(ret), ret,
-                kalvo_api_error_text(ret));
-    return ret;
-}
+#include "report.h"
 
 int main(void) {
     const int32_t unit = 1, channel = 1, timeoutMs = 2000;
