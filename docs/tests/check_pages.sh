@@ -22,20 +22,21 @@ exports)
     stale=$(comm -13 <(echo "$exported") <(echo "$pages"))
     [[ -z $missing ]] || fail "exported without a page: $missing"
     [[ -z $stale ]] || fail "a page for a call no library exports: $stale"
-    for page in "$man3"/KV_*.3; do
-        for section in NAME LIBRARY SYNOPSIS DESCRIPTION '"RETURN VALUE"' '"SEE ALSO"'; do
-            grep -q "^\.SH $section" "$page" || fail "$page has no $section section"
-        done
+    for section in NAME LIBRARY SYNOPSIS DESCRIPTION '"RETURN VALUE"' '"SEE ALSO"'; do
+        lacking=$(grep -L "^\.SH $section" "$man3"/KV_*.3 || true)
+        [[ -z $lacking ]] || fail "no $section section in: $lacking"
     done
     echo "$(wc -l <<<"$exported") exported calls, each with its page"
     ;;
 render)
     count=0
-    for page in "$build"/man/man[1-8]/*.[1-8]; do
-        warnings=$(MANWIDTH=80 LC_ALL=C.UTF-8 man --warnings -E UTF-8 -l "$page" 2>&1 >/dev/null)
-        [[ -z $warnings ]] || fail "$page: $warnings"
-        count=$((count + 1))
-    done
+    # Two at a time; each page's warnings are printed with its name.
+    pages=("$build"/man/man[1-8]/*.[1-8])
+    count=${#pages[@]}
+    warnings=$(printf '%s\0' "${pages[@]}" | xargs -0 -P 2 -n 1 sh -c \
+        'out=$(MANWIDTH=80 LC_ALL=C.UTF-8 man --warnings -E UTF-8 -l "$0" 2>&1 >/dev/null);
+         [ -z "$out" ] || printf "%s: %s\n" "$0" "$out"')
+    [[ -z $warnings ]] || fail "$warnings"
     [[ $count -gt 0 ]] || fail "no pages in $build/man"
     echo "$count pages render without warnings"
     ;;
