@@ -35,17 +35,30 @@ def run(args):
     return done.returncode, done.stdout
 
 
+def without_program_footer(text, program_help):
+    """A command's help without the paragraphs at its end that the program's
+    own help ends with too (a footer the command's help repeats)."""
+    mine = text.rstrip("\n").split("\n\n")
+    theirs = program_help.rstrip("\n").split("\n\n")
+    while len(mine) > 1 and theirs and mine[-1] == theirs[-1]:
+        mine.pop()
+        theirs.pop()
+    return "\n\n".join(mine) + "\n"
+
+
 def commands_section(program):
     code, names = run([program, "--list-commands"])
     names = [n for n in names.split("\n") if n.strip()] if code == 0 else []
     if not names:
         return ""
+    _, program_help = run([program, "--help"])
     out = ["[COMMANDS]"]
     for name in names:
         code, text = run([program, name, "--help"])
         if code != 0:
             sys.exit(f"{program} {name} --help ended with {code}: every command must answer "
                      "--help")
+        text = without_program_footer(text, program_help)
         out.append(f'.SS "{name}"')
         out.append(".nf")
         out.extend(roff_text(line) for line in text.rstrip("\n").split("\n"))
