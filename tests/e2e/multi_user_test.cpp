@@ -4,17 +4,24 @@
 // member of the admin group, and a user who is neither. Every case runs the
 // real programs as those users (setpriv), against a real host.
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <thread>
 
 #include "host/network_admin.h"
+#include "platform/device.h"
+#include "platform/host_folder.h"
 #include "platform/semaphore.h"
 #include "tests/support/child_process.h"
 #include "tests/support/kalvo_loader.h"
@@ -78,13 +85,16 @@ class ServiceForMembers : public ::testing::Test {
 
         host_.runVia(TestUsers::launcher(service_));
         std::string failure;
-        ASSERT_TRUE(host_.start(run(), base_.file("devhost.log"), "tolva:id=0", &failure,
-                                {"--network", work(), "--admin-group", admins_}))
+        ASSERT_TRUE(host_.start(
+            run(), base_.file("devhost.log"), "tolva:id=0", &failure,
+            {"--network", work(), "--admin-group", admins_, "--max-user-connections", "8"}))
             << failure;
     }
 
     void TearDown() override {
-        if (host_.running()) EXPECT_EQ(host_.stop(), 0) << host_.log();
+        if (host_.running()) {
+            EXPECT_EQ(host_.stop(), 0) << host_.log();
+        }
     }
 
     std::string run() const { return base_.file("run"); }
@@ -182,17 +192,59 @@ TEST_F(ServiceForMembers, AMemberCanNeitherReplaceTheSocketsNorPoseAsAnotherUser
     std::filesystem::remove_all(mine);
 }
 
-KALVO_CHILD(member_toggle_bit) {
-    return toggleOwnBit(std::stoi(args.at(0)), std::stoi(args.at(1)));
+// Opens handles until one is refused; 0 when the ninth is, by the limit.
+KALVO_CHILD(member_open_handles) {
+    std::vector<platform::HANDLE> handles;
+    for (int i = 0; i < 9; ++i) {
+        handles.push_back(platform::createFile(
+            "\\\\.\\tolva0", platform::GENERIC_READ | platform::GENERIC_WRITE,
+            platform::FILE_SHARE_READ | platform::FILE_SHARE_WRITE, platform::OPEN_EXISTING, 0));
+        const bool refused = handles.back() == platform::INVALID_HANDLE_VALUE;
+        if (refused != (i == 8)) return 10 + i;
+    }
+    const std::string& why = platform::host_folder::lastOpenProblem();
+    std::printf("%s\n", why.c_str());
+    return why.find("holds 8 connections") != std::string::npos ? 0 : 1;
 }
 
-// Holds the library and DIO_1 open, says so, waits for "go", then toggles.
+TEST_F(ServiceForMembers, OneUserCannotHoldEveryConnectionNorASilentOneForever) {
+    auto member = testing::spawnChildVia(TestUsers::launcher(member_), "member_open_handles");
+    EXPECT_EQ(member.wait(60s), 0);
+    // The limit is the user's: another member still gets in meanwhile.
+    EXPECT_EQ(as(other_, std::string(KALVO_DEVCTL_PATH) + " list").exitCode, 0);
+
+    // A connection that never sends its first frame is dropped after 5 s.
+    const int sock = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const std::string path = run() + "/devices.sock";
+    std::strcpy(address.sun_path, path.c_str());
+    ASSERT_EQ(::connect(sock, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    const auto start = std::chrono::steady_clock::now();
+    pollfd p{sock, POLLIN, 0};
+    EXPECT_EQ(::poll(&p, 1, 60000), 1);
+    char byte;
+    EXPECT_EQ(::recv(sock, &byte, 1, 0), 0);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, 4s);
+    ::close(sock);
+}
+
+// Holds the library and DIO_1 open, says so (a file named by the third
+// argument), waits for "go", then sets and clears its bit count times and
+// leaves it set; 0 when every change read back.
 KALVO_CHILD(member_toggle_after_go) {
     KalvoLibrary kv;
     if (!kv.loaded() || kv.KV_DIO_Open(1) != 0) return 2;
-    std::ofstream("ready");
+    std::ofstream(args.at(2));
     while (!std::filesystem::exists("go")) std::this_thread::sleep_for(2ms);
-    return toggleOwnBit(std::stoi(args.at(0)), std::stoi(args.at(1)));
+    const int bitNo = std::stoi(args.at(0)), count = std::stoi(args.at(1));
+    for (int i = 0; i < count; ++i) {
+        int32_t bit = -1;
+        if (kv.KV_DIO_OutDataBit(1, bitNo, i % 2 == 0) != 0 ||
+            kv.KV_DIO_InODataBit(1, bitNo, &bit) != 0 || bit != (i % 2 == 0))
+            return 1;
+    }
+    return kv.KV_DIO_OutDataBit(1, bitNo, 1) == 0 ? 0 : 1;
 }
 
 // Takes DIO_1's lock as the library does and never lets go.
@@ -215,8 +267,14 @@ class MembersOnOneBoard : public ServiceForMembers {
         ASSERT_NE(::getcwd(buffer, sizeof buffer), nullptr);
         oldCwd_ = buffer;
         ASSERT_EQ(::chdir(work().c_str()), 0);
+        // A program of root's holds the line as the members' run: the last
+        // program's unload clears the outputs.
+        kv_ = std::make_unique<KalvoLibrary>();
+        ASSERT_TRUE(kv_->loaded());
+        ASSERT_EQ(kv_->KV_DIO_Open(1), 0);
     }
     void TearDown() override {
+        kv_.reset();
         if (!oldCwd_.empty() && ::chdir(oldCwd_.c_str()) != 0) ADD_FAILURE() << oldCwd_;
         unsetenv("KALVO_RUNTIME_DIR");
         ServiceForMembers::TearDown();
@@ -226,25 +284,40 @@ class MembersOnOneBoard : public ServiceForMembers {
         return eventually(
             [&] { return admin.describeUnit("DIO_1").find(text) != std::string::npos; });
     }
+    // The DIO_1 word as the library reads it back.
+    uint16_t outputs() {
+        uint16_t word = 0;
+        EXPECT_EQ(kv_->KV_DIO_InOData(1, &word), 0);
+        return word;
+    }
     std::string oldCwd_;
+    std::unique_ptr<KalvoLibrary> kv_;
 };
 
 TEST_F(MembersOnOneBoard, TwoMembersTogglingBitsOfOneWordLoseNothing) {
-    auto a =
-        testing::spawnChildVia(TestUsers::launcher(member_), "member_toggle_bit", {"3", "3000"});
-    auto b =
-        testing::spawnChildVia(TestUsers::launcher(other_), "member_toggle_bit", {"12", "3000"});
+    // Loaded one after the other, then toggling at once: the lock is what
+    // is tested.
+    auto a = testing::spawnChildVia(TestUsers::launcher(member_), "member_toggle_after_go",
+                                    {"3", "3000", "ready-a"});
+    ASSERT_TRUE(eventually([&] { return std::filesystem::exists("ready-a"); }));
+    auto b = testing::spawnChildVia(TestUsers::launcher(other_), "member_toggle_after_go",
+                                    {"12", "3000", "ready-b"});
+    ASSERT_TRUE(eventually([&] { return std::filesystem::exists("ready-b"); }));
+    std::ofstream("go");
     EXPECT_EQ(a.wait(240s), 0);
     EXPECT_EQ(b.wait(240s), 0);
+    EXPECT_EQ(outputs(), 0x1008);
     EXPECT_TRUE(unitShows("[0] out 0x1008")) << host_.log();
-    // Every object went with its last holder, of whichever member.
+    // Every named object went with its last holder, whoever made it (an
+    // object's encoded name never holds a '.', the namespace's own files do).
+    kv_.reset();
     for (const auto& entry : std::filesystem::directory_iterator(shm()))
-        EXPECT_EQ(entry.path().filename().string()[0], '.') << entry.path();
+        EXPECT_NE(entry.path().filename().string().find('.'), std::string::npos) << entry.path();
 }
 
 TEST_F(MembersOnOneBoard, AMembersProgramKilledHoldingTheLineLockIsTakenOverByAnothersProgram) {
-    auto survivor =
-        testing::spawnChildVia(TestUsers::launcher(other_), "member_toggle_after_go", {"5", "100"});
+    auto survivor = testing::spawnChildVia(TestUsers::launcher(other_), "member_toggle_after_go",
+                                           {"5", "100", "ready"});
     ASSERT_TRUE(eventually([&] { return std::filesystem::exists("ready"); }));
     auto holder = testing::spawnChildVia(TestUsers::launcher(member_), "member_hold_dio_lock");
     ASSERT_TRUE(eventually([&] { return std::filesystem::exists("held"); }));
@@ -253,7 +326,7 @@ TEST_F(MembersOnOneBoard, AMembersProgramKilledHoldingTheLineLockIsTakenOverByAn
     ASSERT_EQ(::kill(holder.pid(), SIGKILL), 0);
     std::ofstream("go");
     EXPECT_EQ(survivor.wait(120s), 0);
-    EXPECT_TRUE(unitShows("out 0x0020")) << host_.log();
+    EXPECT_EQ(outputs(), 1u << 5);
 }
 
 }  // namespace
