@@ -37,6 +37,9 @@ TEST(Sample, EveryFamilyAnswersOnTheExampleNetwork) {
 }
 
 TEST(Sample, ABadArgumentIsNamedAndTheUsageShown) {
+    // In a folder of its own, as a user runs it: the library loads (and
+    // writes its log) before the program reads its arguments.
+    testing::IsolatedEnvironment env;
     const SampleRun run = runSample("--cycles 0");
     EXPECT_EQ(run.status, 2);
     // The option and the value refused are named, and where to look.
