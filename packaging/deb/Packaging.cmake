@@ -6,6 +6,7 @@
 #   tools    kalvo-tools    kalvo, kalvo-config, kalvo-devctl, kalvo-devprobe, kalvo-sample
 #   devhost  kalvo-devhost  the device host as a system service, its drivers
 #   gui      kalvoconfig    the configuration tool's desktop program
+#   python   python3-kalvo  the Python package kalvo
 # Versions come from the project's version (0.1.0 gives 0.1.0-1). The
 # packages are made for /usr; the build folder may be configured for any
 # prefix, as every path that names the prefix is written at install time.
@@ -125,6 +126,17 @@ kalvo_deb_package(COMPONENT gui NAME kalvoconfig SECTION misc
   DESCRIPTION "KalvoConfig lays out a plant's Kalvo network on a desktop and
 writes its configuration folder, as kalvo-config does from a script."
   DEPENDS "libkalvo0 ${KALVO_DEB_SAME}" "kalvo-tools ${KALVO_DEB_SAME}")
+
+# The Python package (python/), when the build found a Python for it.
+if(TARGET kalvo_python)
+  kalvo_deb_package(COMPONENT python NAME python3-kalvo SECTION python
+    SUMMARY "Kalvo fieldbus stack: the application API for Python"
+    DESCRIPTION "The Python package kalvo: the unit families of the application API as
+classes over libKalvo (ctypes), exceptions that name every return code, and a
+pytest plugin that gives tests a private simulated network."
+    DEPENDS "libkalvo0 ${KALVO_DEB_SAME}" "python3"
+    RECOMMENDS "kalvo-devhost ${KALVO_DEB_SAME}")
+endif()
 
 set(CPACK_COMPONENTS_ALL ${KALVO_DEB_COMPONENTS})
 include(CPack)

@@ -51,6 +51,7 @@ libkalvo-dev  | libkalvo0 (= $version-1)
 kalvo-tools   | libkalvo0 (= $version-1) ; libc6 ; libstdc++6
 kalvo-devhost | libkalvo0 (= $version-1) ; libc6
 kalvoconfig   | libkalvo0 (= $version-1) ; kalvo-tools (= $version-1) ; libqt6widgets6
+python3-kalvo | libkalvo0 (= $version-1) ; python3
 EOF
 description=$(dpkg-deb -f "$work"/out/libkalvo0_*.deb Description)
 [[ ${description%%$'\n'*} == "Kalvo fieldbus stack: "* ]] ||
@@ -106,13 +107,17 @@ while read -r type name _; do
     g) grep -q "^$name:" "$root/etc/group" || fail "postinst did not create group $name" ;;
     esac
 done < <(grep -E '^[ug][[:space:]]' "$conf")
-# Without systemd-sysusers (a container, say) the script reads the file's
-# u, g and m lines itself; a second run finds everything there.
+# The tmpfiles.d folder made in the root.
+[[ $(stat -c %a "$root/dev/shm/kalvo" 2>/dev/null) == 2770 ]] || fail "postinst did not make /dev/shm/kalvo"
+# Without systemd-sysusers and systemd-tmpfiles (a container, say) the
+# script reads the files' u, g, m and d lines itself; a second run finds
+# everything there.
 make_root "$work/bare"
-mkdir -p "$work/bare/usr/lib/sysusers.d" "$work/path"
+mkdir -p "$work/bare/usr/lib/sysusers.d" "$work/bare/usr/lib/tmpfiles.d" "$work/path"
+cp "$root/usr/lib/tmpfiles.d/kalvo.conf" "$work/bare/usr/lib/tmpfiles.d/"
 { cat "$conf"; printf 'g kalvo-test-admin -\nm kalvo kalvo-test-admin\n'; } >"$work/bare/usr/lib/sysusers.d/kalvo.conf"
 for tool in /usr/bin/* /usr/sbin/*; do
-    [[ $tool == */systemd-sysusers ]] || ln -sf "$tool" "$work/path/"
+    [[ $tool == */systemd-sysusers || $tool == */systemd-tmpfiles ]] || ln -sf "$tool" "$work/path/"
 done
 for run in first again; do
     env -i PATH="$work/path" DPKG_ROOT="$work/bare" DPKG_MAINTSCRIPT_PACKAGE=kalvo-devhost \
@@ -121,6 +126,8 @@ for run in first again; do
 done
 grep -q '^kalvo:' "$work/bare/etc/passwd" && grep -q '^kalvo-test-admin:x:[0-9]*:kalvo$' "$work/bare/etc/group" ||
     fail "postinst without systemd-sysusers: $(cat "$work/bare/etc/passwd" "$work/bare/etc/group")"
+[[ $(stat -c %a "$work/bare/dev/shm/kalvo" 2>/dev/null) == 2770 ]] ||
+    fail "postinst without systemd-tmpfiles did not make /dev/shm/kalvo"
 [[ $machine_before == "$(machine)" ]] ||
     fail "the maintainer scripts changed this machine's users, groups or units: $(machine)"
 [[ -L $root/etc/systemd/system/multi-user.target.wants/kalvo-devhost.service ]] ||
