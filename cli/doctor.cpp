@@ -1,9 +1,7 @@
 #include "cli/doctor.h"
 
 #include <fcntl.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -16,7 +14,6 @@
 
 #include "cli/host_findings.h"
 #include "kalvo/kalvo_errors.h"
-#include "platform/device_protocol.h"
 
 namespace kalvo::cli {
 namespace {
@@ -197,47 +194,6 @@ Findings checkConfiguration(const FolderConfig& config, const std::string& libra
     return out;
 }
 
-Findings checkDeviceHost() {
-    Findings out;
-    const std::string dir = platform::device_wire::clientSocketDirectory();
-    const std::string socketPath = dir + "/devices.sock";
-    struct stat st {};
-    if (::stat(dir.c_str(), &st) != 0) {
-        out.push_back(problem("no device host: its folder " + dir +
-                              " does not exist; start one with kalvo-devctl start --network "
-                              "FOLDER (or set KALVO_DEVICE_DIR to the folder of a running one)"));
-        return out;
-    }
-    if (::access(dir.c_str(), R_OK | W_OK | X_OK) != 0) {
-        out.push_back(
-            problem("the device host's folder " + dir + " (owner uid " + std::to_string(st.st_uid) +
-                    ", mode " + std::to_string((st.st_mode >> 6) & 7) +
-                    std::to_string((st.st_mode >> 3) & 7) + std::to_string(st.st_mode & 7) +
-                    ") is not open to you: " + std::strerror(errno) +
-                    "; join the host's group or run the host as your user"));
-        return out;
-    }
-    const int sock = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    bool reached = false;
-    int error = 0;
-    if (sock >= 0 && socketPath.size() < sizeof address.sun_path) {
-        std::strcpy(address.sun_path, socketPath.c_str());
-        reached = ::connect(sock, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-        error = errno;
-    }
-    if (sock >= 0) ::close(sock);
-    if (!reached) {
-        out.push_back(problem("no device host answers at " + socketPath + " (" +
-                              std::strerror(error) +
-                              "); start one with kalvo-devctl start --network FOLDER"));
-    } else {
-        out.push_back(fine("device host reached at " + socketPath));
-    }
-    return out;
-}
-
 Findings checkLogFolder(const FolderConfig& config) {
     Findings out;
     if (::access(config.folder.c_str(), W_OK | X_OK) != 0) {
@@ -265,10 +221,38 @@ Findings checkLogFolder(const FolderConfig& config) {
     return out;
 }
 
+void waitForLines(KalvoLibrary& library, const FolderConfig& config, const HostView* host) {
+    std::set<int32_t> openBoards;
+    for (const auto& board : config.boards)
+        if (library.KV_CheckBoard(board.number) == 0) openBoards.insert(board.number);
+    std::map<std::pair<int32_t, int32_t>, std::vector<const UnitEntry*>> lines;
+    for (const auto& unit : config.units) {
+        if (!placementProblem(config, unit).empty() || !openBoards.count(unit.placement.board))
+            continue;
+        if (host && !hostCarries(*host, unit.section)) continue;
+        lines[{unit.placement.board, unit.placement.line}].push_back(&unit);
+    }
+    for (const auto& [where, units] : lines) {
+        std::vector<const UnitEntry*> opened;
+        for (const UnitEntry* unit : units)
+            if (library.open(unit->family, unit->number) == 0) opened.push_back(unit);
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+        for (bool up = false; !up && !opened.empty();) {
+            for (const UnitEntry* unit : opened) {
+                int32_t condition = 0;
+                const int32_t asked = library.condition(unit->family, unit->number, &condition);
+                up = up || asked != 0 || condition != 0;  // answering, or the board is lost
+            }
+            if (!up && std::chrono::steady_clock::now() >= deadline) break;
+            if (!up) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        for (const UnitEntry* unit : opened) library.close(unit->family, unit->number);
+    }
+}
+
 Findings checkRunning(KalvoLibrary& library, const FolderConfig& config, const HostView* host) {
     Findings out;
     bool lost = false;
-    std::set<std::pair<int32_t, int32_t>> waited;  // lines given time to come up
     std::set<int32_t> openBoards;
     for (const auto& board : config.boards) {
         const int32_t ret = library.KV_CheckBoard(board.number);
@@ -290,6 +274,7 @@ Findings checkRunning(KalvoLibrary& library, const FolderConfig& config, const H
                         "); is a device host serving this folder's network, with this board?"));
         }
     }
+    waitForLines(library, config, host);
     std::map<std::pair<int32_t, int32_t>, std::pair<int, int>> answering;  // line: (units, answer)
     for (const auto& unit : config.units) {
         if (!placementProblem(config, unit).empty()) continue;
@@ -301,20 +286,9 @@ Findings checkRunning(KalvoLibrary& library, const FolderConfig& config, const H
                                   " (" + std::to_string(ret) + "): " + kalvo_api_error_text(ret)));
             continue;
         }
-        // A line this very load started may take a few of the driver's 10 ms
-        // steps more before its stations show: the first silent unit of a
-        // line that the host has is asked again for a while.
         const bool carried = !host || hostCarries(*host, unit.section);
         int32_t condition = 0;
-        int32_t asked = library.condition(unit.family, unit.number, &condition);
-        const auto where = std::make_pair(unit.placement.board, unit.placement.line);
-        for (int again = 0;
-             again < 25 && carried && asked == 0 && condition == 0 && !waited.count(where);
-             ++again) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-            asked = library.condition(unit.family, unit.number, &condition);
-        }
-        waited.insert(where);
+        const int32_t asked = library.condition(unit.family, unit.number, &condition);
         library.close(unit.family, unit.number);
         if (asked == -1) {  // the board's device host went away under us
             lost = true;

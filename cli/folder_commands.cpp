@@ -124,6 +124,8 @@ int runStatus() {
     const bool loaded = library.load(&why);
     int failures = 0;
     bool lostHere = false;  // a unit call gave -1: the host went away under us
+    const std::optional<HostView> view = lookAtHost(config);
+    if (loaded) waitForLines(library, config, view ? &*view : nullptr);
     std::printf("folder %s: %d board(s)\n", config.folder.c_str(), config.boardCount);
     for (const auto& board : config.boards) {
         const std::string found = findBoardLibrary(board.section.kind, folders);
@@ -171,7 +173,6 @@ int runStatus() {
     }
     const Findings host = checkDeviceHost();
     report(host);
-    const std::optional<HostView> view = lookAtHost(config);
     int hostProblems = 0;
     if (view) hostProblems += report(checkHostNetwork(config, *view));
     if (view) hostProblems += report(checkHostRestart(config, *view));

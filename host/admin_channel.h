@@ -1,5 +1,5 @@
 // The device host's admin channel: a stream socket "admin.sock" beside the
-// device socket, in the same 0770 folder. A request is one text line; the
+// device socket, in the same folder. A request is one text line; the
 // answer is "OK" or "ERROR <reason>" on its first line, then any text, and
 // the host closes the connection. Requests:
 //   ping | list | log | handles | shutdown [force]
@@ -15,6 +15,7 @@
 namespace kalvo::kernel::host {
 
 using transport::adminRequest;
+using transport::adminSocketName;
 using transport::adminSocketPath;
 
 }  // namespace kalvo::kernel::host

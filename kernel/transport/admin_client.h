@@ -7,9 +7,13 @@
 
 namespace kalvo::kernel::transport {
 
+inline const char* adminSocketName() {
+    return "admin.sock";
+}
 std::string adminSocketPath(const std::string& directory);
 
-// Sends one request; false with a reason when the host cannot be reached.
+// Sends one request, after the checks of platform/host_folder.h; false with
+// a reason when the host cannot be reached or is not to be trusted.
 bool adminRequest(const std::string& directory, const std::string& request, std::string* response,
                   std::string* error);
 
