@@ -353,7 +353,8 @@ bool watchDeviceLoss(HANDLE handle, DeviceLossHandler handler, void* context) no
     } catch (...) {
         return fail(ERROR_NOT_ENOUGH_MEMORY);
     }
-    if (!c || !handler || !device_loss::watch(handle, c->sock, c->socketPath, handler, context))
+    if (!c || !handler ||
+        !device_loss::watch(handle, c->sock, c->folder + "/" + wire::kSocketName, handler, context))
         return fail(ERROR_INVALID_HANDLE);
     return true;
 }

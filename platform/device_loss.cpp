@@ -15,6 +15,7 @@
 
 #include "platform/device_protocol.h"
 #include "platform/device_views.h"
+#include "platform/host_folder.h"
 
 namespace kalvo::platform {
 namespace {
@@ -252,7 +253,7 @@ bool retireDeviceView(const void* address, bool accessible) noexcept {
 
 bool currentDeviceHost(DeviceHostStart* host) noexcept {
     try {
-        for (const std::string& dir : device_wire::socketDirectories()) {
+        for (const std::string& dir : host_folder::candidateFolders()) {
             const std::string path = dir + "/" + device_wire::kSocketName;
             if (socketIdentity(path, &host->identity, &host->startedNs)) {
                 host->socketPath = path;
