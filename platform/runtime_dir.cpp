@@ -5,7 +5,10 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <map>
+#include <mutex>
 
+#include "platform/profile.h"
 #include "platform/win_error.h"
 
 namespace kalvo::platform {
@@ -22,6 +25,23 @@ int hexValue(char c) {
     return -1;  // the encoder writes upper case only, so the mapping stays one-to-one
 }
 
+// A relative KALVO_RUNTIME_DIR is taken against the current directory of its
+// first use (the load of the first library) and stays there when the process
+// changes directory later: otherwise the objects made before and after would
+// be in two namespaces, and an object's last close would remove a file of
+// another folder.
+std::string anchored(const char* dir) {
+    if (dir[0] == '/') return dir;
+    static std::mutex lock;
+    static std::map<std::string, std::string> seen;
+    std::lock_guard<std::mutex> guard(lock);
+    auto it = seen.find(dir);
+    if (it != seen.end()) return it->second;
+    std::string full = fullPathName(dir);
+    if (full.empty()) return dir;
+    return seen.emplace(dir, std::move(full)).first->second;
+}
+
 }  // namespace
 
 std::string runtimeDir() {
@@ -29,7 +49,7 @@ std::string runtimeDir() {
     bool isDefault = !(override && *override);
     std::string dir = isDefault
                           ? "/dev/shm/kalvo-" + std::to_string(static_cast<unsigned>(::geteuid()))
-                          : override;
+                          : anchored(override);
     if (::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) {
         setLastError(win32ErrorFromErrno(errno));
         return {};
