@@ -6,9 +6,15 @@
 #include <string>
 #include <vector>
 
+#include "diaglog/log_facility.h"
+
 namespace kalvo::diaglog::test {
 
+// A file read as a reader in the writing process reads it: after the lines
+// written so far are in the file (the log's thread would put them there
+// within milliseconds).
 inline std::string readFile(const std::string& path) {
+    LogFacility::flushAll();
     std::ifstream in(path, std::ios::binary);
     std::ostringstream s;
     s << in.rdbuf();
