@@ -14,7 +14,7 @@
 namespace kalvo::diaglog {
 
 struct LogRingHeader {
-    char magic[8];
+    uint64_t magic;  // "KVLOGRNG", written last
     uint32_t version;
     uint32_t cellCount;
     uint32_t cellSize;
@@ -42,7 +42,7 @@ struct LogRingCell {
 
 namespace {
 
-constexpr char kMagic[8] = {'K', 'V', 'L', 'O', 'G', 'R', 'N', 'G'};
+constexpr uint64_t kMagic = 0x474E52474F4C564Bull;  // "KVLOGRNG" in file order
 constexpr uint32_t kVersion = 1;
 constexpr uint64_t kClosed = uint64_t{1} << 63;
 constexpr uint64_t kIndexMask = LogRing::kCellCount - 1;
@@ -114,8 +114,7 @@ bool LogRing::create(const std::string& path, const LogSinkState& state) noexcep
     h.sink = state;
     publish();
     // The magic last: a ring whose creator died before this point is no ring.
-    std::atomic_thread_fence(std::memory_order_release);
-    std::memcpy(h.magic, kMagic, sizeof kMagic);
+    atomic(h.magic).store(kMagic, std::memory_order_release);
     return true;
 }
 
@@ -134,7 +133,7 @@ bool LogRing::openLeft(const std::string& path) noexcept {
     length_ = kFileLength;
     LogRingHeader& h = *header();
     const uint64_t head = h.head & ~kClosed;
-    if (std::memcmp(h.magic, kMagic, sizeof kMagic) != 0 || h.version != kVersion ||
+    if (atomic(h.magic).load(std::memory_order_acquire) != kMagic || h.version != kVersion ||
         h.cellCount != kCellCount || h.cellSize != sizeof(LogRingCell) ||
         h.headerSize != kHeaderSize || h.tail > head || head - h.tail > kCellCount) {
         unmap();
@@ -240,7 +239,7 @@ bool LogRing::progress(const std::string& path, LogRingProgress& out) noexcept {
     ::close(fd);
     if (base == MAP_FAILED) return false;
     auto* h = static_cast<LogRingHeader*>(base);
-    const bool valid = std::memcmp(h->magic, kMagic, sizeof kMagic) == 0;
+    const bool valid = atomic(h->magic).load(std::memory_order_acquire) == kMagic;
     const uint64_t word = atomic(h->progress).load(std::memory_order_acquire);
     ::munmap(base, kHeaderSize);
     out.fileNumber = static_cast<int32_t>(word >> 63);

@@ -26,6 +26,7 @@ namespace kalvo::diaglog {
 namespace {
 
 using test::readFile;
+using test::waitFor;
 using test::writeFile;
 
 bool openLog(LogFacility& log) {
@@ -59,15 +60,6 @@ int64_t iniKey(const std::string& key) {
     const std::string ini = readFile("DualmasterLog.ini");
     const size_t at = ini.find(key + "=");
     return at == std::string::npos ? -1 : std::stoll(ini.substr(at + key.size() + 1));
-}
-
-bool waitFor(const auto& condition, std::chrono::seconds limit = std::chrono::seconds(60)) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return true;
 }
 
 // Writes lines "line <first>" to "line <first + count - 1>" and is killed

@@ -1,9 +1,11 @@
 // Helpers shared by the log tests: reading log files back as lines.
 #pragma once
 
+#include <chrono>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "diaglog/log_facility.h"
@@ -64,6 +66,18 @@ inline bool isNumber(const std::string& text) {
 // 18-byte stamp and the marker.
 inline std::string messageOf(const std::string& line, size_t markerLength) {
     return line.size() >= 18 + markerLength ? line.substr(18 + markerLength) : std::string();
+}
+
+// Waits until the condition holds (a state that, once reached, stays);
+// false when the limit passed first.
+inline bool waitFor(const auto& condition,
+                    std::chrono::milliseconds limit = std::chrono::seconds(60)) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return true;
 }
 
 }  // namespace kalvo::diaglog::test
