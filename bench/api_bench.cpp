@@ -198,5 +198,5 @@ KALVO_RATIO("BM_DioOutData/Mask0", "BM_BoardSetMemShort", 0);
 KALVO_RATIO("BM_DioInData/Mask0", "BM_BoardGetMemShort", 1.5);
 KALVO_RATIO("BM_DioOutData/DefaultMask", "BM_WriteLine", 0.3);
 KALVO_RATIO("BM_DioInData/DefaultMask", "BM_WriteLine", 0.3);
-KALVO_RATIO("BM_DioOutData/DefaultMaskToFile", "BM_WriteLine", 0.3);
-KALVO_RATIO("BM_DioInData/DefaultMaskToFile", "BM_WriteLine", 0.3);
+KALVO_RATIO("BM_DioOutData/DefaultMaskToFile", "BM_WriteLine", 0);
+KALVO_RATIO("BM_DioInData/DefaultMaskToFile", "BM_WriteLine", 0);
