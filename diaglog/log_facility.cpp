@@ -125,6 +125,8 @@ bool LogFacility::open(const char* baseName, const char* iniName, const char* ma
 // writes each line as it comes, as it always could.
 bool LogFacility::startRing() noexcept {
     activeRing_.store(nullptr, std::memory_order_release);
+    // A flush of the last open may still be draining the old mapping.
+    std::lock_guard<std::mutex> guard(drainLock_);
     if (!drainBuffer_) drainBuffer_.reset(new (std::nothrow) LogDrainBuffer);
     if (!drainBuffer_ || !ring_.create(ringPath_, localState_)) return false;
     stopDrain_ = false;
