@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -137,8 +138,12 @@ TEST_F(HostLoss, EveryCallAfterTheLossFailsAndNoneReportsDone) {
     const struct {
         const char* name;
         How how;
-    } cases[] = {{"killed", Kill}, {"stopped with --force", StopForce}, {"restarted", Restart}};
+        const char* why;  // in the program's one log line about the loss
+    } cases[] = {{"killed", Kill, "killed or crashed"},
+                 {"stopped with --force", StopForce, "was stopped"},
+                 {"restarted", Restart, "killed or crashed"}};
     writeSampleFolder(dir(), 0, "");
+    int losses = 0;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         for (const char* file : {"stop", "ready", "calls", "reloaded", "exit"})
@@ -179,6 +184,19 @@ TEST_F(HostLoss, EveryCallAfterTheLossFailsAndNoneReportsDone) {
             writeText(dir() + "/exit", "exit");
         }
         EXPECT_EQ(program.wait(), 0) << host_.log();
+        // Its log says it once, with the board and the reason.
+        std::vector<std::string> said;
+        for (const auto& entry : fs::directory_iterator(dir())) {
+            const std::string name = entry.path().filename().string();
+            if (name.rfind("KalvoLog_", 0) != 0 || entry.path().extension() != ".log") continue;
+            std::istringstream log(readText(entry.path().string()));
+            for (std::string line; std::getline(log, line);)
+                if (line.find("Board(1) lost: ") != std::string::npos) said.push_back(line);
+        }
+        ASSERT_EQ(said.size(), size_t(++losses));
+        EXPECT_TRUE(std::any_of(said.begin(), said.end(), [&](const std::string& line) {
+            return line.find(c.why) != std::string::npos;
+        })) << said.back();
 
         const std::vector<Call> calls = readCalls(dir() + "/calls");
         ASSERT_FALSE(calls.empty());
