@@ -65,7 +65,7 @@ enum {
     KALVO_ERR_NO_LIBRARY = 0x100  /**< CheckBoard, AttachMemory: board library not loaded. */
 };
 
-/**
+/*
  * A lost board: when the device host of a board dies, is stopped or
  * restarts, every unit call on the board passes on the board library's -1
  * (KV_ERR_REQUEST of kalvo/board_library.h), GetCondition too (with the
