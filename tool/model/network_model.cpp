@@ -8,6 +8,16 @@ void setSlotUnit(TKVStlRec& slot, const ModelTable& models, int32_t index) {
     slot.Info2 = slot.Info;
 }
 
+int stationExtent(const ConfigModel& model, int slot, int line, int address) {
+    int n = 1;
+    while (address + n < kAddresses) {
+        const TStaAddRec& next = model.at(slot, line, address + n);
+        if (next.Head || next.StaType == kStaNew) break;
+        ++n;
+    }
+    return n;
+}
+
 ConfigModel::ConfigModel(const ModelTable& models) : models_(&models) {
     buildTemplates();
     clearNetwork();
@@ -92,6 +102,7 @@ void ConfigModel::startNew(const BoardSettings& boards) {
         }
     }
     boardCount_ = n;
+    notUnderstood_ = {};
     clearNetwork();
 }
 
