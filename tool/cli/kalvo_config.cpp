@@ -1,29 +1,14 @@
 // kalvo-config: the configuration tool's command-line companion, so that an
 // integrator can build, change and check a configuration folder from a
 // script.
-#include <unistd.h>
-
 #include <filesystem>
 #include <iostream>
 #include <string>
 #include <vector>
 
 #include "platform/command_line.h"
+#include "platform/data_dir.h"
 #include "tool/cli/config_commands.h"
-
-namespace {
-
-// ModelTbl.ini of the folder, else the one installed beside the program.
-std::string modelTableFor(const std::string& folder) {
-    std::error_code ec;
-    std::filesystem::path inFolder = std::filesystem::path(folder) / "ModelTbl.ini";
-    if (std::filesystem::exists(inFolder, ec)) return inFolder.string();
-    std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", ec);
-    if (ec) return inFolder.string();
-    return (self.parent_path() / "ModelTbl.ini").string();
-}
-
-}  // namespace
 
 int main(int argc, char** argv) {
     using namespace kalvo::tool::cli;
@@ -54,6 +39,9 @@ int main(int argc, char** argv) {
                   << " does not exist; create it or give another with -C\n";
         return kExitFailed;
     }
-    Context ctx{folder, modelTableFor(folder), &std::cout, &std::cerr};
+    // libKalvo is installed in the library folder beside this program's.
+    const std::string libraryDir =
+        (kalvo::platform::programFolder() / ".." / KALVO_LIBDIR).lexically_normal().string();
+    Context ctx{folder, libraryDir, &std::cout, &std::cerr};
     return runCommand(ctx, args[0], std::vector<std::string>(args.begin() + 1, args.end()));
 }
