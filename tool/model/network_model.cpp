@@ -1,5 +1,7 @@
 #include "tool/model/network_model.h"
 
+#include "tool/model/station_layout.h"
+
 namespace kalvo::tool {
 
 void setSlotUnit(TKVStlRec& slot, const ModelTable& models, int32_t index) {
@@ -57,13 +59,17 @@ void ConfigModel::buildTemplates() {
             for (int k = 0; k < count; ++k) modules[size_t(k)] = ref > 0 ? ref : 0;
         }
         rec.Module = modules;
-        for (int j = 0; j < kSlots; ++j) {
-            TKVStlRec& s = rec.Slot[size_t(j)];
-            setSlotUnit(s, m, modules[size_t(j / 4)]);
+        // The slots as a load lays out the same modules: each special model
+        // takes its SlotCount slots. (Four slots per module, as a literal
+        // reading has it, differs from that when SlotCount is not four per
+        // module, and then the same station would save other code bytes
+        // once reopened.)
+        layoutSlots(rec, m);
+        for (TKVStlRec& s : rec.Slot) {
+            setSlotUnit(s, m, s.Unit);
             s.Seq = 0;
             s.SlotNo = -1;
         }
-        setSlotUnit(rec.Slot[kSlots], m, 0);
         templates_[size_t(t)] = rec;
     }
     current = templates_[0];
