@@ -114,7 +114,9 @@ void NetworkEditor::showPlace(int page, int address) {
     QStringList modules;
     for (const ModuleSummary& m : st.Modules) modules << QString::fromStdString(m.Code);
     StationPicture* place = f->place(address);
-    place->setStation(rec.StaType, rec.Head, rec.Head ? modules : QStringList());
+    // MST stations carry chosen modules; the others' are fixed by their type.
+    place->setStation(rec.StaType, rec.Head,
+                      rec.Head && rec.StaType == kStaMst ? modules : QStringList());
     if (rec.StaType == kStaNew || st.StaType == kStaNew) {
         place->setToolTip(QStringLiteral("%1: 空き (free)").arg(address));
         return;

@@ -228,6 +228,16 @@ TEST(Workflow, ScreenshotsShowTheEditorTheStationDialogAndThePalette) {
     layOutNetwork(tool.main);
     testing::drag(tool.main.palette()->headPicture(kStaRfid2), tool.main.editor()->place(0, 9));
     testing::drag(tool.main.palette()->headPicture(kStaAxs2), tool.main.editor()->place(0, 17));
+    // A second MST with other modules: each shows its own.
+    testing::drag(tool.main.palette()->headPicture(kStaMst), tool.main.editor()->place(0, 12));
+    whenModal<StationDialog>([](StationDialog* d) {
+        d->combo(1)->setCurrentText(QStringLiteral("QMSIO01"));
+        d->combo(2)->setCurrentText(QStringLiteral("QMDIO16"));
+        QApplication::processEvents();
+        QTest::mouseClick(d->findChild<QPushButton*>(QStringLiteral("btnOk")), Qt::LeftButton);
+    });
+    QTest::mouseClick(tool.main.editor()->place(0, 12), Qt::RightButton, {}, QPoint(8, 8));
+    tool.main.fileSave();
     QApplication::processEvents();
     expectPicture(&tool.main, "main_window", {1000, 600});
     expectPicture(tool.main.palette(), "station_palette", {255, 150});
