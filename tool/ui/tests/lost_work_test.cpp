@@ -21,13 +21,9 @@
 namespace kalvo::tool::ui {
 namespace {
 
+using testing::contents;
 using testing::Feedback;
 using testing::whenModal;
-
-QByteArray contents(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-}
 
 void writeFile(const QString& path, const QByteArray& text) {
     QFile f(path);

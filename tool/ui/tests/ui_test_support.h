@@ -93,6 +93,12 @@ struct FailingDisk {
     }
 };
 
+// A file's bytes, "<missing>" when it cannot be read.
+inline QByteArray contents(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+}
+
 inline void dropOn(QWidget* place) {
     QMimeData mime;
     mime.setData(kStationMime, "1");

@@ -23,13 +23,9 @@
 namespace kalvo::tool::ui {
 namespace {
 
+using testing::contents;
 using testing::Feedback;
 using testing::whenModal;
-
-QByteArray contents(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-}
 
 // New, a folder, one PC-card board at 12 Mbit/s with long frame 1.
 void newConfiguration(MainForm& main, const QString& folder) {
