@@ -29,8 +29,8 @@ ProgramRun run(const std::string& command) {
     return r;
 }
 
-const char* const kPrograms[] = {KALVO_CLI_PATH,      KALVO_CONFIG_PATH,   KALVO_CONFIG_GUI_PATH,
-                                 KALVO_DEVHOST_PATH,  KALVO_DEVCTL_PATH,   KALVO_DEVPROBE_PATH,
+const char* const kPrograms[] = {KALVO_CLI_PATH,     KALVO_CONFIG_PATH, KALVO_CONFIG_GUI_PATH,
+                                 KALVO_DEVHOST_PATH, KALVO_DEVCTL_PATH, KALVO_DEVPROBE_PATH,
                                  KALVO_SAMPLE_PATH};
 
 TEST(ProgramHelp, EveryProgramAnswersHelpAndVersion) {

@@ -258,13 +258,11 @@ int cmdBoard(const Context& ctx, const std::vector<std::string>& args) {
             s.model.boards()[size_t(i)].LineCount > 0 ? s.model.boards()[size_t(i)].Kind : 0;
         lines[size_t(i)] = s.model.boards()[size_t(i)].Line[0];
     }
-    if (kind == 0)
-        for (int i = slot + 1; i < kBoardSlots; ++i)
-            if (kinds[size_t(i)] > 0) {
-                *ctx.err << "kalvo-config board: board " << i + 1 << " exists, so board "
-                         << slot + 1 << " cannot be set to not used; only the last board can\n";
-                return kExitFailed;
-            }
+    if (const std::vector<int> later = laterBoardsInUse(kinds, slot); kind == 0 && !later.empty()) {
+        *ctx.err << "kalvo-config board: board " << later.front() + 1 << " exists, so board "
+                 << slot + 1 << " cannot be set to not used; only the last board can\n";
+        return kExitFailed;
+    }
     kinds[size_t(slot)] = kind;
     lines[size_t(slot)] = line;
     BoardSettings changed = boardSettingsFromDialog(s.model, kinds, lines);

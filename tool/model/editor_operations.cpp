@@ -273,6 +273,15 @@ BoardSettings boardSettingsFromDialog(const ConfigModel& model,
     return boards;
 }
 
+std::vector<int> laterBoardsInUse(const std::array<int32_t, kBoardSlots>& kinds, int slot) {
+    std::vector<int> later;
+    for (int i = slot + 1; i < kBoardSlots; ++i) {
+        const int32_t k = kinds[size_t(i)];
+        if (k > 0 && k < kBoardKinds && boardKinds()[size_t(k)].LineMax > 0) later.push_back(i);
+    }
+    return later;
+}
+
 int32_t baudFromItem(int item, int32_t otherwise) {
     switch (item) {
         case 0:

@@ -6,6 +6,7 @@
 
 #include <array>
 #include <string>
+#include <vector>
 
 #include "tool/model/network_model.h"
 #include "tool/model/station_layout.h"
@@ -91,6 +92,11 @@ BoardSettings boardSettingsFromKinds(const std::array<int32_t, kBoardSlots>& kin
 BoardSettings boardSettingsFromDialog(const ConfigModel& model,
                                       const std::array<int32_t, kBoardSlots>& kinds,
                                       const std::array<TLineSetRec, kBoardSlots>& lines);
+
+// Only the last board in use may be set to "not used": the later slots
+// whose chosen kind has lines, which keep slot from being set so (empty when
+// none does).
+std::vector<int> laterBoardsInUse(const std::array<int32_t, kBoardSlots>& kinds, int slot);
 
 // The baud rate of a baud combo's item (0, 1, 2: 3, 6, 12 Mbit/s); otherwise
 // for any other item.

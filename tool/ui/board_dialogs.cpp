@@ -319,16 +319,16 @@ void HardSetDialog::showEvent(QShowEvent* e) {
 
 void HardSetDialog::boardChanged(int slot) {
     if (kindOf(rows_.board[slot]).LineMax < 1) {
-        bool refused = false;
-        for (int i = slot + 1; i < kBoardSlots; ++i) {
-            if (kindOf(rows_.board[i]).LineMax <= 0) continue;
+        std::array<int32_t, kBoardSlots> kinds{};
+        for (int i = 0; i < kBoardSlots; ++i) kinds[size_t(i)] = rows_.board[i]->currentIndex();
+        const std::vector<int> later = laterBoardsInUse(kinds, slot);
+        for (int i : later) {
             beep();
             showError(this, QStringLiteral("ボード%1が存在する為、").arg(i + 1) +
                                 QStringLiteral("\r") +
                                 QStringLiteral("このボードを未使用にはできません! "));
-            refused = true;
         }
-        if (refused) {
+        if (!later.empty()) {
             loading_ = true;
             rows_.board[slot]->setCurrentIndex(
                 std::clamp(session_.model.boards()[size_t(slot)].Kind, 0, kBoardKinds - 1));
