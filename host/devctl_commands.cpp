@@ -277,9 +277,12 @@ std::string devctlUsage() {
 }
 
 int runDevctl(const std::vector<std::string>& args) {
-    if (!args.empty() && args[0] == "help" && args.size() > 1) {
-        const DevctlCommand* command = findDevctlCommand(args[1]);
-        if (!command || args.size() > 2) {
+    // COMMAND --help says what help COMMAND says.
+    const bool commandHelp = args.size() == 2 && (args[1] == "--help" || args[1] == "-h") &&
+                             findDevctlCommand(args[0]) != nullptr;
+    if (commandHelp || (!args.empty() && args[0] == "help" && args.size() > 1)) {
+        const DevctlCommand* command = findDevctlCommand(commandHelp ? args[0] : args[1]);
+        if (!command || (!commandHelp && args.size() > 2)) {
             std::fprintf(stderr, "kalvo-devctl: no command %s (see kalvo-devctl --help)\n",
                          joined(args[1], Args(args.begin() + 2, args.end())).c_str());
             return 2;
@@ -291,6 +294,11 @@ int runDevctl(const std::vector<std::string>& args) {
     if (args.empty()) {
         std::fputs(devctlUsage().c_str(), stderr);
         return 2;
+    }
+    // For the shell completion and the man page: the commands, one a line.
+    if (args.size() == 1 && args[0] == "--list-commands") {
+        for (const DevctlCommand& command : devctlCommands()) std::puts(command.name);
+        return 0;
     }
     // The commands are subcommands of one parser; each takes the words after
     // its name as they are (a start's host options, a sim request), so only

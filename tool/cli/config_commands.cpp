@@ -579,6 +579,12 @@ std::string usage() {
     return text;
 }
 
+std::string commandNames() {
+    std::string text;
+    for (const Command& c : kCommands) text += std::string(c.name) + "\n";
+    return text;
+}
+
 int runCommand(const Context& ctx, const std::string& command,
                const std::vector<std::string>& args) {
     const Command* c = find(command);

@@ -23,6 +23,15 @@ int main(int argc, char** argv) {
     app.footer("Commands:\n" + text.substr(commandsAt + 11));
     app.add_option("-C", folder, "the configuration folder (default: the current one)");
     app.prefix_command();
+    // For the shell completion and the man page: the commands, one a line.
+    app.add_flag_callback(
+           "--list-commands",
+           [] {
+               std::cout << commandNames();
+               throw CLI::Success();
+           },
+           "")
+        ->group("");
     if (const int end = kalvo::platform::parseCommandLine(app, argc, argv); end >= 0) return end;
     const std::vector<std::string> args = app.remaining();
     if (args.empty()) {
