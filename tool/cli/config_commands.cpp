@@ -392,8 +392,10 @@ int cmdDat(const Context& ctx, const std::vector<std::string>& args) {
 }
 
 void showModels(const Context& ctx, const Session& s) {
+    // Which table, on stderr: scripts (the shell completion among them) read
+    // the table from its header line on.
+    *ctx.err << describeModelTable(s.where, s.source) << "\n";
     std::ostream& o = *ctx.out;
-    o << describeModelTable(s.where, s.source) << "\n";
     o << "index  type  model               code  ids  ch  slots  rows  name\n";
     for (size_t i = 1; i < s.models.list().size(); ++i) {
         const TStlInfoRec& e = s.models.list()[i];

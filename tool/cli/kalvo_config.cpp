@@ -48,9 +48,16 @@ int main(int argc, char** argv) {
                   << " does not exist; create it or give another with -C\n";
         return kExitFailed;
     }
-    // libKalvo is installed in the library folder beside this program's.
-    const std::string libraryDir =
-        (kalvo::platform::programFolder() / ".." / KALVO_LIBDIR).lexically_normal().string();
+    // The board libraries: in the installed library folder beside this
+    // program's (multiarch on Debian), else in lib/ as the build tree has it.
+    std::string libraryDir;
+    for (const char* dir : {KALVO_LIBDIR, "lib"}) {
+        const auto candidate = (kalvo::platform::programFolder() / ".." / dir).lexically_normal();
+        if (std::filesystem::is_directory(candidate, ec)) {
+            libraryDir = candidate.string();
+            break;
+        }
+    }
     Context ctx{folder, libraryDir, &std::cout, &std::cerr};
     return runCommand(ctx, args[0], std::vector<std::string>(args.begin() + 1, args.end()));
 }
