@@ -12,8 +12,9 @@
 namespace kalvo::boardlib {
 namespace {
 
-// Every record ever made, newest first; records are reused, never freed (a
-// thread may hold its record until it ends).
+// Every record made, newest first; a record is reused once its thread has
+// ended, and freed only at unload (a thread may hold its record until it
+// ends, and the list is walked without a lock).
 std::atomic<WindowUser*> gUsers{nullptr};
 // For a thread whose record could not be made: its accesses cannot be
 // waited for, so no window is made inaccessible from then on.
@@ -95,6 +96,21 @@ void endWindowUsers() noexcept {
     // threads still alive stay theirs (they keep them in tWindowUser).
     pthread_key_delete(gKey);
     gKeyMade.store(false, std::memory_order_release);
+    // Those of ended threads are nobody's: once the library is unmapped the
+    // list that holds them is gone with it, so they go now. No call of the
+    // library runs during its unload, so nothing walks the list meanwhile.
+    WindowUser* kept = nullptr;
+    for (WindowUser* u = gUsers.exchange(nullptr, std::memory_order_acquire); u != nullptr;) {
+        WindowUser* next = u->next;
+        if (u->owned.load(std::memory_order_acquire)) {
+            u->next = kept;
+            kept = u;
+        } else {
+            delete u;
+        }
+        u = next;
+    }
+    gUsers.store(kept, std::memory_order_release);
 }
 
 bool waitForWindowUsers() noexcept {
