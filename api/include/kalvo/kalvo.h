@@ -137,8 +137,9 @@ KV_API int32_t KV_ADA_OutValueFull(int32_t unit, int32_t channel, int32_t data);
  * "TimeOutTimes" of Kalvo.ini, so a call takes at most about 400 ms times it,
  * holding the channel's lock (other threads and processes using the channel
  * wait for it). 0x11 when the unit did not answer or did not return to data
- * mode in time; the output value is back in either case. Out-values are
- * written only on 0. */
+ * mode in time; the output value is back in either case. A board library code
+ * when a word could not be read or written: when the output value itself
+ * cannot be read no command is sent. Out-values are written only on 0. */
 /* Command 0x8000 with (filter & 0xE0) | (maxMin & 0x10) | (sample & 0x0F). */
 KV_API int32_t KV_ADA_SetFilter(int32_t unit, int32_t channel, int32_t filter, int32_t maxMin,
                                 int32_t sample);
@@ -171,9 +172,17 @@ KV_API int32_t KV_ADA_PutCmd(int32_t unit, int32_t channel, int32_t command, int
  * it). Every job call returns 9 for a unit number outside 1-1024, 2 for a
  * unit that is not open, 3 for a job outside 1..job count or a missing
  * out-pointer, else the codes named below. Each holds the job's lock for its
- * work; only PutCmdEx and PutFormEx wait for the unit. */
+ * work; only PutCmdEx and PutFormEx wait for the unit. A word the board
+ * library refuses to read or write ends any of them with the board library's
+ * own code (kalvo/board_library.h; kalvo_board_error_name in
+ * kalvo/kalvo_errors.h), out-values left as they were: a failure is never
+ * reported as success. The counter of a job starts again when the last
+ * process that has the unit open closes it; the first command after that
+ * carries the code after the one the unit last took, so the unit never takes
+ * it for a repeat. */
 /* Send command and the two parameters (bits 15-14 of each are ORed with the
- * pair code); no wait. 0. */
+ * pair code); no wait. 0, or the board library's code when the command could
+ * not be written (nothing was sent). */
 KV_API int32_t KV_AXSA_PutCmd(int32_t unit, int32_t jobNo, int32_t command, int32_t parameter1,
                               int32_t parameter2);
 /* The status answering the job's latest command: 0, or 0x20 when the unit
@@ -199,7 +208,7 @@ KV_API int32_t KV_AXSA_GetStatus(int32_t unit, int32_t jobNo, uint16_t* status, 
 KV_API int32_t KV_AXSA_PutCmdEx(int32_t unit, int32_t jobNo, int32_t command, int32_t parameter1,
                                 int32_t parameter2, uint16_t* status, int32_t* jobData);
 /* Send a command with a function code and a parameter cut to its low 16
- * bits (split as in PutCmdEx); no wait. 0. */
+ * bits (split as in PutCmdEx); no wait. 0, or the board library's code. */
 KV_API int32_t KV_AXSA_PutForm(int32_t unit, int32_t jobNo, int32_t command, int32_t function,
                                int32_t parameter);
 /* KV_AXSA_PutCmdEx with these arguments (the parameter is not cut). */
@@ -213,19 +222,28 @@ KV_API int32_t KV_AXSA_PutFormEx(int32_t unit, int32_t jobNo, int32_t command, i
  * handshake takes about 2 ms. Every call gives 9 for a unit number outside
  * 1-1024, 2 for a unit that is not open and 3 for a channel outside the unit's
  * channels. Calls that wait poll every 1 ms; use KV_BeginPeriod around them.
+ * A block the board library cannot read or write ends a call with the board
+ * library's own code (kalvo/board_library.h): nothing is written that was
+ * built from a block that could not be read. Waits scale with the line's
+ * "TimeOutTimes": 0 or less waits not at all, and no value makes a wait
+ * wrap around to a short one.
  *
  * Open (in addition to the codes above): 6 a named lock, 0x30 a buffer, 5 a
  * receive thread could not be created. Every process that opens the unit
  * shares its channels' receive buffers. Close ends a GetData or PutData that
  * another thread is waiting in (with 0x11) and the channels' receive threads,
- * and waits about 100 ms times the line's "TimeOutTimes" for them. */
+ * and waits for them to end (they see the close at their next look, within
+ * about 100 ms times the line's "TimeOutTimes" at most). A configuration or
+ * error reset request left standing by a process that died in its Config or
+ * ClearError is taken back by the receive threads of the others. */
 
 /* Sets the channel's line (baud, bit length, parity and stop codes are the
  * unit's; they are ORed and the low 6 bits sent) and sizes its receive buffer
  * (shared by every process) and this process's send buffer: sizes of 4095 or
  * less give 4096, of 40961 or more 40960; the newest bytes held are kept. The
  * first Config of a channel in a process starts its receive thread: until
- * then nothing is received. Waits 20 ms times "TimeOutTimes". 0 or 3. */
+ * then nothing is received. Waits 20 ms times "TimeOutTimes". 0, 3, or the
+ * board library's code (the receive thread is then not started). */
 KV_API int32_t KV_SIO_Config(int32_t unit, int32_t channel, int32_t baud, int32_t bitLength,
                              int32_t parity, int32_t stopBits, int32_t receiveSize,
                              int32_t sendSize);
@@ -234,7 +252,9 @@ KV_API int32_t KV_SIO_Config(int32_t unit, int32_t channel, int32_t baud, int32_
  * gets the bytes the unit acknowledged. 0; 0x10 the unit reported a send
  * error (ClearError resets it); 0x20 a block was not acknowledged within
  * 100 ms times "TimeOutTimes"; 0x11 timeoutMs passed (0: no limit) or the
- * unit was closed; 3 for a negative length or timeout, or no data or sent. */
+ * unit was closed; 3 for a negative length or timeout, or no data or sent
+ * (a negative length is a caller's mistake, not an empty message: it is
+ * refused rather than reported as sent). */
 KV_API int32_t KV_SIO_PutData(int32_t unit, int32_t channel, const uint8_t* data, int32_t length,
                               int32_t* sent, int32_t timeoutMs);
 /* Waits until length bytes are in the receive buffer and takes them; a length
@@ -242,12 +262,14 @@ KV_API int32_t KV_SIO_PutData(int32_t unit, int32_t channel, const uint8_t* data
  * after 0x10 (the unit reports a receive error; blocks arriving meanwhile are
  * acknowledged but dropped) and 0x11 (timeoutMs passed; 0 waits without limit,
  * until the unit is closed), whatever had arrived is delivered. A length above
- * the buffer's size can never be met. 3 for a negative length or timeout, or
- * no data or received. */
+ * the buffer's size can never be met. The bytes are counted and taken in one
+ * step, so another process's ClearBuffer cannot leave 0 with fewer bytes than
+ * asked. 3 for a negative length or timeout, or no data or received (a
+ * negative length is refused, not taken as 0). */
 KV_API int32_t KV_SIO_GetData(int32_t unit, int32_t channel, uint8_t* data, int32_t length,
                               int32_t* received, int32_t timeoutMs);
 /* Pulses the unit's error reset (receive and send error); waits 20 ms times
- * "TimeOutTimes". 0. */
+ * "TimeOutTimes". 0, or the board library's code. */
 KV_API int32_t KV_SIO_ClearError(int32_t unit, int32_t channel);
 /* Bytes waiting in the receive buffer (*size, 0 at once), and emptying it
  * (for every process that has the unit open). 0; 3 also for no size. */
