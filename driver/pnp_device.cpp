@@ -196,19 +196,14 @@ void CPnpDevice::StalledIrpCancelRoutine(PDEVICE_OBJECT device, PIRP irp) {
 // order. A replayed request that is held again goes back on the queue for
 // the next restart instead of being replayed again at once, for ever.
 void CPnpDevice::RestartStalledIrps() {
-    LIST_ENTRY replay;
-    TakeHeldIrps(&replay);
-    while (!IsListEmpty(&replay)) {
-        PLIST_ENTRY entry = RemoveHeadList(&replay);
-        InitializeListHead(entry);
-        PIRP irp = CONTAINING_RECORD(entry, IRP, Tail.Overlay.ListEntry);
+    TakeHeldIrps([this](PIRP irp) {
         if (!CThread::Queue(m_DeviceObject, ReplayWorkItemCallback, irp)) {
             // No work item to replay it in: it ends, rather than wait for
             // ever or run where it would stall its releaser.
             irp->IoStatus.Information = 0;
             CompleteIrp(irp, STATUS_INSUFFICIENT_RESOURCES);
         }
-    }
+    });
 }
 
 void CPnpDevice::ReplayWorkItemCallback(PVOID context) {
@@ -229,17 +224,24 @@ void CPnpDevice::ReplayWorkItemCallback(PVOID context) {
     self->IrpCountDecrement();
 }
 
-// Moves every held request, in arrival order, to *list (cancel routines
-// taken off: the caller owns them).
-void CPnpDevice::TakeHeldIrps(PLIST_ENTRY list) {
-    InitializeListHead(list);
+// Takes every held request off the queue (cancel routines off: the caller
+// owns them now) and hands each to `each`, in arrival order.
+template <class Each>
+void CPnpDevice::TakeHeldIrps(Each&& each) {
+    LIST_ENTRY taken;
+    InitializeListHead(&taken);
     KIRQL irql;
     IoAcquireCancelSpinLock(&irql);
     while (PIRP irp = m_HeldIrps.RemoveHead()) {
         IoSetCancelRoutine(irp, nullptr);
-        InsertTailList(list, &irp->Tail.Overlay.ListEntry);
+        InsertTailList(&taken, &irp->Tail.Overlay.ListEntry);
     }
     IoReleaseCancelSpinLock(irql);
+    while (!IsListEmpty(&taken)) {
+        PLIST_ENTRY entry = RemoveHeadList(&taken);
+        InitializeListHead(entry);
+        each(CONTAINING_RECORD(entry, IRP, Tail.Overlay.ListEntry));
+    }
 }
 
 void CPnpDevice::CleanupQueue() {
@@ -247,15 +249,10 @@ void CPnpDevice::CleanupQueue() {
 }
 
 void CPnpDevice::CompleteHeldIrps(NTSTATUS status) {
-    LIST_ENTRY held;
-    TakeHeldIrps(&held);
-    while (!IsListEmpty(&held)) {
-        PLIST_ENTRY entry = RemoveHeadList(&held);
-        InitializeListHead(entry);
-        PIRP irp = CONTAINING_RECORD(entry, IRP, Tail.Overlay.ListEntry);
+    TakeHeldIrps([this, status](PIRP irp) {
         irp->IoStatus.Information = 0;
         CompleteIrp(irp, status);
-    }
+    });
 }
 
 // ---- passing requests down -----------------------------------------------------

@@ -124,7 +124,8 @@ class CPnpDevice : public CDevice {
     // it to complete; the request stays ours. The lower driver's status.
     NTSTATUS ForwardAndWait(PIRP irp);
     void HoldIrpLocked(PIRP irp, NTSTATUS* status, KIRQL irql);
-    void TakeHeldIrps(PLIST_ENTRY list);
+    template <class Each>
+    void TakeHeldIrps(Each&& each);
     static void ReplayWorkItemCallback(PVOID context);
     // Query stop and query remove: the state set unless an open is counted.
     bool SetStateUnlessOpen(volatile LONG* refuseCount, LONG state);

@@ -36,10 +36,12 @@ std::vector<FakeSysfs::Bar> tolvaBars(uint64_t base) {
 
 class PciHardwareTest : public ::testing::Test {
   protected:
-    std::unique_ptr<PciHardware> provider() {
+    // The provider of the test's tree, or of another one; reports collected.
+    std::unique_ptr<PciHardware> provider(const std::string& root = {}) {
         std::string error;
         auto hardware = PciHardware::create(
-            sysfs.root(), [this](const std::string& m) { reports.push_back(m); }, &error);
+            root.empty() ? sysfs.root() : root,
+            [this](const std::string& m) { reports.push_back(m); }, &error);
         EXPECT_TRUE(hardware) << error;
         return hardware;
     }
@@ -192,10 +194,8 @@ TEST_F(PciHardwareTest, AWindowThatCannotBeMappedLeavesTheBoardWithoutItAndIsRep
         faulty.addDevice("0000:03:00.0", kVendor, kTolvaDevice, bars);
         faulty.addDevice("0000:04:00.0", kVendor, kTolvaDevice, tolvaBars(0xfd000000));
         reports.clear();
-        std::string error;
-        auto hardware = PciHardware::create(
-            faulty.root(), [this](const std::string& m) { reports.push_back(m); }, &error);
-        ASSERT_TRUE(hardware) << error;
+        auto hardware = provider(faulty.root());
+        ASSERT_TRUE(hardware);
         hardware->setDrivers({kTolva});
         // Both boards are there with their resources; only the good one's
         // memory window can be mapped (the driver logs the other's start).
@@ -309,10 +309,8 @@ TEST_F(PciHardwareTest, SymlinksAndBarsOffAPageAreNotMappedOrWrittenAndAreReport
         faulty.addDevice("0000:03:00.0", kVendor, kTolvaDevice, tolvaBars(0xfe000000));
         row.change(faulty.folder("0000:03:00.0"));
         reports.clear();
-        std::string error;
-        auto hardware = PciHardware::create(
-            faulty.root(), [this](const std::string& m) { reports.push_back(m); }, &error);
-        ASSERT_TRUE(hardware) << error;
+        auto hardware = provider(faulty.root());
+        ASSERT_TRUE(hardware);
         hardware->setDrivers({kTolva});
         if (row.lostWindow) {
             EXPECT_FALSE(hardware->windowAt(row.lostWindow));

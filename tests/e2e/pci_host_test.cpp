@@ -111,6 +111,13 @@ class PciHost : public ::testing::Test {
         return spawnChild("pci_window_writer", {device, o, v}).wait();
     }
     std::string line(const char* address) { return deviceListLine(std::string("pci-") + address); }
+    // Two boards, the first one's device opened by this process.
+    kalvo::platform::HANDLE startTwoBoardsHoldingTheFirst(const char* rescanMillis) {
+        sysfs_.addDevice(kFirst, kVendor, kTolvaDevice, tolvaBars(0xfe000000));
+        sysfs_.addDevice(kSecond, kVendor, kTolvaDevice, tolvaBars(0xfd000000));
+        startHost(rescanMillis);
+        return kalvo::boardlib::openBoardDevice("\\\\.\\tolva0", 64);
+    }
 
     kalvo::testing::IsolatedEnvironment env_;
     FakeSysfs sysfs_{env_.work().file("sys")};
@@ -178,11 +185,8 @@ TEST_F(PciHost, ABoardWhoseWindowCannotBeMappedIsLoggedAndTheOtherWorks) {
 }
 
 TEST_F(PciHost, ABoardPulledAndPutBackIsRemovedAndStartedAgain) {
-    sysfs_.addDevice(kFirst, kVendor, kTolvaDevice, tolvaBars(0xfe000000));
-    sysfs_.addDevice(kSecond, kVendor, kTolvaDevice, tolvaBars(0xfd000000));
-    startHost("0");
     using namespace kalvo::platform;
-    HANDLE held = kalvo::boardlib::openBoardDevice("\\\\.\\tolva0", 64);
+    HANDLE held = startTwoBoardsHoldingTheFirst("0");
     ASSERT_NE(held, INVALID_HANDLE_VALUE);
 
     // Pulled with a handle open: surprise removal now, the remove once the
@@ -237,11 +241,8 @@ TEST_F(PciHost, ABoardReplacedBetweenScansIsARemovalAndAnArrival) {
 // scan goes on, and the host's stop (SIGTERM, with the handle still open)
 // closes the handle and ends in a moment.
 TEST_F(PciHost, AnAdminRemoveWithAHandleOpenAnswersAtOnceAndTheHostStillStops) {
-    sysfs_.addDevice(kFirst, kVendor, kTolvaDevice, tolvaBars(0xfe000000));
-    sysfs_.addDevice(kSecond, kVendor, kTolvaDevice, tolvaBars(0xfd000000));
-    startHost("50");
     using namespace kalvo::platform;
-    HANDLE held = kalvo::boardlib::openBoardDevice("\\\\.\\tolva0", 64);
+    HANDLE held = startTwoBoardsHoldingTheFirst("50");
     ASSERT_NE(held, INVALID_HANDLE_VALUE);
     ASSERT_EQ(devctl("surprise pci-0000:03:00.0").exitCode, 0);
     auto removal = std::async(std::launch::async, [] { return devctl("remove pci-0000:03:00.0"); });
