@@ -1,9 +1,7 @@
 #include "cli/doctor.h"
 
 #include <fcntl.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -13,7 +11,6 @@
 #include <set>
 
 #include "kalvo/kalvo_errors.h"
-#include "platform/device_protocol.h"
 
 namespace kalvo::cli {
 namespace {
@@ -190,47 +187,6 @@ Findings checkConfiguration(const FolderConfig& config, const std::string& libra
                 "] has no StationAddr_" + std::to_string(l) + " and StationSize_" +
                 std::to_string(l) + ", yet " + std::to_string(count) +
                 " unit(s) sit on it; give the master's station address and the station count"));
-    }
-    return out;
-}
-
-Findings checkDeviceHost() {
-    Findings out;
-    const std::string dir = platform::device_wire::clientSocketDirectory();
-    const std::string socketPath = dir + "/devices.sock";
-    struct stat st {};
-    if (::stat(dir.c_str(), &st) != 0) {
-        out.push_back(problem("no device host: its folder " + dir +
-                              " does not exist; start one with kalvo-devctl start --network "
-                              "FOLDER (or set KALVO_DEVICE_DIR to the folder of a running one)"));
-        return out;
-    }
-    if (::access(dir.c_str(), R_OK | W_OK | X_OK) != 0) {
-        out.push_back(
-            problem("the device host's folder " + dir + " (owner uid " + std::to_string(st.st_uid) +
-                    ", mode " + std::to_string((st.st_mode >> 6) & 7) +
-                    std::to_string((st.st_mode >> 3) & 7) + std::to_string(st.st_mode & 7) +
-                    ") is not open to you: " + std::strerror(errno) +
-                    "; join the host's group or run the host as your user"));
-        return out;
-    }
-    const int sock = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    bool reached = false;
-    int error = 0;
-    if (sock >= 0 && socketPath.size() < sizeof address.sun_path) {
-        std::strcpy(address.sun_path, socketPath.c_str());
-        reached = ::connect(sock, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-        error = errno;
-    }
-    if (sock >= 0) ::close(sock);
-    if (!reached) {
-        out.push_back(problem("no device host answers at " + socketPath + " (" +
-                              std::strerror(error) +
-                              "); start one with kalvo-devctl start --network FOLDER"));
-    } else {
-        out.push_back(fine("device host reached at " + socketPath));
     }
     return out;
 }

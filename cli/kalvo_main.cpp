@@ -91,6 +91,17 @@ int main(int argc, char** argv) {
     strerror->add_option("CODE", code, "a return code of libKalvo or a board library (9, 0x11)")
         ->required();
 
+    // For the shell completion and the man page: the commands, one a line.
+    app.add_flag_callback(
+           "--list-commands",
+           [&app] {
+               for (const CLI::App* sub : app.get_subcommands({}))
+                   std::puts(sub->get_name().c_str());
+               throw CLI::Success();
+           },
+           "")
+        ->group("");
+
     if (const int end = kalvo::platform::parseCommandLine(app, argc, argv); end >= 0) return end;
 
     if (!folder.empty() && ::chdir(folder.c_str()) != 0) {

@@ -26,7 +26,9 @@ function(kalvo_add_test)
   if(T_LABELS)
     list(APPEND props LABELS "${T_LABELS}")
   endif()
-  if("concurrency" IN_LIST T_LABELS)
+  # ctest selects labels by regular expression: "concurrency-e2e" is in the
+  # concurrency run and in the e2e one.
+  if(T_LABELS MATCHES "concurrency")
     set_property(GLOBAL APPEND PROPERTY KALVO_CONCURRENCY_TESTS ${T_NAME})
   endif()
   gtest_discover_tests(${T_NAME} DISCOVERY_TIMEOUT 60 PROPERTIES ${props})
@@ -34,10 +36,12 @@ endfunction()
 
 # kalvo_add_e2e_test(NAME <name> SOURCES ... LIBS ...)
 # A suite in tests/e2e that crosses layers: real processes against a private
-# device host, so labelled concurrency (the ThreadSanitizer run).
+# device host, so labelled concurrency-e2e: in the ThreadSanitizer run
+# (label concurrency) and in the run as an unprivileged user (label e2e,
+# scripts/test-as-user.sh).
 function(kalvo_add_e2e_test)
   cmake_parse_arguments(T "" "NAME" "SOURCES;LIBS" ${ARGN})
-  kalvo_add_test(NAME ${T_NAME} SOURCES ${T_SOURCES} LIBS ${T_LIBS} LABELS concurrency)
+  kalvo_add_test(NAME ${T_NAME} SOURCES ${T_SOURCES} LIBS ${T_LIBS} LABELS concurrency-e2e)
 endfunction()
 
 # The precompiled GoogleTest and GoogleMock headers every test program reuses.

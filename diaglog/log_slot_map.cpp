@@ -117,7 +117,11 @@ bool LogSlotMap::open(const char* mapName) {
     created_ = map_.created();
 
     const std::string side = sideFilePath(mapName);
-    if (!side.empty()) lockFd_ = ::open(side.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    // Open to every member in a group namespace, as the map itself is.
+    if (!side.empty()) {
+        const size_t slash = side.rfind('/');
+        lockFd_ = platform::openNamespaceFile(side.substr(0, slash), side.substr(slash + 1));
+    }
     if (lockFd_ < 0 || !lockGuard()) {
         platform::setLastError(platform::win32ErrorFromErrno(errno));
         close();

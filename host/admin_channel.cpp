@@ -1,38 +1,30 @@
 #include "host/admin_channel.h"
 
 #include <sys/socket.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
 
+#include "platform/host_folder.h"
+
 namespace kalvo::kernel::host {
 
 std::string adminSocketPath(const std::string& directory) {
-    return directory + "/admin.sock";
+    return directory + "/" + adminSocketName();
 }
 
 bool adminRequest(const std::string& directory, const std::string& request, std::string* response,
                   std::string* error) {
-    std::string path = adminSocketPath(directory);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    if (path.size() >= sizeof address.sun_path) {
-        *error = "socket path too long: " + path;
+    // The same checks as a device handle's: a server in the folder that is
+    // not the host never sees the request.
+    platform::host_folder::Connection host =
+        platform::host_folder::connectChecked(directory, adminSocketName(), SOCK_STREAM);
+    if (host.outcome != platform::host_folder::Outcome::Connected) {
+        *error = host.problem;
         return false;
     }
-    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
-    int sock = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (sock < 0) {
-        *error = std::strerror(errno);
-        return false;
-    }
-    if (connect(sock, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-        *error = "no device host at " + directory + ": " + std::strerror(errno);
-        close(sock);
-        return false;
-    }
+    const int sock = host.sock;
     std::string line = request + "\n";
     for (size_t sent = 0; sent < line.size();) {
         ssize_t n = send(sock, line.data() + sent, line.size() - sent, MSG_NOSIGNAL);

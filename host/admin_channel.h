@@ -1,5 +1,5 @@
 // The device host's admin channel: a stream socket "admin.sock" beside the
-// device socket, in the same 0770 folder. A request is one text line; the
+// device socket, in the same folder. A request is one text line; the
 // answer is "OK" or "ERROR <reason>" on its first line, then any text, and
 // the host closes the connection. Requests:
 //   ping | list | log | shutdown
@@ -14,9 +14,13 @@
 
 namespace kalvo::kernel::host {
 
+inline const char* adminSocketName() {
+    return "admin.sock";
+}
 std::string adminSocketPath(const std::string& directory);
 
-// Sends one request; false with a reason when the host cannot be reached.
+// Sends one request, after the checks of platform/host_folder.h; false with
+// a reason when the host cannot be reached or is not to be trusted.
 bool adminRequest(const std::string& directory, const std::string& request, std::string* response,
                   std::string* error);
 

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -17,6 +18,7 @@
 #include <vector>
 
 #include "driver/requests/request_codes.h"
+#include "host/admin_access.h"
 #include "host/admin_channel.h"
 #include "host/hot_plug.h"
 #include "kernel/completion_record.h"
@@ -92,11 +94,15 @@ bool AdminServer::start(const std::string& directory, std::string* error) {
         *error = std::strerror(errno);
         return false;
     }
+    if (!policy_) policy_ = transport::AccessPolicy::forFolder(directory);
     // The device socket is already ours (its listener refuses a folder that
     // a live host serves), so an admin socket left here is stale.
     unlink(path_.c_str());
+    // Connecting takes write permission on the socket: the group's, as on
+    // the device socket, whatever the umask.
     if (bind(listen_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        listen(listen_, 8) != 0 || pipe2(wake_, O_CLOEXEC) != 0) {
+        chmod(path_.c_str(), 0660) != 0 || listen(listen_, 8) != 0 ||
+        pipe2(wake_, O_CLOEXEC) != 0) {
         *error = path_ + ": " + std::strerror(errno);
         close(listen_);
         listen_ = -1;
@@ -134,10 +140,9 @@ void AdminServer::run() {
         if (fds[1].revents) return;
         int sock = accept4(listen_, nullptr, nullptr, SOCK_CLOEXEC);
         if (sock < 0) continue;
-        ucred peer{};
-        socklen_t length = sizeof peer;
-        bool allowed = getsockopt(sock, SOL_SOCKET, SO_PEERCRED, &peer, &length) == 0 &&
-                       (peer.uid == getuid() || peer.gid == getgid() || peer.uid == 0);
+        transport::Peer peer;
+        const bool known = transport::readPeer(sock, &peer);
+        const bool allowed = known && policy_->mayUse(peer);
         // A slow or silent client must not hold the host's admin thread.
         timeval timeout{5, 0};
         setsockopt(sock, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
@@ -151,11 +156,12 @@ void AdminServer::run() {
         }
         std::string answer;
         if (!allowed)
-            answer = "ERROR permission denied\n";
+            answer = "ERROR permission denied: " +
+                     (known ? policy_->useRefusal(peer) : std::string("no credentials")) + "\n";
         else if (request.size() >= kMaxRequest)
             answer = "ERROR request too long\n";
         else
-            answer = handle(request.substr(0, request.find('\n')));
+            answer = handleFrom(peer, request.substr(0, request.find('\n')));
         for (size_t sent = 0; sent < answer.size();) {
             ssize_t n = send(sock, answer.data() + sent, answer.size() - sent, MSG_NOSIGNAL);
             if (n <= 0) break;
@@ -454,6 +460,19 @@ constexpr AdminRequest kAdminRequests[] = {
 };
 
 }  // namespace
+
+std::string AdminServer::handleFrom(const transport::Peer& peer, const std::string& request) {
+    std::istringstream in(request);
+    Words words;
+    for (std::string w; in >> w;) words.push_back(w);
+    if (changesHost(words) && !policy_->mayAdminister(peer)) {
+        std::string what = words[0];
+        if (what == "sim" && words.size() > 1) what += " " + words[1];
+        return "ERROR permission denied: " +
+               policy_->adminRefusal(peer, "the request \"" + what + "\"") + "\n";
+    }
+    return handle(request);
+}
 
 std::string AdminServer::handle(const std::string& request) {
     std::istringstream in(request);

@@ -3,9 +3,12 @@
 #pragma once
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "kernel/transport/peer_access.h"
 
 namespace kalvo::kernel {
 class Kernel;
@@ -36,10 +39,18 @@ class AdminServer {
         handlesReport_ = std::move(report);
     }
 
+    // Who may ask, and who may change (admin_access.h); by default
+    // AccessPolicy::forFolder of the folder start() is given. Set before
+    // start().
+    void setAccessPolicy(const transport::AccessPolicy& policy) { policy_ = policy; }
+
     // Listens on the admin socket in the folder (replacing a stale one).
     bool start(const std::string& directory, std::string* error);
     void stop();
 
+    // The answer to one request line, asked by peer: a request it may not
+    // make is refused with the reason.
+    std::string handleFrom(const transport::Peer& peer, const std::string& request);
     // The answer to one request line (also used directly by tests).
     std::string handle(const std::string& request);
 
@@ -53,6 +64,7 @@ class AdminServer {
     std::function<void()> requestShutdown_;
     SimHandler simHandler_;
     std::function<std::string()> handlesReport_;
+    std::optional<transport::AccessPolicy> policy_;
     std::string path_;
     int listen_ = -1;
     int wake_[2] = {-1, -1};

@@ -4,9 +4,14 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <sys/socket.h>
+
 #include <CLI/CLI.hpp>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <thread>
@@ -15,6 +20,7 @@
 #include "host/sim_usage.h"
 #include "kernel/transport/socket_folder.h"
 #include "platform/device_protocol.h"
+#include "platform/host_folder.h"
 
 namespace kalvo::kernel::host {
 
@@ -43,6 +49,14 @@ std::string joined(const std::string& verb, const Args& args) {
 int request(const std::string& folder, const std::string& line, bool quietOk = false) {
     std::string response, error;
     if (!adminRequest(folder, line, &response, &error)) {
+        // No host in the folder of one's own: a service closed to this user
+        // is the likelier reason, and says what to do.
+        const char* overridden = std::getenv("KALVO_DEVICE_DIR");
+        if (!(overridden && *overridden)) {
+            auto host = platform::host_folder::findHost(adminSocketName(), SOCK_STREAM);
+            if (host.outcome == platform::host_folder::Outcome::Connected) ::close(host.sock);
+            if (host.outcome == platform::host_folder::Outcome::NotMember) error = host.problem;
+        }
         std::fprintf(stderr, "kalvo-devctl: %s\n", error.c_str());
         return 2;
     }
@@ -81,7 +95,8 @@ int startHost(const std::string& folder, const Args& options) {
         return 1;
     }
     if (!transport::prepareSocketFolder(folder)) {
-        std::fprintf(stderr, "kalvo-devctl: cannot use the folder %s\n", folder.c_str());
+        std::fprintf(stderr, "kalvo-devctl: cannot use the folder %s: %s\n", folder.c_str(),
+                     std::strerror(errno));
         return 1;
     }
     std::error_code ec;
@@ -262,9 +277,12 @@ std::string devctlUsage() {
 }
 
 int runDevctl(const std::vector<std::string>& args) {
-    if (!args.empty() && args[0] == "help" && args.size() > 1) {
-        const DevctlCommand* command = findDevctlCommand(args[1]);
-        if (!command || args.size() > 2) {
+    // COMMAND --help says what help COMMAND says.
+    const bool commandHelp = args.size() == 2 && (args[1] == "--help" || args[1] == "-h") &&
+                             findDevctlCommand(args[0]) != nullptr;
+    if (commandHelp || (!args.empty() && args[0] == "help" && args.size() > 1)) {
+        const DevctlCommand* command = findDevctlCommand(commandHelp ? args[0] : args[1]);
+        if (!command || (!commandHelp && args.size() > 2)) {
             std::fprintf(stderr, "kalvo-devctl: no command %s (see kalvo-devctl --help)\n",
                          joined(args[1], Args(args.begin() + 2, args.end())).c_str());
             return 2;
@@ -276,6 +294,11 @@ int runDevctl(const std::vector<std::string>& args) {
     if (args.empty()) {
         std::fputs(devctlUsage().c_str(), stderr);
         return 2;
+    }
+    // For the shell completion and the man page: the commands, one a line.
+    if (args.size() == 1 && args[0] == "--list-commands") {
+        for (const DevctlCommand& command : devctlCommands()) std::puts(command.name);
+        return 0;
     }
     // The commands are subcommands of one parser; each takes the words after
     // its name as they are (a start's host options, a sim request), so only

@@ -1,5 +1,6 @@
 // kalvo-devhost: the device host process.
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -7,6 +8,8 @@
 #include "host/device_host.h"
 #include "host/host_options.h"
 #include "kernel/transport/socket_folder.h"
+#include "platform/host_folder.h"
+#include "platform/runtime_dir.h"
 
 using namespace kalvo::kernel;
 
@@ -45,6 +48,14 @@ int main(int argc, char** argv) {
 
     std::string folder = transport::hostSocketDirectory();
     if (!transport::prepareSocketFolder(folder)) return fail("cannot use the folder " + folder);
+    // The service (its folder shared with its group) gives the programs of
+    // its members one namespace for their named objects, so that they take
+    // the same line locks.
+    struct stat st {};
+    if (folder == kalvo::platform::host_folder::kServiceFolder &&
+        ::stat(folder.c_str(), &st) == 0 && (st.st_mode & 0050) != 0 &&
+        !kalvo::platform::prepareGroupNamespace(kalvo::platform::kGroupNamespace, &error))
+        return fail(error);
     pid_t self = getpid();
     auto deviceHost = host::DeviceHost::start(
         options, folder, [self] { kill(self, SIGTERM); }, &error);

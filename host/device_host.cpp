@@ -1,6 +1,8 @@
 #include "host/device_host.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 
 #include "host/admin_server.h"
@@ -10,6 +12,7 @@
 #include "kernel/kernel.h"
 #include "kernel/pnp_manager.h"
 #include "kernel/transport/device_server.h"
+#include "kernel/transport/socket_folder.h"
 #include "kernel/wdm_device_backend.h"
 #include "platform/status_names.h"
 
@@ -84,12 +87,22 @@ std::unique_ptr<DeviceHost> DeviceHost::start(const HostOptions& options, const 
     parts->backend = std::make_unique<WdmDeviceBackend>(*parts->kernel);
     parts->guard = std::make_unique<LineGuard>(*parts->backend, !options.keepLinesOnExit);
     parts->server = std::make_unique<transport::DeviceServer>(*parts->guard);
+    parts->server->setMaxConnectionsPerUser(options.maxUserConnections);
+    // The folder as it is before the server starts: start() keeps its group
+    // access (the service's 0750) or makes a new one private (0700).
+    if (!transport::prepareSocketFolder(folder)) {
+        *error = "cannot use the folder " + folder + ": " + std::strerror(errno);
+        return nullptr;
+    }
+    const auto policy = transport::AccessPolicy::forFolder(folder, options.adminGroup);
+    parts->server->setAccessPolicy(policy);
     if (!parts->server->start(folder)) {
         *error = "cannot serve devices in " + folder + " (another host?)";
         return nullptr;
     }
     parts->admin = std::make_unique<AdminServer>(
         *parts->kernel, *parts->pnp, parts->hardware->provider(), std::move(requestShutdown));
+    parts->admin->setAccessPolicy(policy);
     if (auto sim = parts->hardware->simHandler()) parts->admin->setSimHandler(std::move(sim));
     parts->admin->setHandlesReport(
         [server = parts->server.get(), guard = parts->guard.get(), backend = parts->backend.get()] {

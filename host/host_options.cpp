@@ -46,6 +46,14 @@ const char* const kHostUsage =
     "  --keep-lines-on-exit  leave a line running with its last outputs when\n"
     "                        every program that held its board died; by default\n"
     "                        the host clears the outputs and stops the line\n"
+    "  --admin-group NAME    the group whose members may change the host and its\n"
+    "                        boards (stop, PnP and power events, rescan, write,\n"
+    "                        simulator faults) besides root and the host's user;\n"
+    "                        the host's group may only use boards and look\n"
+    "                        (default kalvo-admin)\n"
+    "  --max-user-connections N\n"
+    "                        the most device connections one user may hold at\n"
+    "                        once, 1 to 1024 (default 256)\n"
     "  --registry FILE       registry values (default <folder>/registry.reg)\n"
     "  --error-log FILE      error log (default <folder>/errorlog.txt)\n"
     "  --config FILE         host config: lines \"hardware = KIND\",\n"
@@ -53,7 +61,8 @@ const char* const kHostUsage =
     "                        \"boards = TEXT\", \"registry = FILE\",\n"
     "                        \"error-log = FILE\", \"network = PATH\",\n"
     "                        \"cycle-us = N\", \"sysfs-root = DIR\",\n"
-    "                        \"rescan-ms = N\"; '#' starts\n"
+    "                        \"rescan-ms = N\", \"admin-group = NAME\",\n"
+    "                        \"max-user-connections = N\"; '#' starts\n"
     "                        a comment\n"
     "  --help                this text\n"
     "  --version             the program's version\n";
@@ -123,6 +132,15 @@ bool setting(const std::string& key, const std::string& value, HostOptions* opti
             return false;
         }
         options->rescanMillis = uint32_t(millis);
+    } else if (key == "admin-group") {
+        options->adminGroup = value;
+    } else if (key == "max-user-connections") {
+        unsigned long long count = 0;
+        if (!decimal(value, 1, 1024, &count)) {
+            *error = key + " must be 1 to 1024";
+            return false;
+        }
+        options->maxUserConnections = uint32_t(count);
     } else if (key == "sysfs-root") {
         options->sysfsRoot = value;
     } else if (key == "registry") {
@@ -179,8 +197,9 @@ bool parseHostOptions(const std::vector<std::string>& args, HostOptions* options
                 setting(key, value, options, &failure);
         };
     };
-    for (const char* key : {"hardware", "driver", "boards", "network", "cycle-us", "sysfs-root",
-                            "rescan-ms", "registry", "error-log", "config"})
+    for (const char* key :
+         {"hardware", "driver", "boards", "network", "cycle-us", "sysfs-root", "rescan-ms",
+          "admin-group", "max-user-connections", "registry", "error-log", "config"})
         app.add_option_function<std::string>(std::string("--") + key, apply(key))
             ->trigger_on_parse()
             ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);

@@ -32,6 +32,11 @@ struct HostOptions {
     // Leave a line running with its outputs when every process that held
     // its board died (line_guard.h); by default the host stops it.
     bool keepLinesOnExit = false;
+    // The group whose members may change the host and its hardware, besides
+    // root and the host's user (peer_access.h).
+    std::string adminGroup = "kalvo-admin";
+    // The most device connections one user may hold at once.
+    uint32_t maxUserConnections = 256;
     bool help = false;
     bool version = false;
 };

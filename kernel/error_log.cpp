@@ -1,5 +1,8 @@
 #include "kernel/error_log.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <sys/time.h>
 
 #include <cstdio>
@@ -48,8 +51,16 @@ std::string quote(const std::string& s) {
 void ErrorLog::add(ErrorLogEntry entry) {
     std::lock_guard lock(mutex_);
     if (!file_.empty()) {
-        std::ofstream out(file_, std::ios::app);
-        out << format(entry) << '\n';
+        // Never through a symbolic link: whoever could plant one in the
+        // host's folder would have the host write where they choose.
+        const int fd =
+            ::open(file_.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0640);
+        if (fd >= 0) {
+            const std::string line = format(entry) + "\n";
+            ssize_t written = ::write(fd, line.data(), line.size());
+            (void)written;
+            ::close(fd);
+        }
     }
     entries_.push_back(std::move(entry));
     if (entries_.size() > kKept) entries_.pop_front();

@@ -2,7 +2,6 @@
 
 #include <poll.h>
 #include <sys/socket.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -16,6 +15,7 @@
 
 #include "platform/device_protocol.h"
 #include "platform/device_views.h"
+#include "platform/host_folder.h"
 #include "platform/ntstatus.h"
 #include "platform/win_error.h"
 
@@ -33,7 +33,7 @@ std::atomic<int> gDefaultWordSize{static_cast<int>(sizeof(void*) * 8)};
 struct Connection {
     int sock = -1;
     int wordSize = 64;
-    std::string socketPath;
+    std::string folder;  // the checked folder of the host that serves the handle
     uint64_t connectionId = 0;
     uint64_t token = 0;
 
@@ -126,34 +126,16 @@ bool fail(uint32_t error) {
     return false;
 }
 
-// Connects to the host's socket in the first folder that has one. errno-like
-// outcome in *error when none answers.
-int connectToHost(std::string* socketPath, uint32_t* error) {
-    *error = ERROR_FILE_NOT_FOUND;
-    for (const std::string& dir : wire::socketDirectories()) {
-        std::string path = dir + "/" + wire::kSocketName;
-        sockaddr_un addr{};
-        addr.sun_family = AF_UNIX;
-        if (path.size() >= sizeof addr.sun_path) continue;
-        std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
-        int sock = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
-        if (sock < 0) {
-            *error = win32ErrorFromErrno(errno);
-            return -1;
-        }
-        int rc;
-        do {
-            rc = ::connect(sock, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-        } while (rc < 0 && errno == EINTR);
-        if (rc == 0) {
-            *socketPath = path;
-            return sock;
-        }
-        int err = errno;
-        ::close(sock);
-        // A folder we may not enter is a host we may not use; keep looking.
-        if (err == EACCES || err == EPERM) *error = ERROR_ACCESS_DENIED;
+// Connects to the host that findHost trusts, keeping what a person must
+// read when none is found or a check fails.
+int connectToHost(std::string* folder, uint32_t* error) {
+    host_folder::Connection c = host_folder::findHost(wire::kSocketName, SOCK_SEQPACKET);
+    if (c.outcome == host_folder::Outcome::Connected) {
+        *folder = c.folder;
+        return c.sock;
     }
+    *error = c.error;
+    if (c.outcome != host_folder::Outcome::NoHost) host_folder::setLastOpenProblem(c.problem);
     return -1;
 }
 
@@ -269,7 +251,8 @@ HANDLE createFile(const char* path, uint32_t desiredAccess, uint32_t shareMode,
         auto c = std::make_shared<Connection>();
         c->wordSize = callerWordSize;
         uint32_t error = 0;
-        c->sock = connectToHost(&c->socketPath, &error);
+        host_folder::setLastOpenProblem({});
+        c->sock = connectToHost(&c->folder, &error);
         if (c->sock < 0) return fail(error), INVALID_HANDLE_VALUE;
 
         auto open = wire::makeFrame<wire::OpenFrame>(wire::FrameType::Open, pathLength);
@@ -284,11 +267,22 @@ HANDLE createFile(const char* path, uint32_t desiredAccess, uint32_t shareMode,
         wire::sendFrame(c->sock, &open, sizeof open, path, pathLength);
         size_t length = 0;
         wire::OpenReplyFrame reply;
-        if (wire::receiveFrame(c->sock, c->buffer, &length) != wire::ReceiveResult::Frame ||
+        wire::ReceiveResult received = wire::receiveFrame(c->sock, c->buffer, &length);
+        // A host that refused us before it read our open reset the
+        // connection; the reset is reported first, its answer is still queued.
+        if (received == wire::ReceiveResult::Failed && errno == ECONNRESET)
+            received = wire::receiveFrame(c->sock, c->buffer, &length);
+        if (received != wire::ReceiveResult::Frame ||
             !wire::parseFrame(c->buffer, length, wire::FrameType::OpenReply, &reply))
             return fail(ERROR_GEN_FAILURE), INVALID_HANDLE_VALUE;
-        if (!NT_SUCCESS(reply.status))
+        if (!NT_SUCCESS(reply.status)) {
+            // A refusal may carry the host's reason in words after the record.
+            if (length > sizeof reply)
+                host_folder::setLastOpenProblem(
+                    std::string(reinterpret_cast<const char*>(c->buffer.data() + sizeof reply),
+                                length - sizeof reply));
             return fail(win32ErrorFromNtStatus(reply.status)), INVALID_HANDLE_VALUE;
+        }
         c->connectionId = reply.connectionId;
         c->token = reply.token;
         HANDLE h = handles().insert(std::move(c));
@@ -324,17 +318,15 @@ bool cancelIo(HANDLE handle) noexcept {
         uint32_t seq = c->inFlight.load();
         if (seq == 0) return true;
 
-        sockaddr_un addr{};
-        addr.sun_family = AF_UNIX;
-        std::memcpy(addr.sun_path, c->socketPath.c_str(), c->socketPath.size() + 1);
-        int sock = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
-        if (sock < 0) return fail(win32ErrorFromErrno(errno));
+        // The cancel goes to the host that serves the handle, checked again.
+        host_folder::Connection host =
+            host_folder::connectChecked(c->folder, wire::kSocketName, SOCK_SEQPACKET);
+        if (host.outcome != host_folder::Outcome::Connected) return fail(ERROR_GEN_FAILURE);
+        const int sock = host.sock;
         struct Closer {
             int fd;
             ~Closer() { ::close(fd); }
         } closer{sock};
-        if (::connect(sock, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0)
-            return fail(ERROR_GEN_FAILURE);
         auto cancel = wire::makeFrame<wire::CancelFrame>(wire::FrameType::Cancel);
         cancel.connectionId = c->connectionId;
         cancel.token = c->token;

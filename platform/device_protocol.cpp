@@ -5,10 +5,12 @@
 
 #include <cstdlib>
 
+#include "platform/host_folder.h"
+
 namespace kalvo::platform::device_wire {
 namespace {
 
-constexpr const char* kServiceFolder = "/run/kalvo";
+constexpr const char* kServiceFolder = host_folder::kServiceFolder;
 
 std::string userFolder(uid_t uid) {
     return "/tmp/kalvo-" + std::to_string(uid);
@@ -23,12 +25,6 @@ bool socketReachable(const std::string& path) {
 }
 
 }  // namespace
-
-std::vector<std::string> socketDirectories() {
-    const char* overridden = std::getenv("KALVO_DEVICE_DIR");
-    if (overridden && *overridden) return {overridden};
-    return {kServiceFolder, userFolder(::geteuid())};
-}
 
 std::string clientSocketDirectory(const char* overridden, uid_t uid,
                                   const std::function<bool(const std::string&)>& reachable) {

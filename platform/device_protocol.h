@@ -240,11 +240,6 @@ inline FrameType frameType(const std::vector<uint8_t>& buffer) {
     return static_cast<FrameType>(header.type);
 }
 
-// The folders that may hold the host's socket, in the order clients try
-// them: KALVO_DEVICE_DIR alone when set, else /run/kalvo (a host run as a
-// system service), then /tmp/kalvo-<uid>.
-KALVO_PLATFORM_API std::vector<std::string> socketDirectories();
-
 // The one folder a tool that talks to "the host of this machine" uses
 // (kalvo-devctl, kalvo doctor), chosen as the libraries would find the host:
 // KALVO_DEVICE_DIR when set; /run/kalvo for root; for anyone else /run/kalvo

@@ -16,6 +16,7 @@
 
 #include "platform/futex.h"
 #include "platform/named_object.h"
+#include "platform/runtime_dir.h"
 #include "platform/win_error.h"
 
 namespace kalvo::platform {
@@ -53,8 +54,7 @@ std::mutex gBulletinMutex;
 Bulletin* mapBulletin(const std::string& dir) {
     detail::NamespaceLock lock(dir);
     if (!lock.held()) return nullptr;
-    std::string path = dir + "/.events";
-    int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    int fd = openNamespaceFile(dir, ".events");
     if (fd < 0) return nullptr;
     struct stat st {};
     void* base = MAP_FAILED;

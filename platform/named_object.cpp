@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "platform/process_identity.h"
+#include "platform/process_registry.h"
 #include "platform/runtime_dir.h"
 #include "platform/win_error.h"
 
@@ -53,8 +54,7 @@ bool flockRetry(int fd, int op) {
 }  // namespace
 
 NamespaceLock::NamespaceLock(const std::string& dir) noexcept {
-    std::string path = dir + "/.lock";
-    int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    int fd = openNamespaceFile(dir, ".lock");
     if (fd < 0) {
         setLastError(win32ErrorFromErrno(errno));
         return;
@@ -119,10 +119,13 @@ NamedObject* NamedObject::acquire(ObjectKind kind, std::string_view name, size_t
         return nullptr;
     }
 
+    // Holders of another user are known alive or dead by this process's
+    // record in the namespace (process_registry.h): made before any lock.
+    if (!registerProcess(dir)) return nullptr;
     NamespaceLock lock(dir);
     if (!lock.held()) return nullptr;
 
-    int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    int fd = openNamespaceFile(dir, fileName);
     if (fd < 0) {
         setLastError(errno == ELOOP ? ERROR_INVALID_HANDLE : win32ErrorFromErrno(errno));
         return nullptr;

@@ -1,11 +1,14 @@
 #include "platform/runtime_dir.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 
+#include "platform/host_folder.h"
 #include "platform/win_error.h"
 
 namespace kalvo::platform {
@@ -24,12 +27,62 @@ int hexValue(char c) {
 
 }  // namespace
 
+namespace {
+
+// A program uses the service's namespace when its device host is the
+// service: the service's folder is there, shared with a group (a root's
+// private host there is 0700), and its socket is open to this user.
+bool usesServiceHost() {
+    const char* device = std::getenv("KALVO_DEVICE_DIR");
+    if (device && *device && std::string(device) != host_folder::kServiceFolder) return false;
+    struct stat folder {
+    }, sock{};
+    const std::string socketPath = std::string(host_folder::kServiceFolder) + "/devices.sock";
+    return ::lstat(host_folder::kServiceFolder, &folder) == 0 && S_ISDIR(folder.st_mode) &&
+           (folder.st_mode & 0050) != 0 && ::lstat(socketPath.c_str(), &sock) == 0 &&
+           S_ISSOCK(sock.st_mode);
+}
+
+// The group namespace must be root's or the service's (the owner of its
+// folder), never a member's, and closed to everyone outside the group.
+bool groupNamespaceFit(const std::string& dir) {
+    struct stat st {
+    }, service{};
+    if (::lstat(dir.c_str(), &st) != 0) {
+        setLastError(errno == ENOENT ? ERROR_PATH_NOT_FOUND : win32ErrorFromErrno(errno));
+        return false;
+    }
+    const bool ownerFit = st.st_uid == 0 || (::lstat(host_folder::kServiceFolder, &service) == 0 &&
+                                             st.st_uid == service.st_uid);
+    if (!S_ISDIR(st.st_mode) || !ownerFit || (st.st_mode & 07) != 0) {
+        setLastError(ERROR_ACCESS_DENIED);
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
 std::string runtimeDir() {
     const char* override = std::getenv("KALVO_RUNTIME_DIR");
-    bool isDefault = !(override && *override);
-    std::string dir = isDefault
-                          ? "/dev/shm/kalvo-" + std::to_string(static_cast<unsigned>(::geteuid()))
-                          : override;
+    if (override && *override) {
+        if (::mkdir(override, 0700) != 0 && errno != EEXIST) {
+            setLastError(win32ErrorFromErrno(errno));
+            return {};
+        }
+        struct stat st {};
+        if (::lstat(override, &st) != 0) {
+            setLastError(win32ErrorFromErrno(errno));
+            return {};
+        }
+        if (!S_ISDIR(st.st_mode)) {
+            setLastError(ERROR_PATH_NOT_FOUND);
+            return {};
+        }
+        return override;
+    }
+    if (usesServiceHost()) return groupNamespaceFit(kGroupNamespace) ? kGroupNamespace : "";
+    std::string dir = "/dev/shm/kalvo-" + std::to_string(static_cast<unsigned>(::geteuid()));
     if (::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) {
         setLastError(win32ErrorFromErrno(errno));
         return {};
@@ -45,11 +98,48 @@ std::string runtimeDir() {
     }
     // The default directory sits in world-writable /dev/shm: a directory (or
     // link) planted there by another user must not receive our objects.
-    if (isDefault && (st.st_uid != ::geteuid() || (st.st_mode & 077) != 0)) {
+    if (st.st_uid != ::geteuid() || (st.st_mode & 077) != 0) {
         setLastError(ERROR_ACCESS_DENIED);
         return {};
     }
     return dir;
+}
+
+bool prepareGroupNamespace(const std::string& dir, std::string* problem) {
+    if (::mkdir(dir.c_str(), 0770) == 0) {
+        // mkdir leaves out the set-group-ID bit; files made in the folder
+        // take its group from it.
+        if (::chmod(dir.c_str(), 02770) != 0) {
+            *problem = dir + ": " + std::strerror(errno);
+            return false;
+        }
+    } else if (errno != EEXIST) {
+        *problem = "cannot make the group namespace " + dir + ": " + std::strerror(errno);
+        return false;
+    }
+    struct stat st {};
+    if (::lstat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) ||
+        (st.st_uid != 0 && st.st_uid != ::geteuid()) || (st.st_mode & 07) != 0 ||
+        (st.st_mode & 0070) != 0070) {
+        *problem = "the group namespace " + dir +
+                   " is not a folder of root or this host with mode 2770; remove it and start "
+                   "the host again";
+        return false;
+    }
+    return true;
+}
+
+int openNamespaceFile(const std::string& dir, const std::string& fileName) {
+    struct stat folder {};
+    if (::stat(dir.c_str(), &folder) != 0) return -1;
+    const mode_t mode = (folder.st_mode & 0020) != 0 ? 0660 : 0600;
+    const std::string path = dir + "/" + fileName;
+    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, mode);
+    if (fd < 0) return -1;
+    struct stat st {};
+    if (::fstat(fd, &st) == 0 && st.st_uid == ::geteuid() && (st.st_mode & 0777) != mode)
+        ::fchmod(fd, mode);  // the umask took bits the other members need
+    return fd;
 }
 
 std::string encodeObjectName(std::string_view name) {

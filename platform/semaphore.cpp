@@ -7,6 +7,7 @@
 #include "platform/futex.h"
 #include "platform/named_object.h"
 #include "platform/process_identity.h"
+#include "platform/process_registry.h"
 #include "platform/win_error.h"
 
 namespace kalvo::platform {
@@ -119,7 +120,8 @@ uint32_t Semaphore::waitSlow(uint32_t timeoutMs) noexcept {
                 continue;
             }
             // A holder that died never releases: take the lock over from it.
-            if (lookAtHolder && v != kTakenNoOwner && v != me && !detail::processAlive(v)) {
+            if (lookAtHolder && v != kTakenNoOwner && v != me &&
+                !detail::holderAlive(impl_->object->dir(), v)) {
                 if (word.compare_exchange_strong(v, me, std::memory_order_acquire)) {
                     result = WAIT_OBJECT_0;
                     break;

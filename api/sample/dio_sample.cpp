@@ -4,6 +4,7 @@
 // station answers on the line.
 #include <chrono>
 #include <cstdio>
+#include <initializer_list>
 #include <thread>
 
 #include "kalvo/kalvo.h"
@@ -23,6 +24,23 @@ bool inputFollows(int unit, uint16_t expected, int intervalMs, uint16_t* input) 
     return false;
 }
 
+// The first process to load the library starts the lines; a line connects in
+// the driver's 10 ms steps, so its stations may not answer yet. Wait for both
+// units' stations (at most two seconds) before judging any step.
+bool stationsAnswer(std::initializer_list<int> units) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    for (;;) {
+        bool all = true;
+        for (int unit : units) {
+            int32_t condition = 0;
+            all = all && KV_DIO_GetCondition(unit, &condition) == 0 && condition == 1;
+        }
+        if (all) return true;
+        if (std::chrono::steady_clock::now() >= deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+}
+
 }  // namespace
 
 int runDioSample(const SampleOptions& options) {
@@ -35,6 +53,10 @@ int runDioSample(const SampleOptions& options) {
         if (ret != 0) ++failures;
     }
     if (failures) return failures;
+    if (!stationsAnswer({1, 2}))
+        std::printf(
+            "the stations of DIO_1 and DIO_2 do not answer yet (2 s after the start); "
+            "the steps below show what the line does\n");
 
     std::printf("\n%5s  %-28s  %-28s\n", "step", "DIO_1 out / back / in  cond",
                 "DIO_2 bit  out / in  cond");

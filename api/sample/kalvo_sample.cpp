@@ -12,6 +12,7 @@
 #include "kalvo/kalvo.h"
 #include "kalvo/kalvo_errors.h"
 #include "platform/command_line.h"
+#include "platform/data_dir.h"
 #include "sample_units.h"
 
 namespace {
@@ -47,7 +48,12 @@ int main(int argc, char** argv) {
     SampleOptions options;
     CLI::App app(kDescription, "kalvo-sample");
     app.set_version_flag("--version", "kalvo-sample " KALVO_VERSION);
-    app.footer("Exit status 0 when every unit opened and answered as expected.");
+    app.footer(
+        "Exit status 0 when every unit opened and answered as expected.\n\n"
+        "The example configuration folder comes with the tools (share/kalvo/example beside\n"
+        "the program's folder, /usr/share/kalvo/example from the packages):\n"
+        "  cp -r /usr/share/kalvo/example ~/kalvo-example && cd ~/kalvo-example\n"
+        "  kalvo-devctl start --network . && kalvo-sample");
     app.add_option("--cycles", options.cycles, "DIO steps to run")
         ->check(CLI::Range(1, 1000000))
         ->capture_default_str();
@@ -57,11 +63,21 @@ int main(int argc, char** argv) {
     if (const int end = kalvo::platform::parseCommandLine(app, argc, argv); end >= 0) return end;
 
     const int board = KV_CheckBoard(1);
-    if (board == 0)
+    if (board == 0) {
         std::printf("board 1: KV_CheckBoard = 0 (open)\n\n");
-    else
+    } else {
         std::printf("board 1: KV_CheckBoard = %d: %s (kalvo doctor explains why)\n\n", board,
                     kalvo_api_error_text(board));
+        // The library read Kalvo.ini of the current directory as it loaded.
+        if (std::FILE* ini = std::fopen("Kalvo.ini", "r"))
+            std::fclose(ini);
+        else
+            std::fprintf(stderr,
+                         "kalvo-sample: there is no Kalvo.ini here; run it in a configuration "
+                         "folder, e.g. a copy of the example folder %s with a device host on "
+                         "its network (kalvo-devctl start --network .)\n",
+                         kalvo::platform::installedDataPath("example").c_str());
+    }
 
     // The command calls poll for the units' replies in 1 ms steps.
     KV_BeginPeriod();

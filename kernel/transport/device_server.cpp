@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "kernel/transport/socket_folder.h"
+#include "platform/host_folder.h"
 
 namespace kalvo::kernel::transport {
 namespace {
@@ -19,6 +20,9 @@ using namespace platform;
 
 // Open handles of all clients together; one thread each.
 constexpr size_t kMaxClients = 1024;
+// A client sends its first frame as soon as it connects; a connection that
+// stays silent only holds a thread.
+constexpr int kFirstFrameMs = 5000;
 
 uint64_t randomToken() {
     uint64_t token = 0;
@@ -27,12 +31,21 @@ uint64_t randomToken() {
     return token;
 }
 
-// Answers a connection that will not be served, without ever blocking on it.
-void refuse(int sock, NTSTATUS status) {
-    auto reply = wire::makeFrame<wire::OpenReplyFrame>(wire::FrameType::OpenReply);
+// The answer to a connection that will not be served: the status, and the
+// reason in words after the record for the client to show.
+bool sendRefusal(int sock, NTSTATUS status, const std::string& why, int flags = 0) {
+    auto reply = wire::makeFrame<wire::OpenReplyFrame>(wire::FrameType::OpenReply, why.size());
     reply.status = status;
-    ssize_t n = ::send(sock, &reply, sizeof reply, MSG_DONTWAIT | MSG_NOSIGNAL);
-    (void)n;
+    iovec parts[2] = {{&reply, sizeof reply}, {const_cast<char*>(why.data()), why.size()}};
+    msghdr message{};
+    message.msg_iov = parts;
+    message.msg_iovlen = why.empty() ? 1 : 2;
+    return ::sendmsg(sock, &message, flags | MSG_NOSIGNAL) >= 0;
+}
+
+// Answers a connection that will not be served, without ever blocking on it.
+void refuse(int sock, NTSTATUS status, const std::string& why = {}) {
+    sendRefusal(sock, status, why, MSG_DONTWAIT);
     ::close(sock);
 }
 
@@ -50,6 +63,7 @@ bool DeviceServer::start(const std::string& directory) {
         return false;
     }
     if (!prepareSocketFolder(directory)) return false;
+    if (!policy_) policy_ = AccessPolicy::forFolder(directory);
     std::string path = directory + "/" + wire::kSocketName;
     int sock = listenAt(path);
     if (sock < 0) return false;
@@ -127,10 +141,6 @@ DeviceServer::Counts DeviceServer::counts() {
     return counts;
 }
 
-bool DeviceServer::peerAllowed(const ucred& peer) const {
-    return peer.uid == ::geteuid() || peer.gid == ::getegid();
-}
-
 void DeviceServer::acceptLoop() {
     while (!stopping_) {
         pollfd p[2] = {{listen_, POLLIN, 0}, {wakeFd_, POLLIN, 0}};
@@ -148,22 +158,35 @@ void DeviceServer::acceptLoop() {
                 std::this_thread::sleep_for(std::chrono::milliseconds(10));
             continue;
         }
-        ucred peer{};
-        socklen_t len = sizeof peer;
-        if (::getsockopt(sock, SOL_SOCKET, SO_PEERCRED, &peer, &len) != 0) {
+        Peer peer;
+        if (!readPeer(sock, &peer)) {
             ::close(sock);
             continue;
         }
         reapFinished();
         std::lock_guard lock(mutex_);
         if (workers_.size() >= kMaxClients) {
-            refuse(sock, STATUS_INSUFFICIENT_RESOURCES);
+            refuse(sock, STATUS_INSUFFICIENT_RESOURCES,
+                   "the device host serves " + std::to_string(kMaxClients) +
+                       " connections already, the most it can");
+            continue;
+        }
+        size_t held = 0;
+        for (const Worker& w : workers_) held += !w.done && w.uid == peer.uid;
+        if (peer.uid != 0 && held >= maxPerUser_) {
+            refuse(sock, STATUS_INSUFFICIENT_RESOURCES,
+                   "user " + platform::host_folder::userName(peer.uid) + " holds " +
+                       std::to_string(held) +
+                       " connections to the device host, the most one user may "
+                       "(kalvo-devhost --max-user-connections); close handles first");
             continue;
         }
         Worker& w = workers_.emplace_back();
         w.sock = sock;
+        w.uid = peer.uid;
         try {
-            w.thread = std::thread([this, worker = &w, peer] { serveClient(worker, peer); });
+            w.thread = std::thread(
+                [this, worker = &w, peer = std::move(peer)] { serveClient(worker, peer); });
         } catch (...) {
             workers_.pop_back();
             refuse(sock, STATUS_INSUFFICIENT_RESOURCES);
@@ -184,17 +207,22 @@ void DeviceServer::reapFinished() {
     for (Worker& w : finished) w.thread.join();
 }
 
-void DeviceServer::serveClient(Worker* worker, ucred peer) {
+void DeviceServer::serveClient(Worker* worker, const Peer& who) {
     const int sock = worker->sock;
     std::vector<uint8_t> buffer;
     size_t length = 0;
+    pollfd first{sock, POLLIN, 0};
+    int ready;
+    do {
+        ready = ::poll(&first, 1, kFirstFrameMs);
+    } while (ready < 0 && errno == EINTR);
     // The first frame is read before a stranger is refused: closing a socket
     // with unread data would reset the connection and lose the answer.
-    bool framed = wire::receiveFrame(sock, buffer, &length) == wire::ReceiveResult::Frame;
-    if (framed && !peerAllowed(peer)) {
-        auto reply = wire::makeFrame<wire::OpenReplyFrame>(wire::FrameType::OpenReply);
-        reply.status = STATUS_ACCESS_DENIED;
-        wire::sendFrame(sock, &reply, sizeof reply);
+    bool framed =
+        ready == 1 && wire::receiveFrame(sock, buffer, &length) == wire::ReceiveResult::Frame;
+    const ucred peer{who.pid, who.uid, who.gid};
+    if (framed && !policy_->mayUse(who)) {
+        sendRefusal(sock, STATUS_ACCESS_DENIED, policy_->useRefusal(who));
     } else if (framed) {
         wire::OpenFrame open;
         wire::CancelFrame cancel;

@@ -3,10 +3,12 @@
 //
 // Every client connection is one open handle and has its own thread, which
 // sends the handle's requests into the kernel one at a time and forwards the
-// kernel's view requests to the client. Clients must run as the host's user
-// or in its group. A client that closes or dies gets cleanup and close for
-// its handle; one killed in the middle of a request has that request
-// cancelled, and every other client goes on being served.
+// kernel's view requests to the client. Clients must run as root, as the
+// host's user or, when the folder admits it, in its group (peer_access.h);
+// a connection that sends nothing for 5 s is dropped, and one user holds at
+// most a set number of connections, so that nobody locks the others out. A client that closes or
+// dies gets cleanup and close for its handle; one killed in the middle of a request has that
+// request cancelled, and every other client goes on being served.
 #pragma once
 
 #include <sys/socket.h>
@@ -17,12 +19,14 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 
 #include "kernel/device_backend.h"
 #include "kernel/transport/client_connection.h"
 #include "kernel/transport/hangup_watcher.h"
+#include "kernel/transport/peer_access.h"
 
 namespace kalvo::kernel::transport {
 
@@ -33,8 +37,15 @@ class DeviceServer {
     DeviceServer(const DeviceServer&) = delete;
     DeviceServer& operator=(const DeviceServer&) = delete;
 
-    // Creates the folder (mode 0770) and listens on "<directory>/devices.sock".
-    // False with errno (EADDRINUSE: another host serves that folder).
+    // Who may connect; by default AccessPolicy::forFolder of the folder
+    // start() is given. Set before start().
+    void setAccessPolicy(const AccessPolicy& policy) { policy_ = policy; }
+    // The most connections one user may hold at once (256 by default).
+    void setMaxConnectionsPerUser(size_t count) { maxPerUser_ = count; }
+
+    // Creates the folder (socket_folder.h) and listens on
+    // "<directory>/devices.sock". False with errno (EADDRINUSE: another host
+    // serves that folder).
     bool start(const std::string& directory);
     // Stops accepting, drops every client (their files get cleanup and
     // close) and joins all threads. The socket file is removed.
@@ -54,17 +65,19 @@ class DeviceServer {
         std::thread thread;
         int sock = -1;  // guarded by mutex_; -1 once the thread closed it
         bool done = false;
+        uid_t uid = 0;
         std::shared_ptr<ClientConnection> connection;
     };
 
     void acceptLoop();
-    bool peerAllowed(const ucred& peer) const;
-    void serveClient(Worker* worker, ucred peer);
+    void serveClient(Worker* worker, const Peer& peer);
     void serveCancel(int sock, const platform::device_wire::CancelFrame& frame);
     void reapFinished();
 
     DeviceBackend& backend_;
     HangupWatcher watcher_;
+    std::optional<AccessPolicy> policy_;
+    size_t maxPerUser_ = 256;
     std::string socketPath_;
     int listen_ = -1;
     int wakeFd_ = -1;

@@ -38,14 +38,18 @@ bool prepareSocketFolder(const std::string& directory) {
     std::error_code ec;
     std::filesystem::path dir(directory);
     if (dir.has_parent_path()) std::filesystem::create_directories(dir.parent_path(), ec);
-    if (::mkdir(directory.c_str(), 0770) != 0 && errno != EEXIST) return false;
+    if (::mkdir(directory.c_str(), 0700) != 0 && errno != EEXIST) return false;
     struct stat st {};
     if (::lstat(directory.c_str(), &st) != 0) return false;
     if (!S_ISDIR(st.st_mode) || st.st_uid != ::geteuid()) {
         errno = EACCES;
         return false;
     }
-    return ::chmod(directory.c_str(), 0770) == 0;
+    // Nobody but the host may create, remove or rename anything here: the
+    // group keeps at most read and search (the service's 0750), others
+    // nothing. Clients refuse a folder that others may write.
+    const mode_t mode = st.st_mode & 0750;
+    return (st.st_mode & 07777) == mode || ::chmod(directory.c_str(), mode) == 0;
 }
 
 int listenAt(const std::string& path) {
@@ -72,7 +76,9 @@ int listenAt(const std::string& path) {
             return -1;
         }
     }
-    if (::chmod(path.c_str(), 0770) != 0 || ::listen(sock, 64) != 0) {
+    // Connecting takes write permission on the socket: the group may, when
+    // the folder lets it in at all.
+    if (::chmod(path.c_str(), 0660) != 0 || ::listen(sock, 64) != 0) {
         int err = errno;
         ::close(sock);
         ::unlink(path.c_str());

@@ -10,10 +10,11 @@ namespace kalvo::kernel::transport {
 // look in the same places.
 std::string hostSocketDirectory();
 
-// Creates the folder (and missing parents) and gives it mode 0770, so that
-// only the host's user and group reach the socket. Refuses (false, errno set)
-// a folder that is a symbolic link or belongs to another user: in /tmp
-// someone else could have put it there first.
+// Creates the folder (and missing parents) with mode 0700; a folder that is
+// there keeps at most 0750 (the service's, made by systemd), so that nobody
+// but the host can create, remove or rename anything in it. Refuses (false,
+// errno set) a folder that is a symbolic link or belongs to another user: in
+// /tmp someone else could have put it there first.
 bool prepareSocketFolder(const std::string& directory);
 
 // Binds and listens on a SOCK_SEQPACKET socket at path. A socket file left

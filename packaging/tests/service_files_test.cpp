@@ -51,9 +51,20 @@ TEST(ServiceUnit, ServesWhereTheClientsOfTheGroupLook) {
     // The installed unit starts the installed host.
     EXPECT_NE(unit.find("ExecStart=" KALVO_INSTALL_BINDIR "/kalvo-devhost --hardware pci "),
               std::string::npos);
+    // Members enter and connect; only the host creates, removes or renames
+    // (a folder others may write is refused by every client).
+    EXPECT_NE(unit.find("RuntimeDirectoryMode=0750\n"), std::string::npos);
 }
 
-TEST(SysusersFile, CreatesUserAndGroupKalvo) {
+// The id a name has in a passwd or group file of the private root.
+std::string idOf(const std::string& table, const std::string& name) {
+    const size_t at = table.find(name + ":x:");
+    if (at == std::string::npos) return {};
+    const size_t start = at + name.size() + 3;
+    return table.substr(start, table.find(':', start) - start);
+}
+
+TEST(SysusersFile, CreatesUserAndGroupsKalvoAndKalvoAdminAndTheGroupNamespace) {
     if (!haveProgram("systemd-sysusers"))
         GTEST_SKIP() << "systemd-sysusers is not installed (package systemd); the file is not "
                         "checked";
@@ -67,6 +78,21 @@ TEST(SysusersFile, CreatesUserAndGroupKalvo) {
     EXPECT_NE(passwd.find("kalvo:x:"), std::string::npos) << passwd;
     EXPECT_NE(passwd.find(":/var/lib/kalvo:"), std::string::npos) << passwd;
     EXPECT_NE(group.find("kalvo:x:"), std::string::npos) << group;
+    EXPECT_NE(group.find("kalvo-admin:x:"), std::string::npos) << group;
+
+    // The group namespace of the service's programs, from the tmpfiles file,
+    // with the group the sysusers file made.
+    ASSERT_EQ(::mkdir(root.file("dev").c_str(), 0755), 0);
+    ASSERT_EQ(::mkdir(root.file("dev/shm").c_str(), 01777), 0);
+    const auto tmpfiles = runProgram("systemd-tmpfiles --create --root='" + root.path() + "' '" +
+                                     KALVO_TMPFILES_FILE + "'");
+    ASSERT_EQ(tmpfiles.exitCode, 0) << tmpfiles.output;
+    struct stat st {};
+    ASSERT_EQ(::lstat(root.file("dev/shm/kalvo").c_str(), &st), 0);
+    EXPECT_TRUE(S_ISDIR(st.st_mode));
+    EXPECT_EQ(st.st_mode & 07777, 02770u) << std::oct << (st.st_mode & 07777);
+    EXPECT_EQ(st.st_uid, 0u);
+    EXPECT_EQ(std::to_string(st.st_gid), idOf(group, "kalvo")) << group;
 }
 
 }  // namespace

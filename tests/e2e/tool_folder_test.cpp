@@ -30,7 +30,7 @@ bool eventually(const std::function<bool()>& condition) {
 class ToolFolder : public ::testing::Test {
   protected:
     void SetUp() override {
-        // The model table beside the program is the one used: the folder
+        // The model table installed with the program is the one used: the folder
         // holds only what the commands write.
         for (const char* step :
              {"new --board 1=Pcimaster64", "place 1 1 MST QMDIO16 QMDIO16", "place 1 2 MST QMADA04",

@@ -8,8 +8,9 @@ src="$2"
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
 cmake --install "$build" --prefix "$work/prefix" >/dev/null
-test -f "$work/prefix/include/kalvo/platform/semaphore.h"
-test ! -e "$work/prefix/include/kalvo/platform/futex.h"
+# Only the public headers: the platform layer's are the tree's own.
+test -f "$work/prefix/include/kalvo/kalvo.h" && test -f "$work/prefix/include/kalvo/board_library.h"
+test ! -e "$work/prefix/include/kalvo/platform"
 # The device host and its drivers: the installed host starts with the
 # installed drivers and serves the simulated boards.
 lib="$(dirname "$(find "$work/prefix" -name Tolva.sys | head -1)")"
@@ -35,12 +36,15 @@ test -f "$work/prefix/lib/udev/rules.d/60-kalvo.rules"
 cmake -S "$src/tests/install/consumer" -B "$work/consumer" -G Ninja \
     -DCMAKE_PREFIX_PATH="$work/prefix" >/dev/null
 cmake --build "$work/consumer" >/dev/null
-out="$(KALVO_RUNTIME_DIR="$work/rt" "$work/consumer/consumer")"
-test "$out" = "Ret(0h)"
+out="$(cd "$work" && KALVO_RUNTIME_DIR="$work/rt" "$work/consumer/consumer")"
+test "$out" = "KALVO_ERR_ARGUMENT 1"
 echo "installed package usable"
 # pkg-config: an application builds from the flags of kalvo.pc, a board
-# library's user from pcimaster64.pc; man pages and kalvo are installed.
+# library's user from pcimaster64.pc (no rpath: the libraries are found as
+# the system's are); man pages and kalvo are installed.
 export PKG_CONFIG_PATH="$(dirname "$(find "$work/prefix" -name kalvo.pc | head -1)")"
+grep -q "^prefix=$work/prefix\$" "$PKG_CONFIG_PATH/kalvo.pc"
+export LD_LIBRARY_PATH="$(pkg-config --variable=libdir kalvo)"
 cat >"$work/app.c" <<'C'
 #include <kalvo/kalvo.h>
 #include <kalvo/kalvo_errors.h>
@@ -57,5 +61,6 @@ cc "$work/board.c" -o "$work/board" $(pkg-config --cflags --libs pcimaster64)
 (cd "$work" && KALVO_RUNTIME_DIR="$work/rt" ./board)
 test -x "$work/prefix/bin/kalvo"
 "$work/prefix/bin/kalvo" --version | grep -q "^kalvo "
-if command -v help2man >/dev/null; then test -f "$work/prefix/share/man/man1/kalvo.1"; fi
+if command -v help2man >/dev/null; then test -f "$work/prefix/share/man/man1/kalvo.1.gz"; fi
+test -f "$work/prefix/share/kalvo/ModelTbl.ini" && test -f "$work/prefix/share/kalvo/example/Kalvo.ini"
 echo "pkg-config files usable"

@@ -45,22 +45,28 @@ bool runChildIfRequested(int argc, char** argv, int& exitCode) {
 }
 
 ChildProcess spawnChild(const std::string& name, const std::vector<std::string>& args) {
-    std::vector<std::string> all = {"/proc/self/exe", "--kalvo-child", name};
-    all.insert(all.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (auto& a : all) argv.push_back(a.data());
-    argv.push_back(nullptr);
+    return spawnChildVia({}, name, args);
+}
 
+ChildProcess spawnChildVia(const std::vector<std::string>& launcher, const std::string& name,
+                           const std::vector<std::string>& args) {
     // Resolve our own binary before fork: /proc/self/exe is per process.
     char self[4096];
     ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
     if (n <= 0) return {};
     self[n] = '\0';
 
+    std::vector<std::string> all = launcher;
+    all.insert(all.end(), {launcher.empty() ? "/proc/self/exe" : self, "--kalvo-child", name});
+    all.insert(all.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (auto& a : all) argv.push_back(a.data());
+    argv.push_back(nullptr);
+
     ChildProcess child;
     pid_t pid = fork();
     if (pid == 0) {
-        execv(self, argv.data());
+        execv(launcher.empty() ? self : launcher[0].c_str(), argv.data());
         _exit(126);
     }
     child.pid_ = pid;

@@ -37,12 +37,17 @@ class ChildProcess {
     bool running();
 
   private:
-    friend ChildProcess spawnChild(const std::string&, const std::vector<std::string>&);
+    friend ChildProcess spawnChildVia(const std::vector<std::string>&, const std::string&,
+                                      const std::vector<std::string>&);
     pid_t pid_ = -1;
     int status_ = -1;
 };
 
 ChildProcess spawnChild(const std::string& name, const std::vector<std::string>& args = {});
+// The same through a launcher that execs the rest of its command line, e.g.
+// setpriv dropping to another user (test_users.h).
+ChildProcess spawnChildVia(const std::vector<std::string>& launcher, const std::string& name,
+                           const std::vector<std::string>& args = {});
 
 }  // namespace kalvo::testing
 

@@ -9,6 +9,7 @@
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/prctl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -55,6 +56,10 @@ class PrivateHost {
     PrivateHost& operator=(const PrivateHost&) = delete;
     ~PrivateHost() { kill(); }
 
+    // Runs the host through a launcher (test_users.h: setpriv to another
+    // user), with the service's umask 0007. Set before start().
+    void runVia(std::vector<std::string> launcher) { launcher_ = std::move(launcher); }
+
     // Starts kalvo-devhost serving in folder with the three driver modules
     // and the board set (and any further host options), and waits until it
     // serves (its banner line). False, with the host's output in *why, when
@@ -74,6 +79,7 @@ class PrivateHost {
                                          "--boards",
                                          boards};
         args.insert(args.end(), moreOptions.begin(), moreOptions.end());
+        args.insert(args.begin(), launcher_.begin(), launcher_.end());
         std::vector<char*> argv;
         for (auto& a : args) argv.push_back(a.data());
         argv.push_back(nullptr);
@@ -93,6 +99,7 @@ class PrivateHost {
                 dup2(out, 1);
                 dup2(out, 2);
             }
+            if (!launcher_.empty()) umask(0007);
             execv(argv[0], argv.data());
             _exit(127);
         }
@@ -161,6 +168,7 @@ class PrivateHost {
 
     pid_t pid_ = -1;
     int exitStatus_ = -1;
+    std::vector<std::string> launcher_;
     std::string folder_;
     std::string log_;
 };

@@ -512,8 +512,15 @@ std::string usage() {
         "Builds, changes and checks a Kalvo configuration folder (Kalvo.ini, the board library\n"
         "ini files, KalvoConfig.dat) as the configuration tool does. FOLDER defaults to the\n"
         "current directory; ModelTbl.ini is taken from the folder when it holds one, else from\n"
-        "beside the program. 'kalvo-config COMMAND --help' describes a command.\n\ncommands:\n";
+        "share/kalvo beside the program's folder. 'kalvo-config COMMAND --help' describes a\n"
+        "command.\n\ncommands:\n";
     for (const Command& c : kCommands) text += "  " + std::string(c.synopsis) + "\n";
+    return text;
+}
+
+std::string commandNames() {
+    std::string text;
+    for (const Command& c : kCommands) text += std::string(c.name) + "\n";
     return text;
 }
 

@@ -25,4 +25,7 @@ bool isCommand(const std::string& name);
 // The overview of every command.
 std::string usage();
 
+// The names of the commands, one a line.
+std::string commandNames();
+
 }  // namespace kalvo::tool::cli

@@ -9,18 +9,17 @@
 #include <vector>
 
 #include "platform/command_line.h"
+#include "platform/data_dir.h"
 #include "tool/cli/config_commands.h"
 
 namespace {
 
-// ModelTbl.ini of the folder, else the one installed beside the program.
+// ModelTbl.ini of the folder, else the one installed with the programs.
 std::string modelTableFor(const std::string& folder) {
     std::error_code ec;
     std::filesystem::path inFolder = std::filesystem::path(folder) / "ModelTbl.ini";
     if (std::filesystem::exists(inFolder, ec)) return inFolder.string();
-    std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", ec);
-    if (ec) return inFolder.string();
-    return (self.parent_path() / "ModelTbl.ini").string();
+    return kalvo::platform::installedDataPath("ModelTbl.ini").string();
 }
 
 }  // namespace
@@ -38,6 +37,15 @@ int main(int argc, char** argv) {
     app.footer("Commands:\n" + text.substr(commandsAt + 11));
     app.add_option("-C", folder, "the configuration folder (default: the current one)");
     app.prefix_command();
+    // For the shell completion and the man page: the commands, one a line.
+    app.add_flag_callback(
+           "--list-commands",
+           [] {
+               std::cout << commandNames();
+               throw CLI::Success();
+           },
+           "")
+        ->group("");
     if (const int end = kalvo::platform::parseCommandLine(app, argc, argv); end >= 0) return end;
     const std::vector<std::string> args = app.remaining();
     if (args.empty()) {

@@ -105,8 +105,8 @@ ModelTable::Source ModelTable::load(const std::string& path) {
     if (status == IniOpen::missing) {
         problems_.push_back(path +
                             ": the model table was not found; stations have no modules "
-                            "to offer (put a ModelTbl.ini in the folder or beside the "
-                            "program)");
+                            "to offer (put a ModelTbl.ini in the folder, or install the "
+                            "one that comes with the tools)");
         return Source::missing;
     }
     if (status == IniOpen::failed) {

@@ -1,19 +1,30 @@
-/*
- * Short texts for the return codes of the application API (kalvo/kalvo.h)
- * and of the master-board library (kalvo/board_library.h). Header only: the
- * functions are static inline, nothing is exported. Usable from C and C++.
+/**
+ * @file kalvo/kalvo_errors.h
+ * @brief Names and short texts of the return codes of both libraries.
  *
- *   int ret = KV_DIO_Open(1);
- *   if (ret) fprintf(stderr, "DIO_1: %s (%d): %s\n", kalvo_api_error_name(ret), ret,
- *                    kalvo_api_error_text(ret));
+ * For the application API (kalvo/kalvo.h) and the master-board library
+ * (kalvo/board_library.h). Header only: the functions are static inline,
+ * nothing is exported or linked. Usable from C and C++.
+ *
+ * @code
+ * int ret = KV_DIO_Open(1);
+ * if (ret) fprintf(stderr, "DIO_1: %s (%d): %s\n", kalvo_api_error_name(ret), ret,
+ *                  kalvo_api_error_text(ret));
+ * @endcode
  */
 #ifndef KALVO_KALVO_ERRORS_H
 #define KALVO_KALVO_ERRORS_H
 
 #include <stdint.h>
 
-/* The name of an API return code ("KALVO_ERR_UNIT"), or NULL for a value that
- * is none of them. */
+/**
+ * The name of an application API return code ("KALVO_ERR_UNIT").
+ *
+ * @param code A code of kalvo/kalvo.h.
+ * @return The name of its enumerator, or NULL for a value that is none of them.
+ * @threads Any thread: a constant text.
+ * @sa kalvo_api_error_text, kalvo_board_error_name
+ */
 static inline const char* kalvo_api_error_name(int32_t code) {
     switch (code) {
         case 0:
@@ -55,7 +66,14 @@ static inline const char* kalvo_api_error_name(int32_t code) {
     }
 }
 
-/* What an API return code means and what to look at; never NULL. */
+/**
+ * What an application API return code means, and what to look at.
+ *
+ * @param code A code of kalvo/kalvo.h.
+ * @return A short text; "not a return code of the Kalvo library" for other values, never NULL.
+ * @threads Any thread: a constant text.
+ * @sa kalvo_api_error_name
+ */
 static inline const char* kalvo_api_error_text(int32_t code) {
     switch (code) {
         case 0:
@@ -99,7 +117,14 @@ static inline const char* kalvo_api_error_text(int32_t code) {
     }
 }
 
-/* The name of a board library return code ("KV_ERR_NO_DEVICE"), or NULL. */
+/**
+ * The name of a board library return code ("KV_ERR_NO_DEVICE").
+ *
+ * @param code A code of kalvo/board_library.h.
+ * @return The name of its enumerator, or NULL for a value that is none of them.
+ * @threads Any thread: a constant text.
+ * @sa kalvo_board_error_text, kalvo_api_error_name
+ */
 static inline const char* kalvo_board_error_name(int32_t code) {
     switch (code) {
         case 0:
@@ -145,7 +170,15 @@ static inline const char* kalvo_board_error_name(int32_t code) {
     }
 }
 
-/* What a board library return code means; never NULL. */
+/**
+ * What a board library return code means.
+ *
+ * @param code A code of kalvo/board_library.h.
+ * @return A short text; "not a return code of the board library" for other values, never
+ * NULL.
+ * @threads Any thread: a constant text.
+ * @sa kalvo_board_error_name
+ */
 static inline const char* kalvo_board_error_text(int32_t code) {
     switch (code) {
         case 0:
