@@ -114,11 +114,6 @@ TEST(HeldRequests, AClientThatNeverAnswersItsReplayedMapStallsNoOtherClient) {
     // ... which does not answer; the start and the other open end meanwhile.
     EXPECT_EQ(started.wait_for(20s), std::future_status::ready) << "the start waits for a client";
     EXPECT_EQ(opened.wait_for(20s), std::future_status::ready) << "the open waits for a client";
-    for (const auto& row : kernel::completionRows())
-        if (row.sequence > from)
-            std::fprintf(stderr, "DBG %llu pid %u major %d kind %s status %x\n",
-                         (unsigned long long)row.sequence, row.pid, row.major,
-                         kernel::completionKindName(row.kind), row.status);
     EXPECT_EQ(mapped.wait_for(0s), std::future_status::timeout);
     silent.answer();
     EXPECT_EQ(started.get(), STATUS_SUCCESS);
