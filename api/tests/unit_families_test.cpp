@@ -82,21 +82,23 @@ class Window {
 KALVO_CHILD(unit_player) {
     Window w;
     if (!w.valid()) return 2;
-    Clock::time_point adaSeen{}, sioSeen{};
-    bool adaPending = false, sioPending = false;
-    int lastPair = 0;
-    for (;;) {
-        const auto now = Clock::now();
-        const uint16_t out = w.gm(kAdaStation, 0);
-        if (!(out & 0xE000)) {
-            adaPending = false;
-            w.gm(kAdaStation + kInputs, 0) = out & 0x0FFF;
-        } else if (!adaPending) {
-            adaPending = true;
-            adaSeen = now;
-        } else if (now - adaSeen >= kUnitDelay) {
-            w.gm(kAdaStation + kInputs, 0) = static_cast<uint16_t>((out & 0xE000) | 0x123);
+    // True once a request has stood for kUnitDelay.
+    struct Delay {
+        Clock::time_point since{};
+        bool pending = false;
+        bool over(bool requested) {
+            if (!requested) return pending = false;
+            if (!pending) since = Clock::now();
+            pending = true;
+            return Clock::now() - since >= kUnitDelay;
         }
+    } ada, sio;
+    int lastPair = 0;
+    for (;; std::this_thread::sleep_for(1ms)) {
+        const uint16_t out = w.gm(kAdaStation, 0);
+        if (!(out & 0xE000)) w.gm(kAdaStation + kInputs, 0) = out & 0x0FFF;
+        if (ada.over(out & 0xE000))
+            w.gm(kAdaStation + kInputs, 0) = static_cast<uint16_t>((out & 0xE000) | 0x123);
 
         const uint16_t w0 = w.gm(kAxsaStation, 0), w1 = w.gm(kAxsaStation, 1),
                        w2 = w.gm(kAxsaStation, 2);
@@ -110,16 +112,8 @@ KALVO_CHILD(unit_player) {
         }
 
         volatile uint16_t& status = w.gm(kSioStation + kInputs, 3);
-        if (!(w.gm(kSioStation, 3) & 0x8000)) {
-            sioPending = false;
-            status = status & 0x7FFF;
-        } else if (!sioPending) {
-            sioPending = true;
-            sioSeen = now;
-        } else if (now - sioSeen >= kUnitDelay) {
-            status = status | 0x8000;
-        }
-        std::this_thread::sleep_for(1ms);
+        const bool request = w.gm(kSioStation, 3) & 0x8000;
+        status = static_cast<uint16_t>(sio.over(request) ? status | 0x8000 : status & 0x7FFF);
     }
 }
 
