@@ -396,7 +396,14 @@ int32_t SioUnit::getData(int32_t channel, uint8_t* data, int32_t length, int32_t
         // between the two would give 0 with fewer bytes than asked.
         taken = ch.receiveRing.takeIfFilled(data, length);
         if (taken >= 0) return KALVO_OK;
-        if (ch.receiveError.load()) return KALVO_ERR_UNIT_ERROR;
+        if (ch.receiveError.load()) {
+            // The flag is a receive thread's last look at the unit, which
+            // may predate an error reset (a ClearError that has returned):
+            // the unit's status now decides.
+            uint64_t block = 0;
+            if (int32_t failed = readInput(ch, &block)) return failed;
+            if (wordOf(block) & kReceiveErrorBit) return KALVO_ERR_UNIT_ERROR;
+        }
         return closing_.load() ? UnitLook{KALVO_ERR_TIMEOUT} : kKeepWaiting;
     });
     // What the ring holds is delivered also after an error or a timeout.

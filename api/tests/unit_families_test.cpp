@@ -282,6 +282,26 @@ TEST_F(UnitFamilies, SioCallsPassOnAFailedBoardCallAndWriteNothingBuiltFromIt) {
     EXPECT_EQ(sent, 0);
 }
 
+// The receive error flag is a receive thread's last look at the unit. Once
+// the unit reports no error any more (its error was reset), GetData goes by
+// the unit, not by an older look: here the receive threads are held at
+// their cycle lock, so the flag stays as their last cycle left it.
+TEST_F(UnitFamilies, SioGetDataGoesByTheUnitsErrorNotByAnOlderLook) {
+    load(boardsIni({"TestBoard"}));
+    ASSERT_EQ(kv_->KV_SIO_Config(1, 1, 0, 0, 0, 0, 0, 0), 0);
+    volatile uint16_t& status = window_.gm(kSioStation + kInputs, 3);
+    status = 0x0800;  // a receive error
+    uint8_t byte = 0;
+    int32_t received = 0;
+    ASSERT_EQ(kv_->KV_SIO_GetData(1, 1, &byte, 1, &received, 0), KALVO_ERR_UNIT_ERROR);
+    auto cycle = platform::Semaphore::createOrOpen("SIO(1)RcvThrdSmph00", 1, 1);
+    ASSERT_TRUE(cycle.valid());
+    cycle.wait();
+    status = 0;  // reset: the unit reports none
+    EXPECT_EQ(kv_->KV_SIO_GetData(1, 1, &byte, 1, &received, 50), KALVO_ERR_TIMEOUT);
+    cycle.release(1);
+}
+
 // GetData counts the bytes and takes them in one step: while another thread
 // empties the shared ring as fast as it can, a GetData that gives 0 always
 // took all it asked for. (Without the log, the calls run at full speed.)
