@@ -112,3 +112,13 @@ void WorkQueue::runAlone(Helper* helper, std::function<void()> item) {
 }
 
 }  // namespace kalvo::kernel
+
+extern "C" VOID ExQueueWorkItem(PWORK_QUEUE_ITEM workItem, WORK_QUEUE_TYPE) {
+    auto* kernel = kalvo::kernel::Kernel::current();
+    if (!kernel || !workItem) return;
+    PWORKER_THREAD_ROUTINE routine = workItem->WorkerRoutine;
+    PVOID parameter = workItem->Parameter;
+    kernel->work().queue([routine, parameter] {
+        if (routine) routine(parameter);
+    });
+}
