@@ -11,7 +11,6 @@
 #include <thread>
 #include <vector>
 
-#include "kernel/completion_record.h"
 #include "tests/support/driver_harness.h"
 
 namespace kalvo::drivertest {
@@ -23,21 +22,6 @@ using namespace std::chrono_literals;
 using Kind = kernel::CompletionRow::Kind;
 
 const char* const kTolva0 = "\\\\.\\tolva0";
-
-uint64_t lastSequence() {
-    auto rows = kernel::completionRows();
-    return rows.empty() ? 0 : rows.back().sequence;
-}
-
-// Rows written since `from` of one kind, by one process (0: any).
-size_t rowsSince(uint64_t from, Kind kind, uint32_t pid = 0, UCHAR major = 0xFF) {
-    size_t n = 0;
-    for (const auto& row : kernel::completionRows())
-        if (row.sequence > from && row.kind == kind && (pid == 0 || row.pid == pid) &&
-            (major == 0xFF || row.major == major))
-            ++n;
-    return n;
-}
 
 // Held requests no longer wait for a start that may never come: a surprise
 // removal ends them with STATUS_DELETE_PENDING, a failed start with its own
@@ -58,12 +42,12 @@ TEST(HeldRequests, EndWithTheirStatusAtASurpriseRemovalOrAFailedStart) {
         ASSERT_TRUE(h.loaded());
         ASSERT_TRUE(h.addAndStartAll());
         ASSERT_EQ(h.stop(0), STATUS_SUCCESS);
-        const uint64_t from = lastSequence();
+        const uint64_t from = lastCompletionSequence();
         auto opened = std::async(std::launch::async, [&] {
             kernel::FileId file = 0;
             return h.open(kTolva0, &file);
         });
-        ASSERT_TRUE(waitFor([&] { return rowsSince(from, Kind::Held) == 1; }, 20s));
+        ASSERT_TRUE(waitFor([&] { return completionRowsSince(from, Kind::Held) == 1; }, 20s));
         const NTSTATUS ended = row.end(h);
         const bool endedToo = opened.wait_for(20s) == std::future_status::ready;
         EXPECT_TRUE(endedToo) << "still held";
@@ -74,7 +58,7 @@ TEST(HeldRequests, EndWithTheirStatusAtASurpriseRemovalOrAFailedStart) {
         if (row.statusIsTheStarts) {
             EXPECT_FALSE(NT_SUCCESS(ended));
         }
-        EXPECT_EQ(rowsSince(from, Kind::Replayed), 1u);
+        EXPECT_EQ(completionRowsSince(from, Kind::Replayed), 1u);
     }
 }
 
@@ -92,20 +76,20 @@ TEST(HeldRequests, AClientThatNeverAnswersItsReplayedMapStallsNoOtherClient) {
     // A stop without its query (as a misbehaving bus would send it) holds
     // the requests of the handle that is open.
     ASSERT_EQ(h.pnpRequest(0, IRP_MN_STOP_DEVICE), STATUS_SUCCESS);
-    const uint64_t from = lastSequence();
+    const uint64_t from = lastCompletionSequence();
     auto mapped = std::async(std::launch::async, [&] {
         rq::MapRequestBlock64 map{rq::MapCommand::Map, 0, 0, 0x1000, 0};
         return h.ioctlAs(silent, held, rq::IOCTL_TOLVA_MAP_MEMORY, rq::toBytes(map), sizeof map)
             .status;
     });
-    ASSERT_TRUE(waitFor([&] { return rowsSince(from, Kind::Held, 5001) == 1; }, 20s));
+    ASSERT_TRUE(waitFor([&] { return completionRowsSince(from, Kind::Held, 5001) == 1; }, 20s));
     auto opened = std::async(std::launch::async, [&] {
         kernel::FileId file = 0;
         NTSTATUS status = h.openAs(other, kTolva0, &file);
         if (NT_SUCCESS(status)) h.close(file);
         return status;
     });
-    ASSERT_TRUE(waitFor([&] { return rowsSince(from, Kind::Held, 5002) == 1; }, 20s));
+    ASSERT_TRUE(waitFor([&] { return completionRowsSince(from, Kind::Held, 5002) == 1; }, 20s));
 
     silent.stopAnswering();
     auto started = std::async(std::launch::async, [&] { return h.start(0); });
@@ -132,7 +116,7 @@ TEST(OpenCloseAndPower, AHandleNeverMeetsAPoweredDownOrStoppingDevice) {
     DriverHarness h("tolva");
     ASSERT_TRUE(h.loaded());
     ASSERT_TRUE(h.addAndStartAll());
-    const uint64_t from = lastSequence();
+    const uint64_t from = lastCompletionSequence();
     std::atomic<bool> stop{false};
     std::atomic<int> poweredDown{0}, failed{0}, served{0};
     auto client = [&](FakeCaller& caller) {

@@ -7,7 +7,6 @@
 #include <future>
 
 #include "host/line_guard.h"
-#include "kernel/completion_record.h"
 #include "tests/support/driver_harness.h"
 
 namespace kalvo::kernel::host {
@@ -15,18 +14,6 @@ namespace {
 
 using namespace std::chrono_literals;
 using drivertest::DriverHarness;
-
-uint64_t lastSequence() {
-    auto rows = completionRows();
-    return rows.empty() ? 0 : rows.back().sequence;
-}
-
-bool heldFor(uint32_t pid, uint64_t from) {
-    for (const auto& row : completionRows())
-        if (row.sequence > from && row.pid == pid && row.kind == CompletionRow::Kind::Held)
-            return true;
-    return false;
-}
 
 TEST(LineGuard, ItsOwnOpenHeldByAStoppedDeviceIsCancelledWhenTheHostStops) {
     DriverHarness h("tolva");
@@ -47,10 +34,14 @@ TEST(LineGuard, ItsOwnOpenHeldByAStoppedDeviceIsCancelledWhenTheHostStops) {
 
     // The client dies: the guard opens the device to stop its line, and
     // that open is held.
-    const uint64_t from = lastSequence();
+    const uint64_t from = drivertest::lastCompletionSequence();
     guard.clientGone(file);
     auto closed = std::async(std::launch::async, [&] { guard.close(file); });
-    ASSERT_TRUE(drivertest::waitFor([&] { return heldFor(uint32_t(::getpid()), from); }, 20s));
+    ASSERT_TRUE(drivertest::waitFor(
+        [&] {
+            return drivertest::completionRowsSince(from, CompletionRow::Kind::Held, ::getpid()) > 0;
+        },
+        20s));
 
     guard.stop();
     ASSERT_EQ(closed.wait_for(20s), std::future_status::ready) << "the guard's open still waits";

@@ -316,4 +316,19 @@ NTSTATUS DriverHarness::connect(kernel::FileId file, uint32_t code, const char* 
     return ioctl(file, code, requests::toBytes(block), 0).status;
 }
 
+uint64_t lastCompletionSequence() {
+    const auto rows = kernel::completionRows();
+    return rows.empty() ? 0 : rows.back().sequence;
+}
+
+size_t completionRowsSince(uint64_t from, kernel::CompletionRow::Kind kind, uint32_t pid,
+                           UCHAR major) {
+    size_t n = 0;
+    for (const auto& row : kernel::completionRows())
+        if (row.sequence > from && row.kind == kind && (pid == 0 || row.pid == pid) &&
+            (major == 0xFF || row.major == major))
+            ++n;
+    return n;
+}
+
 }  // namespace kalvo::drivertest

@@ -16,6 +16,7 @@
 
 #include "driver/requests/request_blocks.h"
 #include "driver/requests/request_codes.h"
+#include "kernel/completion_record.h"
 #include "kernel/device_backend.h"
 #include "kernel/hardware_provider.h"
 #include "platform/ntstatus.h"
@@ -162,6 +163,13 @@ class DriverHarness {
     std::unique_ptr<Impl> impl_;  // the kernel: gone before the hardware
     int wordSize_ = 64;
 };
+
+// The host's completion record as tests read it: the sequence number of its
+// newest row (0 when empty), and how many rows of a kind were written after
+// `from`, by one process (pid 0: any) and of one major function (0xFF: any).
+uint64_t lastCompletionSequence();
+size_t completionRowsSince(uint64_t from, kernel::CompletionRow::Kind kind, uint32_t pid = 0,
+                           UCHAR major = 0xFF);
 
 // Polls cond every millisecond until it holds or the time is up.
 template <class Cond>
