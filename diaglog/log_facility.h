@@ -8,18 +8,28 @@
 // files, "<base>_<slot><file>.log".
 //
 // A line that the level mask filters out costs one load and two tests, inline
-// here, before any formatting or locking.
+// here, before any formatting or locking. A line that passes is composed by
+// the calling thread and copied into the slot's ring (log_ring.h); the log's
+// own thread moves the ring's lines to the file, many in one write, within a
+// millisecond or so. A process killed meanwhile leaves them in the ring, and
+// the next process that loads the library writes them (log_drain.h). When no
+// ring can be had, every line is written to the file as it comes.
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <mutex>
+#include <string>
+#include <thread>
 #include <type_traits>
 
-#include "diaglog/log_file.h"
+#include "diaglog/log_drain.h"
+#include "diaglog/log_ring.h"
+#include "diaglog/log_sink.h"
 #include "diaglog/log_slot_map.h"
-#include "diaglog/log_stamp.h"
 #include "diaglog/log_type.h"
 #include "diaglog/profile_file.h"
 
@@ -38,9 +48,11 @@ class LogFacility {
     LogFacility(const LogFacility&) = delete;
     LogFacility& operator=(const LogFacility&) = delete;
 
-    // Names are taken against the current directory. Fails when the log is
-    // already open, the slot map cannot be had or is full, or the log file
-    // cannot be opened.
+    // Names are taken against the current directory, once: the files go on
+    // to that folder whatever the process's current directory later is.
+    // Lines that processes which died holding a slot of this library left in
+    // their rings are written first. Fails when the log is already open, the
+    // slot map cannot be had or is full, or the log file cannot be opened.
     bool open(const char* baseName, const char* iniName, const char* mapName,
               uint32_t defaultLevel);
     // Writes the slot's file number and line count back to the log ini,
@@ -48,11 +60,12 @@ class LogFacility {
     void close();
 
     bool passes(LogType type) const noexcept {
-        return logPasses(type, levelMask_.load(std::memory_order_relaxed));
+        return logPasses(type, levelMask_.load(std::memory_order_acquire));
     }
 
-    // Writes one line when the type passes the level mask. Failures lose the
-    // line silently.
+    // Writes one line when the type passes the level mask. Failures (a full
+    // disk, a ring the log's thread has not emptied in time) lose the line
+    // silently; the call never waits for the file.
     void write(LogType type, const char* message) noexcept {
         if (passes(type)) writeLine(type, message);
     }
@@ -67,6 +80,15 @@ class LogFacility {
         if (passes(type)) writeFormatted(type, format, args...);
     }
 
+    // Puts every line written before this call (by any thread whose call
+    // returned) in the file. The log's thread does so within milliseconds
+    // anyway; a reader in this process that must see a line now asks first.
+    void flush() noexcept;
+    // flush() of every log open in this process, of every library.
+    static void flushAll() noexcept;
+    // Lines lost because the ring was full or the log closing.
+    uint64_t droppedLines() const noexcept;
+
     // The number of processes that have this library's log open (occupied
     // slots); 0 when the log is closed.
     int32_t processCount();
@@ -75,6 +97,7 @@ class LogFacility {
 
     bool isOpen() const noexcept;
     int32_t slot() const noexcept;
+    // The file in use and its lines, once every line written so far is in it.
     int32_t fileNumber() const noexcept;
     int32_t lineCount() const noexcept;
     int32_t maxLines() const noexcept;
@@ -84,21 +107,39 @@ class LogFacility {
   private:
     void writeLine(LogType type, const char* message) noexcept;
     void writeFormatted(LogType type, const char* format, ...) noexcept;
-    bool openFile(LogFile::Creation creation) noexcept;
-    bool switchFiles() noexcept;
+    size_t composeHead(char* line, LogType type) const noexcept;
+    void emit(char* line, size_t length) noexcept;
+    bool inherited() const noexcept;
+    bool startRing() noexcept;
+    void drainLoop() noexcept;
+    void wakeDrain() noexcept;
+    void stopDrain() noexcept;
+    void settle() const noexcept;  // flush() for the accessors
     void closeLocked() noexcept;
 
     char basePath_[kBasePathRoom] = {};
-    int32_t fileNumber_ = 0;
-    int32_t lineCount_ = 0;
     int32_t maxLines_ = kDefaultMaxLines;
-    int32_t tickCount_ = 0;
+    std::atomic<int32_t> tickCount_{0};
     std::atomic<uint32_t> levelMask_{0};  // 0 while closed: nothing passes
-    LogFile file_;
     ProfileFile ini_;
     LogSlotMap slotMap_;
-    mutable std::mutex lock_;
-    LogStamp stamp_;
+    // The file side: its state in the ring while there is one, else here.
+    LogSinkState localState_;
+    LogSink sink_;
+    LogRing ring_;
+    std::string ringPath_;
+    std::atomic<LogRing*> activeRing_{nullptr};  // writers push here when set
+    std::unique_ptr<LogDrainBuffer> drainBuffer_;
+    mutable std::mutex lock_;       // open, close, and the writes without a ring
+    mutable std::mutex drainLock_;  // one drainer at a time
+    std::mutex wakeLock_;
+    std::condition_variable wake_;
+    std::atomic<bool> drainSleeps_{false};
+    bool stopDrain_ = false;  // under wakeLock_
+    // A raw pointer: a child forked with the log open must neither join nor
+    // detach its parent's thread, so it forgets it.
+    std::thread* drainThread_ = nullptr;
+    uint32_t forkGeneration_ = 0;  // of the process that opened the log
     bool open_ = false;
 };
 

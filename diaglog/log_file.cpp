@@ -1,6 +1,7 @@
 #include "diaglog/log_file.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -79,6 +80,31 @@ int32_t LogFile::write(const void* buffer, uint32_t count) {
         done += static_cast<uint32_t>(n);
     }
     return static_cast<int32_t>(done);
+}
+
+int64_t LogFile::writeLines(const struct iovec* lines, int count) noexcept {
+    if (!isOpen() || count <= 0) return -1;
+    ssize_t n;
+    do {
+        n = ::writev(fd_, lines, count);
+    } while (n < 0 && errno == EINTR);
+    if (n < 0) platform::setLastError(platform::win32ErrorFromErrno(errno));
+    return n;
+}
+
+int64_t LogFile::size() const noexcept {
+    struct stat st {};
+    if (!isOpen() || ::fstat(fd_, &st) != 0) return -1;
+    return st.st_size;
+}
+
+bool LogFile::truncate(int64_t size) noexcept {
+    if (!isOpen() || size < 0) return false;
+    int rc;
+    do {
+        rc = ::ftruncate(fd_, size);
+    } while (rc < 0 && errno == EINTR);
+    return rc == 0;
 }
 
 }  // namespace kalvo::diaglog

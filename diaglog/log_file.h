@@ -6,6 +6,8 @@
 // the file open.
 #pragma once
 
+#include <sys/uio.h>
+
 #include <cstdint>
 
 namespace kalvo::diaglog {
@@ -31,6 +33,13 @@ class LogFile {
     virtual int32_t read(void* buffer, uint32_t count);
     // The count written, or -1.
     virtual int32_t write(const void* buffer, uint32_t count);
+
+    // Several whole lines in one call: the bytes written (a full disk or a
+    // file-size limit leaves fewer), or -1 when none could be.
+    int64_t writeLines(const struct iovec* lines, int count) noexcept;
+    // The file's size, or -1; and cutting it back to a size.
+    int64_t size() const noexcept;
+    bool truncate(int64_t size) noexcept;
 
     bool isOpen() const noexcept { return fd_ >= 0; }
 

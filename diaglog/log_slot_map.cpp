@@ -37,24 +37,30 @@ bool byteLock(int fd, int command, short type, off_t byte) noexcept {
     return rc == 0;
 }
 
-// The side file sits beside the named objects. Encoded object names never
-// hold a '.', so a name with a suffix cannot collide with one of them.
-std::string sideFilePath(const char* mapName) {
+}  // namespace
+
+// The side file and the slots' rings sit beside the named objects. Encoded
+// object names never hold a '.', so a name with a suffix cannot collide with
+// one of them.
+std::string logRuntimeStem(const char* mapName) {
     const std::string dir = platform::runtimeDir();
-    if (dir.empty()) return {};
-    std::string name = platform::encodeObjectName(mapName) + ".slots";
-    if (name.size() > NAME_MAX) {
+    if (dir.empty() || !mapName) return {};
+    std::string name = platform::encodeObjectName(mapName);
+    // Room for the longest suffix, ".ring255".
+    if (name.size() + 8 > NAME_MAX) {
         // Too long to keep readable: name it by a hash of the map name.
         uint64_t h = 14695981039346656037ull;
         for (const char* p = mapName; *p; ++p)
             h = (h ^ static_cast<unsigned char>(*p)) * 1099511628211ull;
         char text[40];
-        platform::format(text, sizeof text, "%08x%08x.slots", static_cast<uint32_t>(h >> 32),
+        platform::format(text, sizeof text, "%08x%08x", static_cast<uint32_t>(h >> 32),
                          static_cast<uint32_t>(h));
         name = text;
     }
     return dir + "/" + name;
 }
+
+namespace {
 
 void decrementCount(uint32_t* count) noexcept {
     auto c = atomicWord(count);
@@ -106,7 +112,7 @@ void LogSlotMap::reclaimDeadSlots() noexcept {
     }
 }
 
-bool LogSlotMap::open(const char* mapName) {
+bool LogSlotMap::open(const char* mapName, BeforeClaim beforeClaim, void* context) {
     if (isOpen() || !mapName || !*mapName) {
         platform::setLastError(isOpen() ? platform::ERROR_ALREADY_EXISTS
                                         : platform::ERROR_INVALID_NAME);
@@ -116,11 +122,12 @@ bool LogSlotMap::open(const char* mapName) {
     if (!map_.valid()) return false;
     created_ = map_.created();
 
-    const std::string side = sideFilePath(mapName);
+    stem_ = logRuntimeStem(mapName);
     // Open to every member in a group namespace, as the map itself is.
-    if (!side.empty()) {
-        const size_t slash = side.rfind('/');
-        lockFd_ = platform::openNamespaceFile(side.substr(0, slash), side.substr(slash + 1));
+    if (!stem_.empty()) {
+        const size_t slash = stem_.rfind('/');
+        lockFd_ =
+            platform::openNamespaceFile(stem_.substr(0, slash), stem_.substr(slash + 1) + ".slots");
     }
     if (lockFd_ < 0 || !lockGuard()) {
         platform::setLastError(platform::win32ErrorFromErrno(errno));
@@ -129,6 +136,7 @@ bool LogSlotMap::open(const char* mapName) {
     }
 
     reclaimDeadSlots();
+    if (beforeClaim) beforeClaim(context, *this);
     for (int32_t i = 0; i < kSlotCount && slot_ < 0; ++i) {
         auto w = atomicWord(word(1 + i));
         uint32_t expected = 0;
@@ -159,6 +167,16 @@ void LogSlotMap::releaseSlot() noexcept {
     byteLock(lockFd_, F_OFD_SETLK, F_UNLCK, slot_);
     if (guarded) unlockGuard();
     slot_ = -1;
+}
+
+void LogSlotMap::abandon() {
+    slot_ = -1;
+    close();
+}
+
+bool LogSlotMap::occupied(int32_t slot) const noexcept {
+    if (!map_.valid() || slot < 0 || slot >= kSlotCount) return false;
+    return atomicWord(word(1 + slot)).load() != 0;
 }
 
 void LogSlotMap::close() {

@@ -13,10 +13,16 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "platform/page_file_map.h"
 
 namespace kalvo::diaglog {
+
+// The runtime namespace's path for a slot map's own files without their
+// suffix: "<stem>.slots" is the side file, "<stem>.ring<slot>" a slot's ring.
+// Empty when the namespace cannot be had.
+std::string logRuntimeStem(const char* mapName);
 
 class LogSlotMap {
   public:
@@ -28,12 +34,20 @@ class LogSlotMap {
     LogSlotMap(const LogSlotMap&) = delete;
     LogSlotMap& operator=(const LogSlotMap&) = delete;
 
+    // Runs under the claim lock after the slots of dead holders were freed,
+    // before this process claims one: what dead holders left can be put right
+    // there before their slot is taken again.
+    using BeforeClaim = void (*)(void* context, const LogSlotMap& map);
+
     // Opens or creates the named map (zero-filled when created) and claims
     // the first free slot. Fails when the map cannot be had, when all slots
     // are taken, or when this object already holds a slot.
-    bool open(const char* mapName);
+    bool open(const char* mapName, BeforeClaim beforeClaim = nullptr, void* context = nullptr);
     // Gives the slot back and closes the map.
     void close();
+    // Closes the map but keeps the slot for the process that holds it: in a
+    // child forked with the map open, the slot is its parent's.
+    void abandon();
 
     bool isOpen() const noexcept { return slot_ >= 0; }
     int32_t slot() const noexcept { return slot_; }  // -1 when none is held
@@ -43,6 +57,8 @@ class LogSlotMap {
     bool firstUser() const noexcept { return created_; }
     // Occupied slots after freeing those of dead holders; 0 when closed.
     int32_t processCount();
+    bool occupied(int32_t slot) const noexcept;
+    const std::string& stem() const noexcept { return stem_; }
 
   private:
     uint32_t* word(size_t index) const noexcept;  // 0: count, 1 + i: slot i
@@ -53,6 +69,7 @@ class LogSlotMap {
     void releaseSlot() noexcept;
 
     platform::PageFileMap map_;
+    std::string stem_;
     int lockFd_ = -1;  // side file with one lock byte per slot and a guard byte
     int32_t slot_ = -1;
     bool created_ = false;

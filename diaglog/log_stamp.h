@@ -13,7 +13,7 @@ class LogStamp {
     static constexpr size_t kLength = 18;
 
     // Copies the stamp for the current second into out (kLength bytes, no
-    // NUL). Not thread-safe: the log calls it under its lock.
+    // NUL). Not thread-safe: each writing thread keeps its own.
     void put(char* out) noexcept;
 
   private:

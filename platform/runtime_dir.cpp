@@ -7,8 +7,11 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <map>
+#include <mutex>
 
 #include "platform/host_folder.h"
+#include "platform/profile.h"
 #include "platform/win_error.h"
 
 namespace kalvo::platform {
@@ -23,6 +26,23 @@ int hexValue(char c) {
     if (c >= '0' && c <= '9') return c - '0';
     if (c >= 'A' && c <= 'F') return c - 'A' + 10;
     return -1;  // the encoder writes upper case only, so the mapping stays one-to-one
+}
+
+// A relative KALVO_RUNTIME_DIR is taken against the current directory of its
+// first use (the load of the first library) and stays there when the process
+// changes directory later: otherwise the objects made before and after would
+// be in two namespaces, and an object's last close would remove a file of
+// another folder.
+std::string anchored(const char* dir) {
+    if (dir[0] == '/') return dir;
+    static std::mutex lock;
+    static std::map<std::string, std::string> seen;
+    std::lock_guard<std::mutex> guard(lock);
+    auto it = seen.find(dir);
+    if (it != seen.end()) return it->second;
+    std::string full = fullPathName(dir);
+    if (full.empty()) return dir;
+    return seen.emplace(dir, std::move(full)).first->second;
 }
 
 }  // namespace
@@ -66,12 +86,13 @@ bool groupNamespaceFit(const std::string& dir) {
 std::string runtimeDir() {
     const char* override = std::getenv("KALVO_RUNTIME_DIR");
     if (override && *override) {
-        if (::mkdir(override, 0700) != 0 && errno != EEXIST) {
+        const std::string dir = anchored(override);
+        if (::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) {
             setLastError(win32ErrorFromErrno(errno));
             return {};
         }
         struct stat st {};
-        if (::lstat(override, &st) != 0) {
+        if (::lstat(dir.c_str(), &st) != 0) {
             setLastError(win32ErrorFromErrno(errno));
             return {};
         }
@@ -79,7 +100,7 @@ std::string runtimeDir() {
             setLastError(ERROR_PATH_NOT_FOUND);
             return {};
         }
-        return override;
+        return dir;
     }
     if (usesServiceHost()) return groupNamespaceFit(kGroupNamespace) ? kGroupNamespace : "";
     std::string dir = "/dev/shm/kalvo-" + std::to_string(static_cast<unsigned>(::geteuid()));

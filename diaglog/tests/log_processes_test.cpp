@@ -28,14 +28,8 @@ bool openDualmasterLog(LogFacility& log) {
     return log.open("DualmasterLog", "DualmasterLog.ini", "DualmasterLog.Map", 0);
 }
 
-bool waitForFile(const std::string& name,
-                 std::chrono::milliseconds timeout = std::chrono::seconds(60)) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (access(name.c_str(), F_OK) != 0) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return true;
+bool waitForFile(const std::string& name) {
+    return test::waitFor([&] { return access(name.c_str(), F_OK) == 0; });
 }
 
 // Opens the log and checks what it sees: args are the expected slot, process

@@ -1,14 +1,22 @@
 // Helpers shared by the log tests: reading log files back as lines.
 #pragma once
 
+#include <chrono>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
+
+#include "diaglog/log_facility.h"
 
 namespace kalvo::diaglog::test {
 
+// A file read as a reader in the writing process reads it: after the lines
+// written so far are in the file (the log's thread would put them there
+// within milliseconds).
 inline std::string readFile(const std::string& path) {
+    LogFacility::flushAll();
     std::ifstream in(path, std::ios::binary);
     std::ostringstream s;
     s << in.rdbuf();
@@ -58,6 +66,18 @@ inline bool isNumber(const std::string& text) {
 // 18-byte stamp and the marker.
 inline std::string messageOf(const std::string& line, size_t markerLength) {
     return line.size() >= 18 + markerLength ? line.substr(18 + markerLength) : std::string();
+}
+
+// Waits until the condition holds (a state that, once reached, stays);
+// false when the limit passed first.
+inline bool waitFor(const auto& condition,
+                    std::chrono::milliseconds limit = std::chrono::seconds(60)) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return true;
 }
 
 }  // namespace kalvo::diaglog::test

@@ -76,9 +76,9 @@ def find_program(name: str) -> Path:
 
 def example_folder() -> Path:
     """The example configuration folder (one PCI board with DIO, ADA, AXSA and SIO units)."""
-    candidates = _places("KALVO_SAMPLE_CONFIG", "DATADIR", "kalvo", "sample-config")
+    candidates = _places("KALVO_SAMPLE_CONFIG", "DATADIR", "kalvo", "example")
     try:
-        candidates.append(find_program("kalvo-devhost").resolve().parent.parent / "share" / "kalvo" / "sample-config")
+        candidates.append(find_program("kalvo-devhost").resolve().parent.parent / "share" / "kalvo" / "example")
     except FileNotFoundError:
         pass
     # Run from the source tree.

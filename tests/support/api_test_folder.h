@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/flush_hooks.h"
 #include "tests/support/temp_dir.h"
 
 namespace kalvo::apitest {
@@ -31,7 +32,10 @@ inline std::string unitIni(const std::string& section, int board, int line, int 
     return ini.str();
 }
 
+// A log read as a reader in the logging process reads it: after the logs of
+// the libraries loaded here put the lines written so far in their files.
 inline std::vector<std::string> readLines(const std::string& path) {
+    platform::runFlushHooks();
     std::ifstream in(path);
     std::vector<std::string> lines;
     for (std::string line; std::getline(in, line);) {

@@ -17,6 +17,7 @@
 
 #include "host/network_admin.h"
 #include "kalvo/kalvo.h"
+#include "platform/flush_hooks.h"
 #include "platform/module.h"
 #include "tests/support/private_host.h"
 #include "tests/support/temp_dir.h"
@@ -129,6 +130,7 @@ inline void writeSampleFolder(const std::string& dir, int timeOutTimes,
 // Every log line the library's processes wrote in dir (all slots), stamps
 // cut off.
 inline std::string allLogText(const std::string& dir) {
+    platform::runFlushHooks();  // the lines this process's libraries logged so far
     std::string text;
     for (const auto& entry : std::filesystem::directory_iterator(dir)) {
         const std::string name = entry.path().filename().string();

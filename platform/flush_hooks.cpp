@@ -1,0 +1,42 @@
+#include "platform/flush_hooks.h"
+
+#include <algorithm>
+#include <mutex>
+#include <utility>
+#include <vector>
+
+namespace kalvo::platform {
+
+namespace {
+
+std::mutex& hooksLock() {
+    static std::mutex lock;
+    return lock;
+}
+
+std::vector<std::pair<FlushHook, void*>>& hooks() {
+    static std::vector<std::pair<FlushHook, void*>> list;
+    return list;
+}
+
+}  // namespace
+
+void addFlushHook(FlushHook hook, void* context) {
+    std::lock_guard<std::mutex> guard(hooksLock());
+    hooks().emplace_back(hook, context);
+}
+
+void removeFlushHook(FlushHook hook, void* context) {
+    std::lock_guard<std::mutex> guard(hooksLock());
+    auto& list = hooks();
+    list.erase(std::remove(list.begin(), list.end(), std::make_pair(hook, context)), list.end());
+}
+
+// Under the lock, so that a hook is not removed (its log closed and freed)
+// while it runs.
+void runFlushHooks() noexcept {
+    std::lock_guard<std::mutex> guard(hooksLock());
+    for (const auto& [hook, context] : hooks()) hook(context);
+}
+
+}  // namespace kalvo::platform
