@@ -1086,6 +1086,8 @@ KV_API int32_t KV_SIO_PutData(int32_t unit, int32_t channel, const uint8_t* data
  * data or received is NULL.
  * @retval KALVO_ERR_UNIT_ERROR the unit reports a receive error; blocks arriving meanwhile are
  * acknowledged but dropped (KV_SIO_ClearError() resets it).
+ * @retval KV_ERR_NOT_MAPPED (16) or another code of the board library: it could not read the
+ * channel's status when the receive thread had seen an error.
  * @retval KALVO_ERR_TIMEOUT timeoutMs passed, or the unit was closed.
  * @waits Polls every 1 ms (call KV_BeginPeriod() first); waits first for the channel's receive
  * lock while another thread or process receives on it.
