@@ -16,6 +16,7 @@
 #include "tool/model/config_dat.h"
 #include "tool/model/configuration_files.h"
 #include "tool/model/editor_operations.h"
+#include "tool/model/folder_save.h"
 
 namespace {
 
@@ -55,17 +56,19 @@ struct FullNetwork {
                     setStationModules(model, b, 0, a, {dio, dio, ada, ada});
                 }
             }
-        saveConfiguration(model);
-        std::string error;
-        writeConfigDat(model, &error);
+        // A network the check passes, or the checked save measures a refusal.
+        if (!saveFolder(model).ok()) {
+            std::fprintf(stderr, "tool_bench: the full network does not save\n");
+            std::abort();
+        }
     }
     ~FullNetwork() { fs::remove_all(folder); }
 
+    // The editor's Save (the check of what it writes, the files and
+    // KalvoConfig.dat), then Open's load.
     void saveLoadDat() {
-        saveConfiguration(model);
+        saveFolder(model);
         loadConfiguration(model);
-        std::string error;
-        writeConfigDat(model, &error);
     }
 };
 
@@ -113,6 +116,19 @@ void ToolConfigDat(benchmark::State& state) {
 }
 BENCHMARK(ToolConfigDat)->Unit(benchmark::kMillisecond);
 
+// The tool's save as the editor runs it: Kalvo.ini checked in memory before
+// anything is written, then the files and KalvoConfig.dat.
+void ToolSaveChecked(benchmark::State& state) {
+    for (auto _ : state) benchmark::DoNotOptimize(saveFolder(network().model).ok());
+}
+BENCHMARK(ToolSaveChecked)->Unit(benchmark::kMillisecond);
+
+// The check alone: Kalvo.ini rendered, read back and checked in memory.
+void ToolSaveCheck(benchmark::State& state) {
+    for (auto _ : state) benchmark::DoNotOptimize(saveRefusals(network().model).size());
+}
+BENCHMARK(ToolSaveCheck)->Unit(benchmark::kMillisecond);
+
 void ToolSaveLoadDat(benchmark::State& state) {
     double worst = 0;
     for (auto _ : state) {
@@ -141,5 +157,9 @@ void PlainFilesSaveLoadDat(benchmark::State& state) {
 BENCHMARK(PlainFilesSaveLoadDat)->Unit(benchmark::kMillisecond);
 
 KALVO_RATIO("ToolSaveLoadDat", "PlainFilesSaveLoadDat", 0);
+// What the refusal check adds to the unchecked save of Kalvo.ini and the
+// board library ini files.
+KALVO_RATIO("ToolSaveCheck", "ToolSave", 0);
+KALVO_RATIO("ToolSaveChecked", "ToolSave", 0);
 
 }  // namespace

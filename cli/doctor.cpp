@@ -11,6 +11,7 @@
 #include <set>
 
 #include "kalvo/kalvo_errors.h"
+#include "platform/library_search.h"
 
 namespace kalvo::cli {
 namespace {
@@ -28,25 +29,6 @@ std::string joined(const std::vector<std::string>& items, const char* separator)
     return text;
 }
 
-// The file name the library's loader makes of a "Kind": a name without an
-// extension gets ".so", a trailing dot means none, backslashes are slashes.
-std::string moduleFileName(std::string kind) {
-    for (char& c : kind)
-        if (c == '\\') c = '/';
-    const size_t slash = kind.rfind('/');
-    const size_t dot = kind.find('.', slash == std::string::npos ? 0 : slash + 1);
-    if (dot == std::string::npos)
-        kind += ".so";
-    else if (dot == kind.size() - 1)
-        kind.pop_back();
-    return kind;
-}
-
-bool isFile(const std::string& path) {
-    struct stat st {};
-    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
-}
-
 std::string unitWhere(const UnitEntry& unit) {
     return "section [" + unit.section + "] of Kalvo.ini";
 }
@@ -55,35 +37,11 @@ std::string unitWhere(const UnitEntry& unit) {
 
 std::vector<std::string> boardLibraryFolders(const std::string& libraryDir,
                                              const std::string& folder) {
-    std::vector<std::string> folders;
-    auto add = [&](const std::string& dir) {
-        if (dir.empty()) return;
-        for (const auto& f : folders)
-            if (f == dir) return;
-        folders.push_back(dir);
-    };
-    add(libraryDir);
-    add(folder);
-    if (const char* path = std::getenv("LD_LIBRARY_PATH")) {
-        std::string list = path;
-        for (size_t start = 0; start <= list.size();) {
-            size_t end = list.find(':', start);
-            if (end == std::string::npos) end = list.size();
-            add(list.substr(start, end - start));
-            start = end + 1;
-        }
-    }
-    for (const char* dir : {"/usr/local/lib", "/usr/lib/x86_64-linux-gnu", "/usr/lib", "/lib"})
-        add(dir);
-    return folders;
+    return platform::librarySearchFolders(libraryDir, folder);
 }
 
 std::string findBoardLibrary(const std::string& kind, const std::vector<std::string>& folders) {
-    const std::string file = moduleFileName(kind);
-    if (file.find('/') != std::string::npos) return isFile(file) ? file : std::string();
-    for (const auto& dir : folders)
-        if (isFile(dir + "/" + file)) return dir + "/" + file;
-    return {};
+    return platform::findLibraryFile(kind, folders);
 }
 
 std::string placementProblem(const FolderConfig& config, const UnitEntry& unit) {
@@ -158,8 +116,9 @@ Findings checkConfiguration(const FolderConfig& config, const std::string& libra
         }
         const std::string found = findBoardLibrary(board.section.kind, folders);
         if (found.empty()) {
-            out.push_back(problem("board " + std::to_string(board.number) + ": its library Kind=" +
-                                  board.section.kind + " (" + moduleFileName(board.section.kind) +
+            out.push_back(problem("board " + std::to_string(board.number) +
+                                  ": its library Kind=" + board.section.kind + " (" +
+                                  platform::moduleFileName(board.section.kind) +
                                   ") is not found; searched " + joined(folders, ", ") +
                                   ". Check the name (Pcimaster64, Dualmaster, Cardmaster) "
                                   "or install the library beside libKalvo"));

@@ -35,9 +35,17 @@ kalvo_add_fuzz_target(profile platform/fuzz KalvoPlatform)
 kalvo_add_fuzz_target(format platform/fuzz KalvoPlatform)
 kalvo_add_fuzz_target(log_ini diaglog/fuzz KalvoDiagLog KalvoPlatform)
 kalvo_add_fuzz_target(kalvo_ini api/configfiles/fuzz KalvoConfigFiles KalvoPlatform)
+kalvo_add_fuzz_target(tool_folder tool/model/fuzz KalvoToolModel)
 kalvo_add_fuzz_target(network_file sim/description/fuzz KalvoSimDescription)
 kalvo_add_fuzz_target(configuration_folder sim/description/fuzz KalvoSimDescription)
 kalvo_add_fuzz_target(board_set sim/fuzz KalvoSim)
 kalvo_add_fuzz_target(resource_table pci/fuzz KalvoPci)
 kalvo_add_fuzz_target(device_frames kernel/transport/fuzz KalvoTransport KalvoKernel KalvoPlatform)
 kalvo_add_fuzz_target(admin_requests host/fuzz KalvoDeviceHost)
+
+# scripts/fuzz.sh runs what this list names: no target source is left out.
+if(KALVO_BUILD_TESTS AND NOT KALVO_FUZZ)
+  add_test(NAME FuzzTargets.EverySourceIsListed
+    COMMAND ${PROJECT_SOURCE_DIR}/tests/fuzz/fuzz_targets_listed.sh)
+  set_tests_properties(FuzzTargets.EverySourceIsListed PROPERTIES LABELS fuzz)
+endif()

@@ -4,13 +4,16 @@
 
 namespace kalvo::platform {
 
-std::filesystem::path installedDataPath(std::string_view name) {
+std::filesystem::path programFolder() {
     std::error_code ec;
-    // The program itself, not the current directory: a program is often
-    // started from inside a configuration folder.
-    std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", ec);
-    std::filesystem::path bin = ec ? std::filesystem::path(".") : self.parent_path();
-    return (bin / ".." / "share" / "kalvo" / name).lexically_normal();
+    const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", ec);
+    return ec ? std::filesystem::path() : self.parent_path();
+}
+
+std::filesystem::path installedDataPath(std::string_view name) {
+    const std::filesystem::path bin = programFolder();
+    const std::filesystem::path prefix = bin.empty() ? std::filesystem::path(".") : bin / "..";
+    return (prefix / "share" / "kalvo" / name).lexically_normal();
 }
 
 }  // namespace kalvo::platform

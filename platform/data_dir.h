@@ -1,7 +1,9 @@
-// Data files that come with the programs (the model table, the example
-// configuration folder) are installed under <prefix>/share/kalvo. They are
-// found relative to the running program rather than by a compiled-in path,
-// so a tree installed under any prefix, or moved, finds its own files.
+// Where the stack's installed data files are found: the model table and the
+// example configuration folder live in <prefix>/share/kalvo, and a program
+// finds them relative to its own file, so a prefix that was moved (or never
+// was /usr) still works. The build tree has the same shape (build/bin beside
+// build/share/kalvo), so programs run from the build find the build's copies
+// the same way.
 #pragma once
 
 #include <filesystem>
@@ -11,8 +13,13 @@
 
 namespace kalvo::platform {
 
-// <folder of the running program>/../share/kalvo/<name>. The path is not
-// checked: callers say which file they looked for when it is missing.
+// The folder holding the running program's file (its link resolved); empty
+// when it cannot be told.
+KALVO_PLATFORM_API std::filesystem::path programFolder();
+
+// <folder of the running program>/../share/kalvo/<name>, made lexically
+// normal; the file need not exist. Relative to the current directory's
+// share/kalvo when the program's folder cannot be told.
 KALVO_PLATFORM_API std::filesystem::path installedDataPath(std::string_view name);
 
 }  // namespace kalvo::platform

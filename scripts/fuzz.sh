@@ -1,13 +1,13 @@
 #!/usr/bin/env bash
-# Usage: scripts/fuzz.sh [TARGET] [SECONDS]
+# Usage: scripts/fuzz.sh [TARGET|all|--list] [SECONDS]
 # Builds the fuzz targets with clang's libFuzzer and ASan+UBSan (build-fuzz/)
-# and runs TARGET (every target when it is omitted or "all") for SECONDS each
-# (60 by default). Targets are the <name>_fuzz.cpp files beside the code they
-# fuzz; each starts from its checked-in corpus (<folder>/corpus/<name>) and
-# the inputs that once broke it (<folder>/crashes/<name>). New inputs go to
-# build-fuzz/corpus/<name>; an input that breaks a target is written to
-# <folder>/crashes/<name>/: mend the fault and commit the input, so that the
-# suite's FuzzReplay.<name> test replays it from then on.
+# and runs TARGET (every target cmake/KalvoFuzz.cmake lists, for "all" or none)
+# for SECONDS each (60 by default); --list prints the targets and folders.
+# Each target, <name>_fuzz.cpp beside the code it fuzzes, starts from its
+# checked-in corpus (<folder>/corpus/<name>) and the inputs that once broke it
+# (<folder>/crashes/<name>); new inputs go to build-fuzz/corpus/<name>. An input
+# that breaks a target goes to <folder>/crashes/<name>/: mend the fault and
+# commit the input, so that the suite's FuzzReplay.<name> test replays it.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 [[ "${1:-}" == "-h" || "${1:-}" == "--help" ]] && { sed -n '2,10p' "$0" | sed 's/^# \{0,1\}//'; exit 0; }
@@ -15,13 +15,26 @@ target="${1:-all}"
 seconds="${2:-60}"
 [[ "$seconds" =~ ^[0-9]+$ ]] || { echo "fuzz.sh: SECONDS must be a whole number, not \"$seconds\"" >&2; exit 2; }
 
+# The targets are the ones cmake/KalvoFuzz.cmake lists, as the build knows
+# them: kalvo_add_fuzz_target(NAME FOLDER ...).
 declare -A folder
+while read -r name dir; do
+    if [[ ! -f "$dir/${name}_fuzz.cpp" ]]; then
+        echo "fuzz.sh: cmake/KalvoFuzz.cmake lists $name, but $dir/${name}_fuzz.cpp does not exist" >&2
+        exit 2
+    fi
+    folder[$name]="$dir"
+done < <(sed -n 's/^kalvo_add_fuzz_target(\([A-Za-z0-9_]*\) \([^ )]*\).*/\1 \2/p' cmake/KalvoFuzz.cmake)
+# A target source the list does not name would never run: say so.
 while IFS= read -r file; do
     name="$(basename "$file" _fuzz.cpp)"
-    folder[$name]="$(dirname "$file")"
-done < <(find platform diaglog api kernel sim host boardlib driver tool -path '*/fuzz/*_fuzz.cpp' | sort)
+    [[ -n "${folder[$name]:-}" ]] || echo "fuzz.sh: $file is not listed in cmake/KalvoFuzz.cmake, so it is not run" >&2
+done < <(git ls-files '*/fuzz/*_fuzz.cpp' 2>/dev/null || find . -path '*/fuzz/*_fuzz.cpp' -not -path './build*')
 
-if [[ "$target" == "all" ]]; then
+if [[ "$target" == "--list" ]]; then
+    for name in $(printf '%s\n' "${!folder[@]}" | sort); do echo "$name ${folder[$name]}"; done
+    exit 0
+elif [[ "$target" == "all" ]]; then
     targets=($(printf '%s\n' "${!folder[@]}" | sort))
 elif [[ -n "${folder[$target]:-}" ]]; then
     targets=("$target")

@@ -4,7 +4,7 @@
 # Skips apt when everything is already there.
 set -euo pipefail
 packages=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev clang-format
-    qt6-base-dev fonts-ipafont-gothic xvfb xauth
+    qt6-base-dev qt6-translations-l10n fonts-ipafont-gothic xvfb xauth
     libcli11-dev help2man
     python3 python3-venv python3-setuptools python3-wheel python3-pytest mypy  # the Python package kalvo
     systemd  # systemd-analyze and systemd-sysusers check the service files; nothing is started

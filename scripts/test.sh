@@ -5,16 +5,22 @@
 #   asan     the suite under AddressSanitizer + UndefinedBehaviorSanitizer
 #   tsan     the concurrency tests (label "concurrency") under ThreadSanitizer;
 #            only their programs (kalvo_concurrency_tests) are built
+# With KALVO_CI=1 (.ci/run) the default build has no debug information: CI's
+# binaries are never opened in a debugger, and it compiles a quarter faster.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 preset="${1:-default}"
 case "$preset" in
-    -h|--help) sed -n '2,7p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h|--help) sed -n '2,9p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     default|asan|tsan) ;;
     *) echo "unknown preset '$preset' (default, asan or tsan)" >&2; exit 2 ;;
 esac
 scripts/install-deps.sh
-cmake --preset "$preset" >/dev/null
+configure=(cmake --preset "$preset")
+if [[ "${KALVO_CI:-}" == 1 && "$preset" == default ]]; then
+    configure+=(-DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O2 -DNDEBUG" -DCMAKE_C_FLAGS_RELWITHDEBINFO="-O2 -DNDEBUG")
+fi
+"${configure[@]}" >/dev/null
 cmake --build --preset "$preset"
 ctest --preset "$preset"
 if [[ "$preset" == default ]]; then

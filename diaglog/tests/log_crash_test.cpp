@@ -25,13 +25,10 @@
 namespace kalvo::diaglog {
 namespace {
 
+using test::openDualmasterLog;
 using test::readFile;
 using test::waitFor;
 using test::writeFile;
-
-bool openLog(LogFacility& log) {
-    return log.open("DualmasterLog", "DualmasterLog.ini", "DualmasterLog.Map", 0);
-}
 
 // The file as it is on disk, without asking any log to flush first.
 std::string rawFile(const std::string& path) {
@@ -66,7 +63,7 @@ int64_t iniKey(const std::string& key) {
 // the moment the last call returned.
 KALVO_CHILD(log_then_die) {
     LogFacility log;
-    if (!openLog(log)) return 1;
+    if (!openDualmasterLog(log)) return 1;
     const int first = std::stoi(args.at(0)), count = std::stoi(args.at(1));
     for (int i = first; i < first + count; ++i) log.writef(0x10002, "line %d", i);
     raise(SIGKILL);
@@ -123,14 +120,14 @@ TEST_P(LogIdentityTest, FilesHoldEveryLineInTurn) {
               "[LOG]\r\nLOGLEVEL=10007H\r\nLOGMAXLINE=" + std::to_string(c.maxLines) + "\r\n");
     FileModel model(c.maxLines);
     LogFacility log;
-    ASSERT_TRUE(openLog(log));
+    ASSERT_TRUE(openDualmasterLog(log));
     for (const Step& step : c.steps) {
         if (step.count > 0) {
             for (int i = 0; i < step.count; ++i) log.writef(0x10002, "line %d", model.next + i);
             model.write(step.count);
         } else if (step.count == 0) {
             log.close();
-            ASSERT_TRUE(openLog(log));
+            ASSERT_TRUE(openDualmasterLog(log));
         } else {
             log.close();
             auto child = kalvo::testing::spawnChild(
@@ -138,7 +135,7 @@ TEST_P(LogIdentityTest, FilesHoldEveryLineInTurn) {
             ASSERT_EQ(child.wait(), 128 + SIGKILL);
             model.write(-step.count);
             // The next load of the library writes what the dead process left.
-            ASSERT_TRUE(openLog(log));
+            ASSERT_TRUE(openDualmasterLog(log));
             ASSERT_EQ(log.slot(), 0);
             EXPECT_EQ(iniKey("FILENO_00"), model.fileNumber);
             EXPECT_EQ(iniKey("LOGLINE_00"), model.lineCount);
@@ -216,7 +213,7 @@ TEST(LogLeftRing, AWriteCutByADeathLandsOnce) {
 // and waits for "go" before the rest, then closes.
 KALVO_CHILD(log_for_reader) {
     LogFacility log;
-    if (!openLog(log)) return 1;
+    if (!openDualmasterLog(log)) return 1;
     const int count = std::stoi(args.at(0));
     for (int i = 0; i < count; ++i) {
         if (i == count / 2) {
@@ -282,7 +279,7 @@ TEST(LogLiveReader, FindsWholeLinesUpToWhatTheLogSaysItWrote) {
 // returned.
 KALVO_CHILD(log_under_size_limit) {
     LogFacility log;
-    if (!openLog(log)) return 1;
+    if (!openDualmasterLog(log)) return 1;
     signal(SIGXFSZ, SIG_IGN);
     const rlim_t limit = std::stoul(args.at(1));
     const struct rlimit rl = {limit, limit};
@@ -320,7 +317,7 @@ TEST(LogFork, AChildLogsIntoItsParentsFilesAndLeavesItsSlot) {
     kalvo::testing::IsolatedEnvironment env;
     writeFile("DualmasterLog.ini", "[LOG]\r\nLOGLEVEL=10007H\r\n");
     LogFacility log;
-    ASSERT_TRUE(openLog(log));
+    ASSERT_TRUE(openDualmasterLog(log));
     log.write(0x10002, "parent before");
     log.flush();
     const pid_t child = fork();
@@ -353,7 +350,7 @@ TEST(LogThread, PutsLinesInTheFileUnasked) {
     kalvo::testing::IsolatedEnvironment env;
     writeFile("DualmasterLog.ini", "[LOG]\r\nLOGLEVEL=10007H\r\n");
     LogFacility log;
-    ASSERT_TRUE(openLog(log));
+    ASSERT_TRUE(openDualmasterLog(log));
     for (int i = 0; i < 3; ++i) log.writef(0x10002, "line %d", i);
     EXPECT_TRUE(waitFor([] {
         return stampsMasked(rawFile("DualmasterLog_0000.log")) ==

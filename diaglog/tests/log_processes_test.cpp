@@ -20,13 +20,10 @@
 namespace kalvo::diaglog {
 namespace {
 
+using test::openDualmasterLog;
 using test::readFile;
 using test::readLines;
 using test::writeFile;
-
-bool openDualmasterLog(LogFacility& log) {
-    return log.open("DualmasterLog", "DualmasterLog.ini", "DualmasterLog.Map", 0);
-}
 
 bool waitForFile(const std::string& name) {
     return test::waitFor([&] { return access(name.c_str(), F_OK) == 0; });

@@ -23,6 +23,11 @@ inline std::string readFile(const std::string& path) {
     return s.str();
 }
 
+// The board library's log as a test opens it: its names, in the current folder.
+inline bool openDualmasterLog(LogFacility& log, uint32_t defaultLevel = 0) {
+    return log.open("DualmasterLog", "DualmasterLog.ini", "DualmasterLog.Map", defaultLevel);
+}
+
 inline void writeFile(const std::string& path, const std::string& content) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out << content;

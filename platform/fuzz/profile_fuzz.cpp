@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <string_view>
 
@@ -21,13 +22,22 @@ namespace {
     std::abort();
 }
 
+std::string gDir;
+
+void removeDir() {
+    std::error_code ec;
+    std::filesystem::remove_all(gDir, ec);
+}
+
+// One folder for the whole run, removed when the run ends.
 std::string tempFile() {
-    static std::string path = [] {
+    if (gDir.empty()) {
         char dir[] = "/tmp/kalvo-profile-fuzz-XXXXXX";
         if (!mkdtemp(dir)) fail("no temporary folder");
-        return std::string(dir) + "/Fuzz.ini";
-    }();
-    return path;
+        gDir = dir;
+        std::atexit(removeDir);
+    }
+    return gDir + "/Fuzz.ini";
 }
 
 void writeFile(const std::string& path, std::string_view text) {

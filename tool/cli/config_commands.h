@@ -9,8 +9,9 @@
 namespace kalvo::tool::cli {
 
 struct Context {
-    std::string folder;      // configuration folder
-    std::string modelTable;  // ModelTbl.ini to use
+    std::string folder;  // configuration folder
+    std::string
+        libraryDir;  // where libKalvo is installed (its board libraries are looked for there first)
     std::ostream* out;
     std::ostream* err;
 };

@@ -1,8 +1,6 @@
 // kalvo-config: the configuration tool's command-line companion, so that an
 // integrator can build, change and check a configuration folder from a
 // script.
-#include <unistd.h>
-
 #include <filesystem>
 #include <iostream>
 #include <string>
@@ -11,18 +9,6 @@
 #include "platform/command_line.h"
 #include "platform/data_dir.h"
 #include "tool/cli/config_commands.h"
-
-namespace {
-
-// ModelTbl.ini of the folder, else the one installed with the programs.
-std::string modelTableFor(const std::string& folder) {
-    std::error_code ec;
-    std::filesystem::path inFolder = std::filesystem::path(folder) / "ModelTbl.ini";
-    if (std::filesystem::exists(inFolder, ec)) return inFolder.string();
-    return kalvo::platform::installedDataPath("ModelTbl.ini").string();
-}
-
-}  // namespace
 
 int main(int argc, char** argv) {
     using namespace kalvo::tool::cli;
@@ -62,6 +48,16 @@ int main(int argc, char** argv) {
                   << " does not exist; create it or give another with -C\n";
         return kExitFailed;
     }
-    Context ctx{folder, modelTableFor(folder), &std::cout, &std::cerr};
+    // The board libraries: in the installed library folder beside this
+    // program's (multiarch on Debian), else in lib/ as the build tree has it.
+    std::string libraryDir;
+    for (const char* dir : {KALVO_LIBDIR, "lib"}) {
+        const auto candidate = (kalvo::platform::programFolder() / ".." / dir).lexically_normal();
+        if (std::filesystem::is_directory(candidate, ec)) {
+            libraryDir = candidate.string();
+            break;
+        }
+    }
+    Context ctx{folder, libraryDir, &std::cout, &std::cerr};
     return runCommand(ctx, args[0], std::vector<std::string>(args.begin() + 1, args.end()));
 }

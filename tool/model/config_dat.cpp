@@ -1,5 +1,6 @@
 #include "tool/model/config_dat.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -21,6 +22,17 @@ uint16_t datLineWord(int32_t baudrate, int32_t longFrame) {
     int32_t code = baudrate == 3 ? 1 : baudrate == 6 ? 2 : baudrate == 12 ? 3 : 0;
     if (code == 0) return uint16_t(longFrame);
     return uint16_t(longFrame * 256 + code);
+}
+
+uint16_t boardLineWord(const TBoardSetRec& board, int line) {
+    const bool chosen = board.Kind > 0 && board.Kind < kBoardKinds &&
+                        boardKinds()[size_t(board.Kind)].LineSettings == 1;
+    // A kind without line settings has them fixed: the board dialogs' first
+    // items, 3 Mbit/s without long frame, whatever its record holds (-1 when
+    // read back from Kalvo.ini, which has no such keys for it).
+    if (!chosen) return datLineWord(3, 0);
+    const TLineSetRec& l = board.Line[size_t(std::clamp(line, 0, kSettingLines - 1))];
+    return datLineWord(l.Baudrate, l.LongFrame);
 }
 
 std::string buildConfigDat(const ConfigModel& model) {
@@ -53,8 +65,7 @@ std::string buildConfigDat(const ConfigModel& model) {
                     }
                 }
             }
-            put16(record, block + 2,
-                  datLineWord(board.Line[size_t(j)].Baudrate, board.Line[size_t(j)].LongFrame));
+            put16(record, block + 2, boardLineWord(board, j));
         }
         image += record;
     }

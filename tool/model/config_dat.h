@@ -18,6 +18,11 @@ inline constexpr size_t kDatLineBytes = 144;
 // flag; for any other rate the long-frame value alone.
 uint16_t datLineWord(int32_t baudrate, int32_t longFrame);
 
+// The line word of a board's line: its own rate and long frame when its kind
+// takes line settings, else always 3 Mbit/s without long frame (0x0001), so
+// one network gives one file however it was reached.
+uint16_t boardLineWord(const TBoardSetRec& board, int line);
+
 // The whole file image.
 std::string buildConfigDat(const ConfigModel& model);
 

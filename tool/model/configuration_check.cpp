@@ -7,6 +7,7 @@
 #include "api/configfiles/ini_file_io.h"
 #include "api/configfiles/kalvo_ini_class.h"
 #include "tool/model/ini_source.h"
+#include "tool/model/station_layout.h"
 
 namespace kalvo::tool {
 
@@ -16,17 +17,6 @@ namespace {
 
 std::string where(int32_t boardNo, int line, int address) {
     return "Kalvo.ini: [" + cf::stationSectionName(boardNo, line + 1, address) + "]: ";
-}
-
-// Addresses a head covers: itself and the continuation addresses after it.
-int extentOf(const ConfigModel& model, int slot, int line, int address) {
-    int n = 1;
-    while (address + n < kAddresses) {
-        const TStaAddRec& next = model.at(slot, line, address + n);
-        if (next.Head || next.StaType == kStaNew) break;
-        ++n;
-    }
-    return n;
 }
 
 void checkStations(const ConfigModel& model, std::vector<std::string>* out) {
@@ -46,26 +36,49 @@ void checkStations(const ConfigModel& model, std::vector<std::string>* out) {
                 }
                 inStation = rec.StaType != kStaNew;
                 if (!inStation) continue;
-                const int32_t needed = std::max(rec.AddrCount, stationAddressCount(rec.StaType));
+                const std::string at = where(board.BoardNo, l, a);
+                const std::string type(stationTypeNames()[size_t(rec.StaType)]);
+                const int32_t needed = stationAddressesNeeded(rec);
+                const int extent = stationExtent(model, b, l, a);
+                bool placed = true;
                 if (a + needed > kAddresses) {
-                    out->push_back(where(board.BoardNo, l, a) + "the " +
-                                   std::string(stationTypeNames()[size_t(rec.StaType)]) +
-                                   " station needs " + std::to_string(needed) +
+                    out->push_back(at + "the " + type + " station needs " + std::to_string(needed) +
                                    " addresses and runs past address 31");
+                    placed = false;
                 }
                 for (int k = 1; k < needed && a + k < kAddresses; ++k) {
                     const TStaAddRec& next = model.at(b, l, a + k);
                     if (next.Head && next.StaType != kStaNew) {
-                        out->push_back(where(board.BoardNo, l, a) + "the station needs " +
-                                       std::to_string(needed) +
+                        out->push_back(at + "the station needs " + std::to_string(needed) +
                                        " addresses and overlaps the station at address " +
                                        std::to_string(a + k));
+                        placed = false;
                         break;
                     }
                 }
-                if (rec.StaType == kStaMst && rec.Module[0] == 0)
-                    out->push_back(where(board.BoardNo, l, a) +
-                                   "the station has no known module (see Unit_0/Code_0)");
+                // Units on addresses that are not the station's own: saved,
+                // their offsets would lie outside it.
+                if (placed && needed > extent)
+                    out->push_back(at + "the " + type + " station needs " + std::to_string(needed) +
+                                   " addresses (" + std::to_string(a) + " to " +
+                                   std::to_string(a + needed - 1) +
+                                   "), but its continuation addresses (MstFlg 0) end at " +
+                                   std::to_string(a + extent - 1));
+                // A unit that no unit section numbers: saved, it would be
+                // "..._0", a section no program reads.
+                std::string unnumbered;
+                for (int s = 0; s < kSlots; ++s) {
+                    const TKVStlRec& slot = rec.Slot[size_t(s)];
+                    // A unit of type NEW has no number (nothing counts or
+                    // reads it).
+                    if (slot.Unit >= 1 && slot.Seq < 1 && unitTypeIndex(slot.Info.Name) >= 1 &&
+                        (rec.StaType == kStaMst || s < rec.Slot[0].Info.SlotCount))
+                        unnumbered += (unnumbered.empty() ? "" : ",") + std::to_string(s);
+                }
+                if (!unnumbered.empty())
+                    out->push_back(at + "slots " + unnumbered + " of the " + type +
+                                   " station carry units of its modules that no unit section "
+                                   "names");
             }
         }
     }
@@ -82,8 +95,19 @@ void checkUnits(const ConfigModel& model, const LoadResult& loaded, std::vector<
                            (rec.Head ? "2" : "0") + ")");
             continue;
         }
-        const int extent = extentOf(model, u.Slot, u.Line, u.Base);
+        const int extent = stationExtent(model, u.Slot, u.Line, u.Base);
+        const std::string type = u.Section.substr(0, u.Section.rfind('_'));
         for (int c : u.Slots) {
+            const TKVStlRec& slot = rec.Slot[size_t(c)];
+            if (slot.Unit < 1)
+                out->push_back(at + "Offset " + std::to_string(c) + " names slot " +
+                               std::to_string(c) + " of the station at " + std::to_string(u.Base) +
+                               ", where its modules (CTR section) put no unit");
+            else if (slot.Info.Name != type)
+                out->push_back(at + "Offset " + std::to_string(c) + " names slot " +
+                               std::to_string(c) + " of the station at " + std::to_string(u.Base) +
+                               ", where its modules (CTR section) put " + slot.Info.ModelCode +
+                               " (" + slot.Info.Name + ")");
             if (c / kIdsPerAddress >= extent)
                 out->push_back(at + "Offset " + std::to_string(c) + " lies at address " +
                                std::to_string(u.Base + c / kIdsPerAddress) +
@@ -101,9 +125,8 @@ void checkUnits(const ConfigModel& model, const LoadResult& loaded, std::vector<
 // Sections named like units that the load never reads: a type no model has,
 // or a number after a gap (the scan of a type stops at its first missing
 // number) or above 500.
-void checkUnreadSections(const ConfigModel& model, const LoadResult& loaded,
+void checkUnreadSections(const ConfigModel& model, const LoadResult& loaded, const IniSections& ini,
                          std::vector<std::string>* out) {
-    const IniSections ini(cf::projectFilePath(model.folder(), "Kalvo.ini"));
     if (ini.status() != IniOpen::ok) return;
     std::vector<std::string> read;
     for (const LoadedUnit& u : loaded.Units) read.push_back(u.Section);
@@ -147,16 +170,21 @@ void checkUnreadSections(const ConfigModel& model, const LoadResult& loaded,
 
 }  // namespace
 
-std::vector<std::string> checkConfiguration(const ConfigModel& model, const LoadResult& loaded) {
-    std::vector<std::string> out = model.models().problems();
-    if (!loaded.ok()) {
-        out.push_back(loaded.Message);
-        return out;
-    }
-    out.insert(out.end(), loaded.Skipped.begin(), loaded.Skipped.end());
+std::vector<std::string> checkKalvoIni(const ConfigModel& model, const LoadResult& loaded,
+                                       const IniSections& ini) {
+    if (!loaded.ok()) return {loaded.Message};
+    std::vector<std::string> out = loaded.Skipped;
     checkStations(model, &out);
     checkUnits(model, loaded, &out);
-    checkUnreadSections(model, loaded, &out);
+    checkUnreadSections(model, loaded, ini, &out);
+    return out;
+}
+
+std::vector<std::string> checkConfiguration(const ConfigModel& model, const LoadResult& loaded) {
+    std::vector<std::string> out = model.models().problems();
+    const IniSections ini(cf::projectFilePath(model.folder(), "Kalvo.ini"));
+    const std::vector<std::string> file = checkKalvoIni(model, loaded, ini);
+    out.insert(out.end(), file.begin(), file.end());
     return out;
 }
 

@@ -9,8 +9,12 @@
 
 namespace kalvo::tool {
 
-// model has been loaded with loaded (also a failed load). Returns one
-// readable line per problem; empty when there is none.
+// model has been loaded with loaded (also a failed load) from the folder's
+// Kalvo.ini. Returns one readable line per problem, the model table's first;
+// empty when there is none.
 std::vector<std::string> checkConfiguration(const ConfigModel& model, const LoadResult& loaded);
+// The problems of one Kalvo.ini, ini being its sections, as loaded into model.
+std::vector<std::string> checkKalvoIni(const ConfigModel& model, const LoadResult& loaded,
+                                       const IniSections& ini);
 
 }  // namespace kalvo::tool

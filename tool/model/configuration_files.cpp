@@ -3,7 +3,6 @@
 #include <algorithm>
 
 #include "api/configfiles/ini_file_io.h"
-#include "tool/model/ini_source.h"
 #include "tool/model/station_layout.h"
 #include "tool/model/text_file.h"
 
@@ -11,48 +10,42 @@ namespace kalvo::tool {
 
 namespace cf = kalvo::configfiles;
 
-namespace {
-
-// The unit sections of one head station, in slot order.
-void stationUnits(const TStaAddRec& rec, int32_t boardNo, int line,
-                  std::vector<cf::SaveUnitSection>* units) {
-    cf::TKVIniStlRec r;
-    r.Board = boardNo;
-    r.Line = line + 1;
-    r.Base = rec.StaAddr;
+std::vector<StationUnit> stationUnits(const TStaAddRec& rec) {
+    std::vector<StationUnit> units;
+    auto name = [](const TKVStlRec& slot) {
+        return slot.Info.Name + "_" + std::to_string(slot.Seq);
+    };
     if (rec.StaType == kStaMst) {
-        std::vector<std::string> list;
+        std::vector<int> run;
         for (int s = 0; s < kSlots && rec.Slot[size_t(s)].Unit >= 1; ++s) {
             const TKVStlRec& slot = rec.Slot[size_t(s)];
-            list.push_back(std::to_string(s));
+            run.push_back(s);
             const TKVStlRec& next = rec.Slot[size_t(s + 1)];
             if (next.Seq == slot.Seq && next.Info.Name == slot.Info.Name && next.Unit >= 1)
                 continue;
-            r.Offset = TTextFileClass::join(list);
-            list.clear();
-            units->push_back({slot.Info.Name + "_" + std::to_string(slot.Seq), r});
+            units.push_back({name(slot), std::move(run)});
+            run.clear();
         }
     } else if (rec.StaType >= kStaAxs2 && rec.StaType <= kStaRfid3) {
         const TKVStlRec& slot = rec.Slot[0];
         // Offsets name logical-ID slots 0-15: a model with more slots than a
         // station has gets the station's 16, not a list of millions.
         const int32_t n = std::min<int32_t>(slot.Info.SlotCount, kSlots);
-        if (n <= 0) return;
-        std::vector<std::string> list;
-        for (int32_t k = 0; k < n; ++k) list.push_back(std::to_string(k));
-        r.Offset = TTextFileClass::join(list);
-        units->push_back({slot.Info.Name + "_" + std::to_string(slot.Seq), r});
+        if (n <= 0) return units;
+        StationUnit unit{name(slot), {}};
+        for (int32_t k = 0; k < n; ++k) unit.Slots.push_back(k);
+        units.push_back(std::move(unit));
     }
+    return units;
 }
 
-}  // namespace
-
-cf::ConfigurationSaveInput saveInput(const ConfigModel& model) {
-    cf::ConfigurationSaveInput in;
+ConfigurationSaveInput saveInput(const ConfigModel& model,
+                                 const std::function<void()>& addressDone) {
+    ConfigurationSaveInput in;
     const ModelTable& models = model.models();
     for (int b = 0; b < kBoardSlots; ++b) {
         const TBoardSetRec& board = model.boards()[size_t(b)];
-        cf::SaveBoardSlot& slot = in.Boards[size_t(b)];
+        SaveBoardSlot& slot = in.Boards[size_t(b)];
         slot.BoardNo = board.BoardNo;
         if (board.BoardNo == 0) continue;
         const TBoardRec& kind =
@@ -62,14 +55,23 @@ cf::ConfigurationSaveInput saveInput(const ConfigModel& model) {
         slot.Baudrate[0] = board.Line[0].Baudrate;
         slot.LongFrame[0] = board.Line[0].LongFrame;
     }
+    std::vector<std::string> offsets;
     for (int b = 0; b < kBoardSlots; ++b) {
         const TBoardSetRec& board = model.boards()[size_t(b)];
         if (board.BoardNo == 0) continue;
         for (int l = 0; l < std::min(board.LineCount, kLines); ++l)
             for (int a = 0; a < kAddresses; ++a) {
                 const TStaAddRec& rec = model.at(b, l, a);
-                if (rec.StaType != kStaNew && rec.Head)
-                    stationUnits(rec, board.BoardNo, l, &in.Units);
+                if (rec.StaType != kStaNew && rec.Head) {
+                    for (const StationUnit& unit : stationUnits(rec)) {
+                        offsets.clear();
+                        for (int s : unit.Slots) offsets.push_back(std::to_string(s));
+                        in.Units.push_back({unit.Section,
+                                            {board.BoardNo, l + 1, rec.StaAddr,
+                                             TTextFileClass::join(offsets), ""}});
+                    }
+                }
+                if (addressDone) addressDone();
             }
     }
     for (int b = 0; b < kBoardSlots; ++b) {
@@ -78,7 +80,7 @@ cf::ConfigurationSaveInput saveInput(const ConfigModel& model) {
         for (int l = 0; l < std::min(board.LineCount, kLines); ++l)
             for (int a = 0; a < kAddresses; ++a) {
                 const TStaAddRec& rec = model.at(b, l, a);
-                cf::SaveStationSection s;
+                SaveStationSection s;
                 s.BoardNo = board.BoardNo;
                 s.LineNo = l + 1;
                 s.Address = a;
@@ -94,14 +96,19 @@ cf::ConfigurationSaveInput saveInput(const ConfigModel& model) {
     return in;
 }
 
-cf::ConfigurationSaveResult saveConfiguration(const ConfigModel& model) {
-    return cf::saveConfiguration(model.folder(), saveInput(model));
+ConfigurationSaveResult saveConfiguration(const ConfigModel& model) {
+    return saveConfiguration(model.folder(), saveInput(model));
 }
 
 LoadResult loadConfiguration(ConfigModel& model) {
+    const IniSections ini(cf::projectFilePath(model.folder(), "Kalvo.ini"));
+    return loadConfiguration(model, ini);
+}
+
+LoadResult loadConfiguration(ConfigModel& model, const IniSections& ini) {
     LoadResult result;
     const ModelTable& models = model.models();
-    const IniSections ini(cf::projectFilePath(model.folder(), "Kalvo.ini"));
+    for (int b = 0; b < kBoardSlots; ++b) model.setBoardNotUnderstood(b, {});
     const IniOpen status = ini.status();
     result.Cp932 = ini.readAsCp932();
     const std::string& file = ini.fileName();
@@ -144,8 +151,8 @@ LoadResult loadConfiguration(ConfigModel& model) {
     BoardSettings& boards = model.boards();
     boards = BoardSettings{};
     for (int q = 0; q < count; ++q) {
-        const cf::TKVIniBoardRec rec =
-            ini.section("BOARD_" + std::to_string(q + 1)).readBoard(q + 1);
+        const std::string section = "BOARD_" + std::to_string(q + 1);
+        const cf::TKVIniBoardRec rec = ini.section(section).readBoard(q + 1);
         TBoardSetRec& board = boards[size_t(q)];
         board.BoardNo = q + 1;
         for (int k = 0; k < kBoardKinds; ++k) {
@@ -155,12 +162,23 @@ LoadResult loadConfiguration(ConfigModel& model) {
                 board.LineCount = kind.LineMax;
             }
         }
-        if (board.LineCount == 0)
-            result.Skipped.push_back(
-                "Kalvo.ini: [BOARD_" + std::to_string(q + 1) + "]: Kind \"" + rec.Kind +
-                "\" with LineMax " + std::to_string(rec.LineMax) +
-                " matches no board kind (Pcimaster64, Dualmaster, Cardmaster or KV40MST with "
-                "LineMax 1); the board's stations are not loaded");
+        if (board.LineCount == 0) {
+            // Saved as it stands, the board would become "Kind=" with no
+            // units: a folder no program loads. It stays as it is on disk.
+            const std::string why =
+                ini.has(section)
+                    ? "Kalvo.ini: [" + section + "]: Kind \"" + rec.Kind + "\" with LineMax " +
+                          std::to_string(rec.LineMax) +
+                          " matches no board kind (Pcimaster64, Dualmaster, Cardmaster or "
+                          "KV40MST with LineMax 1)"
+                    : "Kalvo.ini: [" + section +
+                          "] is missing, although [KALVO] Board = " + std::to_string(count);
+            model.setBoardNotUnderstood(q, why);
+            result.Skipped.push_back(why +
+                                     "; the board's stations are not loaded, and nothing is "
+                                     "saved over this folder until board " +
+                                     std::to_string(q + 1) + " is given a kind");
+        }
         for (int l = 0; l < std::clamp(rec.LineMax, 0, kSettingLines); ++l) {
             board.Line[size_t(l)].Baudrate = rec.Baudrate[size_t(l)];
             board.Line[size_t(l)].LongFrame = rec.LongFrame[size_t(l)];

@@ -1,5 +1,7 @@
 #include "tool/model/editor_operations.h"
 
+#include <algorithm>
+
 namespace kalvo::tool {
 
 bool placementCheck(ConfigModel& model, int slot, int line, int address, const TStaAddRec& placed,
@@ -77,6 +79,34 @@ DropResult moveStation(ConfigModel& model, int slot, int line, int from, int to)
     return r;
 }
 
+std::string dropRefusal(const ConfigModel& model, int slot, int line, int address,
+                        DropResult result) {
+    const std::string at = "address " + std::to_string(address) + ": ";
+    if (result == DropResult::onContinuation) {
+        const TStaAddRec& target = model.at(slot, line, address);
+        return at + "a continuation address of the " +
+               std::string(
+                   stationTypeNames()[size_t(std::clamp(target.StaType, 0, kStationTypes - 1))]) +
+               " station at " + std::to_string(target.StaAddr) + "; drop on a free address";
+    }
+    if (result != DropResult::overlap) return {};
+    const TStaAddRec& station = model.current;
+    const int32_t n = station.AddrCount;
+    std::string text =
+        at + "an " +
+        std::string(stationTypeNames()[size_t(std::clamp(station.StaType, 0, kStationTypes - 1))]) +
+        " station needs " + std::to_string(n) + " free addresses (" + std::to_string(address) +
+        " to " + std::to_string(address + n - 1) + ")";
+    for (int32_t k = 1; k < n; ++k) {
+        if (address + k >= kAddresses) return text + ", and the line ends at 31";
+        const TStaAddRec& next = model.at(slot, line, address + k);
+        if (next.Head && next.StaType != kStaNew)
+            return text + ", and address " + std::to_string(address + k) + " holds the " +
+                   std::string(stationTypeNames()[size_t(next.StaType)]) + " station there";
+    }
+    return text;
+}
+
 bool moduleOffered(const ModelTable& models, int32_t staType, int module, int32_t index) {
     if (!models.validIndex(index)) return false;
     const TStlInfoRec& e = models.entry(index);
@@ -86,6 +116,32 @@ bool moduleOffered(const ModelTable& models, int32_t staType, int module, int32_
     if (e.Name == "AXSA") return staType == kStaAxs2 || staType == kStaAxs4;
     if (e.Name == "RFID") return staType == kStaRfid2 || staType == kStaRfid3;
     return false;
+}
+
+namespace {
+
+// The rows' units into the station's slots, each with its own slot number and
+// the entry its row's label names.
+void takeRows(TStaAddRec& station, const ModelTable& models, const StationRows& rows) {
+    for (int r = 0; r < kSlots; ++r) {
+        TKVStlRec& s = station.Slot[size_t(r)];
+        s.Unit = rows.Rows[size_t(r)].Index;
+        s.SlotNo = r;
+        s.Info = models.entry(s.Unit);
+        const int32_t label = models.findModel(rows.Rows[size_t(r)].Label);
+        if (label >= 0) s.Info2 = models.entry(label);
+    }
+}
+
+}  // namespace
+
+void previewStationModules(ConfigModel& model, int slot, int line, int address,
+                           const StationRows& rows, const std::array<int32_t, kModules>& modules) {
+    TStaAddRec& station = model.at(slot, line, address);
+    if (station.StaType != kStaMst || !station.Head) return;
+    station.Module = modules;
+    takeRows(station, model.models(), rows);
+    renumber(model);
 }
 
 ModulesOutcome setStationModules(ConfigModel& model, int slot, int line, int address,
@@ -128,14 +184,7 @@ ModulesOutcome setStationModules(ConfigModel& model, int slot, int line, int add
     const Network backup = model.network();
     TStaAddRec station = before;
     station.Module = modules;
-    for (int r = 0; r < kSlots; ++r) {
-        TKVStlRec& s = station.Slot[size_t(r)];
-        s.Unit = rows.Rows[size_t(r)].Index;
-        s.SlotNo = r;
-        s.Info = models.entry(s.Unit);
-        const int32_t label = models.findModel(rows.Rows[size_t(r)].Label);
-        if (label >= 0) s.Info2 = models.entry(label);
-    }
+    takeRows(station, models, rows);
     station.AddrCount = rows.AddrCount;
     model.at(slot, line, address) = station;
     if (!placementCheck(model, slot, line, address, station, before)) {
@@ -157,6 +206,9 @@ void applyBoardSettings(ConfigModel& model, const BoardSettings& changed) {
     for (int i = 0; i < kBoardSlots; ++i) {
         const TBoardSetRec& n = changed[size_t(i)];
         TBoardSetRec& e = boards[size_t(i)];
+        // A board given a kind (or removed) is the user's choice from now on;
+        // one kept without lines stays not understood.
+        if (n.BoardNo == 0 || n.LineCount > 0) model.setBoardNotUnderstood(i, {});
         if (n.BoardNo == 0 || n.LineCount < e.LineCount) {
             // Lines that go lose their stations.
             for (int l = std::max(n.BoardNo == 0 ? 0 : n.LineCount, 0);
@@ -196,6 +248,55 @@ BoardSettings boardSettingsFromKinds(const std::array<int32_t, kBoardSlots>& kin
         b.Line[0] = lines[size_t(j)];
     }
     return boards;
+}
+
+BoardSettings boardSettingsFromDialog(const ConfigModel& model,
+                                      const std::array<int32_t, kBoardSlots>& kinds,
+                                      const std::array<TLineSetRec, kBoardSlots>& lines) {
+    std::array<int32_t, kBoardSlots> chosen = kinds;
+    std::array<bool, kBoardSlots> kept{};
+    for (int j = 0; j < kBoardSlots; ++j) {
+        const int32_t k = kinds[size_t(j)];
+        const bool noKind = k <= 0 || k >= kBoardKinds || boardKinds()[size_t(k)].LineMax <= 0;
+        kept[size_t(j)] = noKind && model.boards()[size_t(j)].BoardNo != 0 &&
+                          !model.boardNotUnderstood(j).empty();
+        // Counted like a board of the first kind, then put back as it was.
+        if (kept[size_t(j)]) chosen[size_t(j)] = 1;
+    }
+    BoardSettings boards = boardSettingsFromKinds(chosen, lines);
+    for (int j = 0; j < kBoardSlots; ++j) {
+        if (!kept[size_t(j)]) continue;
+        const int32_t number = boards[size_t(j)].BoardNo;
+        boards[size_t(j)] = model.boards()[size_t(j)];
+        boards[size_t(j)].BoardNo = number;
+    }
+    return boards;
+}
+
+std::vector<int> laterBoardsInUse(const std::array<int32_t, kBoardSlots>& kinds, int slot) {
+    std::vector<int> later;
+    for (int i = slot + 1; i < kBoardSlots; ++i) {
+        const int32_t k = kinds[size_t(i)];
+        if (k > 0 && k < kBoardKinds && boardKinds()[size_t(k)].LineMax > 0) later.push_back(i);
+    }
+    return later;
+}
+
+int32_t baudFromItem(int item, int32_t otherwise) {
+    switch (item) {
+        case 0:
+            return 3;
+        case 1:
+            return 6;
+        case 2:
+            return 12;
+        default:
+            return otherwise;
+    }
+}
+
+int baudItem(int32_t baudrate) {
+    return baudrate == 3 ? 0 : baudrate == 6 ? 1 : baudrate == 12 ? 2 : -1;
 }
 
 }  // namespace kalvo::tool

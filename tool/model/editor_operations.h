@@ -6,6 +6,7 @@
 
 #include <array>
 #include <string>
+#include <vector>
 
 #include "tool/model/network_model.h"
 #include "tool/model/station_layout.h"
@@ -36,6 +37,13 @@ DropResult duplicateStation(ConfigModel& model, int slot, int line, int from, in
 // Copy, then the source removed.
 DropResult moveStation(ConfigModel& model, int slot, int line, int from, int to);
 
+// Why a drop of the model's current station on (slot, line, address) was
+// refused, for the status bar: "address 29: an AXS4 station needs 4 free
+// addresses (29 to 32), and the line ends at 31". Empty for placed or
+// ignored. Called right after the refused drop (the model is unchanged).
+std::string dropRefusal(const ConfigModel& model, int slot, int line, int address,
+                        DropResult result);
+
 // Modules a station dialog combo may offer for a station type: entry 0, DIO
 // and ADA models everywhere; SIO in module 1 only; AXSA on axis stations,
 // RFID on RFID stations; never the shared input/output label.
@@ -61,6 +69,14 @@ struct ModulesOutcome {
 ModulesOutcome setStationModules(ConfigModel& model, int slot, int line, int address,
                                  const std::array<int32_t, kModules>& modules);
 
+// The station dialog's live view while modules are chosen: the station at
+// (slot, line, address) gets the modules' slots (no address check; OK does
+// that through setStationModules) and the units are renumbered. Only MST
+// stations change; the rows (with their shared labels) are those of
+// layoutRows.
+void previewStationModules(ConfigModel& model, int slot, int line, int address,
+                           const StationRows& rows, const std::array<int32_t, kModules>& modules);
+
 // The hardware settings changed the board slots: a slot that became unused
 // loses its stations; the others take the new number, kind and line
 // settings; the board count follows.
@@ -70,5 +86,22 @@ void applyBoardSettings(ConfigModel& model, const BoardSettings& changed);
 // BoardNo counted over the slots whose kind has lines.
 BoardSettings boardSettingsFromKinds(const std::array<int32_t, kBoardSlots>& kinds,
                                      const std::array<TLineSetRec, kBoardSlots>& lines);
+// The hardware settings dialog's choices for the open model: as above, but a
+// slot left "not used" that holds a board the tool did not understand keeps
+// that board (counted, without lines), so it is never dropped unasked.
+BoardSettings boardSettingsFromDialog(const ConfigModel& model,
+                                      const std::array<int32_t, kBoardSlots>& kinds,
+                                      const std::array<TLineSetRec, kBoardSlots>& lines);
+
+// Only the last board in use may be set to "not used": the later slots
+// whose chosen kind has lines, which keep slot from being set so (empty when
+// none does).
+std::vector<int> laterBoardsInUse(const std::array<int32_t, kBoardSlots>& kinds, int slot);
+
+// The baud rate of a baud combo's item (0, 1, 2: 3, 6, 12 Mbit/s); otherwise
+// for any other item.
+int32_t baudFromItem(int item, int32_t otherwise);
+// The combo item of a baud rate; -1 for a rate the combo does not offer.
+int baudItem(int32_t baudrate);
 
 }  // namespace kalvo::tool

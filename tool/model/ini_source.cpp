@@ -45,6 +45,15 @@ IniSections::IniSections(const std::string& path)
     split(text);
 }
 
+IniSections IniSections::fromText(const std::string& path, std::string_view text) {
+    IniSections ini;
+    ini.path_ = path;
+    ini.empty_ = configfiles::TKalvoIniClass::createEmpty(path);
+    ini.status_ = IniOpen::ok;
+    ini.split(text);
+    return ini;
+}
+
 // A section runs from its header line (first non-blank character '[', the
 // name up to ']') to the next header, as the profile rules read it. Each is
 // handed to the ini class through the platform's own parser.

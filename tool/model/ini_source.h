@@ -21,6 +21,9 @@ class IniSections {
     // Reads path. status(): missing when there is no file, failed when it
     // could not be read; both leave no sections.
     explicit IniSections(const std::string& path);
+    // The text a file at path would hold (UTF-8), read from memory: what a
+    // save is about to write, checked before it is written.
+    static IniSections fromText(const std::string& path, std::string_view text);
 
     IniOpen status() const { return status_; }
     bool readAsCp932() const { return cp932_; }
@@ -35,12 +38,13 @@ class IniSections {
     const std::vector<std::string>& names() const { return names_; }
 
   private:
+    IniSections() = default;
     std::string path_;
     IniOpen status_ = IniOpen::missing;
     bool cp932_ = false;
     std::vector<std::string> names_;
     std::unordered_map<std::string, configfiles::TKalvoIniClass> byName_;
-    configfiles::TKalvoIniClass empty_;
+    configfiles::TKalvoIniClass empty_ = configfiles::TKalvoIniClass::createEmpty({});
 
     void split(std::string_view text);
 };

@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <cctype>
+#include <filesystem>
 
+#include "platform/data_dir.h"
 #include "tool/model/ini_source.h"
 
 namespace kalvo::tool {
@@ -105,8 +107,8 @@ ModelTable::Source ModelTable::load(const std::string& path) {
     if (status == IniOpen::missing) {
         problems_.push_back(path +
                             ": the model table was not found; stations have no modules "
-                            "to offer (put a ModelTbl.ini in the folder, or install the "
-                            "one that comes with the tools)");
+                            "to offer (put a ModelTbl.ini in the configuration folder, or "
+                            "install the tool's own)");
         return Source::missing;
     }
     if (status == IniOpen::failed) {
@@ -169,6 +171,66 @@ int32_t ModelTable::findModel(std::string_view model) const {
     for (size_t i = 0; i < list_.size(); ++i)
         if (list_[i].ModelCode == model) return int32_t(i);
     return -1;
+}
+
+std::vector<int32_t> ModelTable::match(std::string_view text) const {
+    if (const int32_t exact = findModel(text); exact > 0) return {exact};
+    std::vector<int32_t> found;
+    int32_t code = 0;
+    const bool number = wholeNumber(text, &code);
+    for (size_t i = 1; i < list_.size(); ++i)
+        if (number && list_[i].Info.Code == code) found.push_back(int32_t(i));
+    if (number || !found.empty()) return found;
+    auto same = [](std::string_view a, std::string_view b) {
+        if (a.size() != b.size()) return false;
+        for (size_t i = 0; i < a.size(); ++i)
+            if (std::tolower(static_cast<unsigned char>(a[i])) !=
+                std::tolower(static_cast<unsigned char>(b[i])))
+                return false;
+        return true;
+    };
+    for (size_t i = 1; i < list_.size(); ++i)
+        if (same(list_[i].Info.Name, text)) found.push_back(int32_t(i));
+    return found;
+}
+
+ModelTableLocation locateModelTable(const std::string& folder, const std::string& installed) {
+    ModelTableLocation where;
+    where.InstalledPath =
+        installed.empty() ? platform::installedDataPath("ModelTbl.ini").string() : installed;
+    std::error_code ec;
+    const std::filesystem::path own =
+        std::filesystem::path(folder.empty() ? "." : folder) / "ModelTbl.ini";
+    // Any entry of that name counts, readable or not: a folder's table that
+    // cannot be read is reported, never silently replaced by another.
+    if (!folder.empty() &&
+        std::filesystem::symlink_status(own, ec).type() != std::filesystem::file_type::not_found &&
+        !ec) {
+        where.Path = own.lexically_normal().string();
+        where.FromFolder = true;
+    } else {
+        where.Path = where.InstalledPath;
+    }
+    return where;
+}
+
+std::string describeModelTable(const ModelTableLocation& where, ModelTable::Source source) {
+    switch (source) {
+        case ModelTable::Source::loaded:
+            return "model table: " + where.Path +
+                   (where.FromFolder ? " (the configuration folder's own)"
+                                     : " (installed; the configuration folder has none)");
+        case ModelTable::Source::missing:
+            return "no model table: looked for ModelTbl.ini in the configuration folder, then " +
+                   where.InstalledPath +
+                   "; stations have no modules to offer (put a ModelTbl.ini in the folder, or "
+                   "reinstall the tool)";
+        case ModelTable::Source::unreadable:
+            break;
+    }
+    return "the model table " + where.Path +
+           " could not be read; stations have no modules to offer (check that it is a readable "
+           "file)";
 }
 
 }  // namespace kalvo::tool

@@ -48,6 +48,11 @@ class ModelTable {
     int32_t lookup(std::string_view model, std::string_view code) const;
     // The first entry whose ModelCode is model exactly; -1 when none.
     int32_t findModel(std::string_view model) const;
+    // The models a person may mean by text: the first whose model code is
+    // text exactly; else every one whose code number is text (a whole
+    // number); else every one whose plain name is text (ASCII case ignored).
+    // Empty when none is; more than one when text is ambiguous.
+    std::vector<int32_t> match(std::string_view text) const;
 
     // What a load skipped or could not read, one readable line each
     // ("ModelTbl.ini: [Model_3]: ...").
@@ -66,5 +71,21 @@ class ModelTable {
 
     void fillPlaceholders();
 };
+
+// Where a configuration folder's model table is taken from: the folder's own
+// ModelTbl.ini when it has one, else the one installed with the tool
+// (<prefix>/share/kalvo/ModelTbl.ini). The GUI and kalvo-config both ask
+// here, and both say which file they use.
+struct ModelTableLocation {
+    std::string Path;           // the file to read
+    bool FromFolder = false;    // the folder's own table
+    std::string InstalledPath;  // the installed table, looked at second
+};
+// installed: the installed table to fall back on; empty for
+// <prefix>/share/kalvo/ModelTbl.ini.
+ModelTableLocation locateModelTable(const std::string& folder, const std::string& installed = {});
+// One line saying which table is used and why, or, when it could not be
+// read, where it was looked for and what that means for the stations.
+std::string describeModelTable(const ModelTableLocation& where, ModelTable::Source source);
 
 }  // namespace kalvo::tool

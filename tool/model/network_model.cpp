@@ -1,11 +1,23 @@
 #include "tool/model/network_model.h"
 
+#include "tool/model/station_layout.h"
+
 namespace kalvo::tool {
 
 void setSlotUnit(TKVStlRec& slot, const ModelTable& models, int32_t index) {
     slot.Unit = index;
     slot.Info = models.entry(index);
     slot.Info2 = slot.Info;
+}
+
+int stationExtent(const ConfigModel& model, int slot, int line, int address) {
+    int n = 1;
+    while (address + n < kAddresses) {
+        const TStaAddRec& next = model.at(slot, line, address + n);
+        if (next.Head || next.StaType == kStaNew) break;
+        ++n;
+    }
+    return n;
 }
 
 ConfigModel::ConfigModel(const ModelTable& models) : models_(&models) {
@@ -47,13 +59,17 @@ void ConfigModel::buildTemplates() {
             for (int k = 0; k < count; ++k) modules[size_t(k)] = ref > 0 ? ref : 0;
         }
         rec.Module = modules;
-        for (int j = 0; j < kSlots; ++j) {
-            TKVStlRec& s = rec.Slot[size_t(j)];
-            setSlotUnit(s, m, modules[size_t(j / 4)]);
+        // The slots as a load lays out the same modules: each special model
+        // takes its SlotCount slots. (Four slots per module, as a literal
+        // reading has it, differs from that when SlotCount is not four per
+        // module, and then the same station would save other code bytes
+        // once reopened.)
+        layoutSlots(rec, m);
+        for (TKVStlRec& s : rec.Slot) {
+            setSlotUnit(s, m, s.Unit);
             s.Seq = 0;
             s.SlotNo = -1;
         }
-        setSlotUnit(rec.Slot[kSlots], m, 0);
         templates_[size_t(t)] = rec;
     }
     current = templates_[0];
@@ -92,6 +108,7 @@ void ConfigModel::startNew(const BoardSettings& boards) {
         }
     }
     boardCount_ = n;
+    notUnderstood_ = {};
     clearNetwork();
 }
 

@@ -52,6 +52,16 @@ class ConfigModel {
     const std::string& folder() const { return folder_; }
     void setFolder(std::string folder) { folder_ = std::move(folder); }
 
+    // A board slot whose section in Kalvo.ini this tool did not understand
+    // (a Kind it does not know, a LineMax no kind has, a missing section):
+    // why, naming the section; empty for a board it understands. Its
+    // stations were not loaded, so a save would replace them with nothing:
+    // the save refuses until the slot is given a kind (or removed).
+    const std::string& boardNotUnderstood(int slot) const { return notUnderstood_[size_t(slot)]; }
+    void setBoardNotUnderstood(int slot, std::string why) {
+        notUnderstood_[size_t(slot)] = std::move(why);
+    }
+
     // The record being dragged or edited.
     TStaAddRec current;
 
@@ -63,9 +73,14 @@ class ConfigModel {
     BoardSettings boards_{};
     int32_t boardCount_ = 0;
     std::string folder_;
+    std::array<std::string, kBoardSlots> notUnderstood_;
 
     void buildTemplates();
 };
+
+// The addresses the station whose head is at address covers: the head and
+// the continuation addresses after it (1 for a head alone).
+int stationExtent(const ConfigModel& model, int slot, int line, int address);
 
 // A slot record holding model-list entry index (Info and Info2 copies).
 void setSlotUnit(TKVStlRec& slot, const ModelTable& models, int32_t index);

@@ -53,6 +53,18 @@ void layoutAllSlots(ConfigModel& model) {
             for (auto& rec : line) layoutSlots(rec, model.models());
 }
 
+int32_t stationAddressesNeeded(const TStaAddRec& station) {
+    int32_t slots = 0;
+    if (station.StaType == kStaMst) {
+        for (int s = 0; s < kSlots; ++s)
+            if (station.Slot[size_t(s)].Unit >= 1) slots = s + 1;
+    } else if (station.StaType >= kStaAxs2 && station.StaType <= kStaRfid3) {
+        slots = std::clamp(station.Slot[0].Info.SlotCount, 0, kSlots);
+    }
+    return std::max({station.AddrCount, stationAddressCount(station.StaType),
+                     (slots + kIdsPerAddress - 1) / kIdsPerAddress});
+}
+
 void renumber(ConfigModel& model) {
     // Counters of unit-type rows 1 to 8 (DIO ... SUB).
     std::array<int32_t, kUnitTypes> c;

@@ -17,6 +17,11 @@ void layoutSlots(TStaAddRec& station, const ModelTable& models);
 // Every address of every board.
 void layoutAllSlots(ConfigModel& model);
 
+// The addresses a head station takes: its address count, its type's, and
+// those its laid-out units reach (an MST station's last unit slot, an axis or
+// RFID station's slots), whichever is most.
+int32_t stationAddressesNeeded(const TStaAddRec& station);
+
 // Recomputes every Seq of the network over boards, lines and addresses in
 // ascending order: every DIO slot its own unit; the slots of one ADA or SIO
 // unit share a number; each axis or RFID station one unit. A slot whose

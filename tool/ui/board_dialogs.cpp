@@ -5,6 +5,7 @@
 #include <QFileInfo>
 #include <QFileSystemModel>
 #include <QGroupBox>
+#include <QItemSelectionModel>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
@@ -14,6 +15,7 @@
 #include <QTreeView>
 
 #include "tool/model/editor_operations.h"
+#include "tool/model/folder_save.h"
 #include "tool/ui/tool_messages.h"
 #include "tool/ui/ui_feedback.h"
 
@@ -23,19 +25,6 @@ namespace {
 const TBoardRec& kindOf(QComboBox* c) {
     const int k = std::clamp(c->currentIndex(), 0, kBoardKinds - 1);
     return boardKinds()[size_t(k)];
-}
-
-int32_t baudOf(int item, int32_t otherwise) {
-    switch (item) {
-        case 0:
-            return 3;
-        case 1:
-            return 6;
-        case 2:
-            return 12;
-        default:
-            return otherwise;
-    }
 }
 
 QLabel* label(QWidget* parent, const QString& text, int x, int y, int w) {
@@ -134,8 +123,12 @@ BoardSetUpDialog::BoardSetUpDialog(ToolSession& session, QWidget* parent)
         dirList_->setRootIndex(dirModel_->index(root));
         setDirectory(root);
     });
-    connect(dirList_, &QTreeView::clicked, this,
-            [this](const QModelIndex& i) { setDirectory(dirModel_->filePath(i)); });
+    // The highlighted folder is the chosen one, however it was reached: a
+    // click, the arrow keys, or typing the start of its name.
+    connect(dirList_->selectionModel(), &QItemSelectionModel::currentChanged, this,
+            [this](const QModelIndex& i) {
+                if (i.isValid()) setDirectory(dirModel_->filePath(i));
+            });
 
     pnBoard_ = new QWidget(this);
     pnBoard_->setObjectName(QStringLiteral("pnBoard"));
@@ -171,10 +164,12 @@ QPushButton* BoardSetUpDialog::button(const char* name) const {
 }
 
 void BoardSetUpDialog::setDirectory(const QString& path) {
-    directory_ = QDir::cleanPath(path);
+    const QString clean = QDir::cleanPath(path);
+    if (clean == directory_) return;
+    directory_ = clean;
     editDir_->setText(directory_);
     const QModelIndex i = dirModel_->index(directory_);
-    dirList_->setCurrentIndex(i);
+    if (dirList_->currentIndex() != i) dirList_->setCurrentIndex(i);
     fileModel_->setRootPath(directory_);
     fileList_->setRootIndex(fileModel_->index(directory_));
 }
@@ -184,9 +179,10 @@ void BoardSetUpDialog::showEvent(QShowEvent* e) {
     pnProject_->show();
     pnBoard_->hide();
     btnPrev_->setEnabled(false);
-    const bool open = session_.mode == ToolMode::openExisting;
-    btnNext_->setEnabled(!open);
-    btnOk_->setEnabled(open);
+    // Open and the choice of a folder for Save end on the folder page.
+    const bool folderOnly = session_.mode != ToolMode::createNew;
+    btnNext_->setEnabled(!folderOnly);
+    btnOk_->setEnabled(folderOnly);
     setResult(QDialog::Rejected);
     QDialog::showEvent(e);
 }
@@ -209,8 +205,32 @@ void BoardSetUpDialog::back() {
     btnOk_->setEnabled(false);
 }
 
+bool BoardSetUpDialog::replaceAsked(const BoardSettings& boards) {
+    const std::vector<std::string> files =
+        filesASaveReplaces((directory_ + QStringLiteral("/")).toStdString(), boards);
+    if (files.empty()) return true;
+    QString names;
+    for (const std::string& f : files) names += QStringLiteral("\n  ") + QString::fromStdString(f);
+    beep();
+    const auto answer = showMessage(
+        this, QMessageBox::Warning,
+        QStringLiteral(
+            "このフォルダには既に設定があります。保存すると次のファイルが置き換わります:") +
+            names + QStringLiteral("\n\n") + directory_ +
+            QStringLiteral(" already holds a configuration; saving here replaces the files "
+                           "above.\nUse this folder anyway?"),
+        QMessageBox::Yes | QMessageBox::No);
+    return answer == QMessageBox::Yes;
+}
+
 void BoardSetUpDialog::confirm() {
     ConfigModel& model = session_.model;
+    if (session_.mode == ToolMode::chooseFolder) {
+        if (!replaceAsked(model.boards())) return;  // another folder, or Cancel
+        model.setFolder((directory_ + QStringLiteral("/")).toStdString());
+        accept();
+        return;
+    }
     model.boards() = BoardSettings{};
     if (session_.mode == ToolMode::openExisting) {
         model.setFolder((directory_ + QStringLiteral("/")).toStdString());
@@ -229,7 +249,7 @@ void BoardSetUpDialog::confirm() {
     std::array<TLineSetRec, kBoardSlots> lines{};
     for (int j = 0; j < kBoardSlots; ++j) {
         kinds[size_t(j)] = rows_.board[j]->currentIndex();
-        lines[size_t(j)] = {baudOf(rows_.baud[j]->currentIndex(), 0),
+        lines[size_t(j)] = {baudFromItem(rows_.baud[j]->currentIndex(), 0),
                             rows_.longFrame[j]->currentIndex()};
     }
     const BoardSettings boards = boardSettingsFromKinds(kinds, lines);
@@ -240,8 +260,15 @@ void BoardSetUpDialog::confirm() {
         showError(this, QStringLiteral("ボードの設定が正しくありません!"));
         return;
     }
+    // An empty network whose Save would replace a configuration: only when
+    // the user says so; otherwise back to the folder.
+    if (!replaceAsked(boards)) {
+        back();
+        return;
+    }
     model.boards() = boards;
     model.setBoardCount(count);
+    model.setFolder((directory_ + QStringLiteral("/")).toStdString());
     accept();
 }
 
@@ -279,10 +306,7 @@ void HardSetDialog::showEvent(QShowEvent* e) {
             continue;
         rows_.board[i]->setCurrentIndex(b.Kind);
         rows_.followKind(i);
-        const int baud = b.Line[0].Baudrate == 3    ? 0
-                         : b.Line[0].Baudrate == 6  ? 1
-                         : b.Line[0].Baudrate == 12 ? 2
-                                                    : -1;
+        const int baud = baudItem(b.Line[0].Baudrate);
         if (baud >= 0) rows_.baud[i]->setCurrentIndex(baud);
         if (b.Line[0].LongFrame == 0 || b.Line[0].LongFrame == 1)
             rows_.longFrame[i]->setCurrentIndex(b.Line[0].LongFrame);
@@ -295,16 +319,16 @@ void HardSetDialog::showEvent(QShowEvent* e) {
 
 void HardSetDialog::boardChanged(int slot) {
     if (kindOf(rows_.board[slot]).LineMax < 1) {
-        bool refused = false;
-        for (int i = slot + 1; i < kBoardSlots; ++i) {
-            if (kindOf(rows_.board[i]).LineMax <= 0) continue;
+        std::array<int32_t, kBoardSlots> kinds{};
+        for (int i = 0; i < kBoardSlots; ++i) kinds[size_t(i)] = rows_.board[i]->currentIndex();
+        const std::vector<int> later = laterBoardsInUse(kinds, slot);
+        for (int i : later) {
             beep();
             showError(this, QStringLiteral("ボード%1が存在する為、").arg(i + 1) +
                                 QStringLiteral("\r") +
                                 QStringLiteral("このボードを未使用にはできません! "));
-            refused = true;
         }
-        if (refused) {
+        if (!later.empty()) {
             loading_ = true;
             rows_.board[slot]->setCurrentIndex(
                 std::clamp(session_.model.boards()[size_t(slot)].Kind, 0, kBoardKinds - 1));
@@ -315,28 +339,23 @@ void HardSetDialog::boardChanged(int slot) {
 }
 
 void HardSetDialog::confirm() {
-    BoardSettings boards = session_.model.boards();
-    int32_t count = 0;
+    std::array<int32_t, kBoardSlots> kinds{};
+    std::array<TLineSetRec, kBoardSlots> lines{};
     for (int j = 0; j < kBoardSlots; ++j) {
-        TBoardSetRec& b = boards[size_t(j)];
-        const TBoardRec& kind = kindOf(rows_.board[j]);
-        if (kind.LineMax <= 0) {
-            b = TBoardSetRec{};
-            continue;
-        }
-        b.BoardNo = ++count;
-        b.Kind = rows_.board[j]->currentIndex();
-        b.LineCount = kind.LineMax;
-        b.Line[0].Baudrate = baudOf(rows_.baud[j]->currentIndex(), b.Line[0].Baudrate);
-        b.Line[0].LongFrame = rows_.longFrame[j]->currentIndex();
+        const TLineSetRec& old = session_.model.boards()[size_t(j)].Line[0];
+        kinds[size_t(j)] = rows_.board[j]->currentIndex();
+        lines[size_t(j)] = {baudFromItem(rows_.baud[j]->currentIndex(), old.Baudrate),
+                            rows_.longFrame[j]->currentIndex()};
     }
-    if (count == 0) {
+    const BoardSettings boards = boardSettingsFromDialog(session_.model, kinds, lines);
+    if (std::none_of(boards.begin(), boards.end(), [](auto& b) { return b.BoardNo != 0; })) {
         beep();
         showError(this, QStringLiteral("ボードの設定が正しくありません!"));
         return;
     }
-    session_.model.boards() = boards;
-    session_.model.setBoardCount(count);
+    // Handed over, not written into the model: the editor (or the main
+    // window opening one) applies them.
+    session_.pendingBoards = boards;
     accepted_ = true;
     accept();
 }
@@ -345,9 +364,11 @@ void HardSetDialog::done(int result) {
     if (result == QDialog::Accepted && !accepted_) return;  // refused by the check
     QDialog::done(result);
     if (result != QDialog::Accepted) return;
+    int32_t count = 0;
+    for (const TBoardSetRec& b : session_.pendingBoards) count += b.BoardNo != 0;
     if (editor_) postToolMessage(editor_, kApplyBoardSettings);
-    if (session_.model.boardCount() > 0 && !editor_) postToolMessage(main_, kOpenEditor);
-    if (session_.model.boardCount() == 0 && editor_) postToolMessage(main_, kEditorGone);
+    if (count > 0 && !editor_) postToolMessage(main_, kOpenEditor);
+    if (count == 0 && editor_) postToolMessage(main_, kEditorGone);
 }
 
 }  // namespace kalvo::tool::ui

@@ -39,11 +39,16 @@ class BoardSetUpDialog : public QDialog {
     void next();
     void back();
     void confirm();
+    QTreeView* directoryList() const { return dirList_; }
 
   protected:
     void showEvent(QShowEvent* e) override;
 
   private:
+    // Whether a save of boards into the chosen folder may replace the files
+    // there (asked, naming them, when any exists).
+    bool replaceAsked(const BoardSettings& boards);
+
     ToolSession& session_;
     QWidget* pnProject_ = nullptr;
     QWidget* pnBoard_ = nullptr;

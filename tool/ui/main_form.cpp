@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 #include <QDialog>
 #include <QDialogButtonBox>
+#include <QDir>
 #include <QFileInfo>
 #include <QLabel>
 #include <QMdiArea>
@@ -32,7 +33,7 @@ MainForm::MainForm(ToolSession& session, const QString& modelTablePath) : sessio
     mdi_ = new QMdiArea(this);
     mdi_->setBackground(QColor(0x8a, 0x95, 0xa8));
     setCentralWidget(mdi_);
-    session_.loadModelTable(modelTablePath);
+    session_.installedModelTable = modelTablePath.toStdString();
 
     auto make = [this](const char* name, const QString& caption, const QKeySequence& key,
                        const QString& hint) {
@@ -118,11 +119,30 @@ MainForm::MainForm(ToolSession& session, const QString& modelTablePath) : sessio
     bar->setMovable(false);
     bar->addActions({new_, open_, save_, down});
     statusBar()->setObjectName(QStringLiteral("StatusBar"));
+    modelTableLabel_ = new QLabel(statusBar());
+    modelTableLabel_->setObjectName(QStringLiteral("ModelTableLabel"));
+    statusBar()->addPermanentWidget(modelTableLabel_);
     save_->setEnabled(false);
 
     palette_ = new StationPalette(session_, this);
     boardSetUp_ = new BoardSetUpDialog(session_, this);
     hardSet_ = new HardSetDialog(session_, this, this);
+    // The installed table until a folder brings its own.
+    useModelTableOf(std::string());
+}
+
+void MainForm::useModelTableOf(const std::string& folder) {
+    if (!session_.useModelTableOf(folder)) return;
+    modelTableLabel_->setText(QStringLiteral("モデルテーブル: ") +
+                              QString::fromStdString(session_.modelTable.Path));
+    modelTableLabel_->setToolTip(session_.modelTableText());
+    // Without a table every module combo offers nothing: say so, and where
+    // it was looked for.
+    if (session_.modelSource != ModelTable::Source::loaded)
+        showMessage(
+            this, QMessageBox::Warning,
+            QStringLiteral("モデルテーブルを読み込めません。\n") + session_.modelTableText(),
+            QMessageBox::Ok);
 }
 
 QAction* MainForm::action(const char* name) const {
@@ -132,35 +152,70 @@ QAction* MainForm::action(const char* name) const {
 void MainForm::fileNew() {
     session_.mode = ToolMode::createNew;
     session_.closingByProgram = false;
-    if (boardSetUp_->exec() != QDialog::Rejected && session_.model.boardCount() > 0)
+    if (boardSetUp_->exec() != QDialog::Rejected && session_.model.boardCount() > 0) {
+        useModelTableOf(session_.model.folder());
         openEditor(false);
+    }
 }
 
 void MainForm::fileOpen() {
     session_.mode = ToolMode::openExisting;
     session_.closingByProgram = false;
-    if (boardSetUp_->exec() != QDialog::Rejected && session_.model.boardCount() >= 0)
+    // Every Open that gets past the folder either opens the editor or says
+    // why not (whatever an earlier Open left in the board count).
+    if (boardSetUp_->exec() != QDialog::Rejected) {
+        useModelTableOf(session_.model.folder());
         openEditor(false);
+    }
+}
+
+bool MainForm::chooseFolderForSave() {
+    const ToolMode mode = session_.mode;
+    session_.mode = ToolMode::chooseFolder;
+    const bool chosen = boardSetUp_->exec() == QDialog::Accepted;
+    session_.mode = mode;
+    return chosen;
 }
 
 void MainForm::openEditor(bool fromMessage) {
     if (editor_) return;  // at most one editor
+    // From the hardware settings: their boards, an empty network, and no
+    // folder until Save asks for one.
+    if (fromMessage) session_.model.startNew(session_.pendingBoards);
     auto* editor = new NetworkEditor(session_, this, fromMessage);
     if (!editor->created() || editor->pageCount() <= 0) {
+        // A load that failed said so itself; a folder none of whose boards
+        // this tool understands says it here.
+        if (editor->created()) {
+            QString why;
+            for (const QString& p : editor->loadProblems()) why += QStringLiteral("\n") + p;
+            showError(this, QStringLiteral("表示できるボードがありません。") + why);
+        }
         delete editor;
         session_.model.clearNetwork();
         return;
     }
     session_.closingByProgram = false;
-    editor->setWindowTitle(QStringLiteral("Kalvo - ") +
-                           QString::fromStdString(session_.model.folder()));
+    editor->setFolderChooser([this] { return chooseFolderForSave(); });
     editor_ = editor;
     editorWindow_ = mdi_->addSubWindow(editor);
     editorWindow_->setAttribute(Qt::WA_DeleteOnClose);
     editorWindow_->resize(editor->size() + QSize(8, 30));
+    editor->showFolderInCaption();
     editorWindow_->show();
     hardSet_->setEditor(editor);
-    palette_->show();
+    palette_->showBeside(QRect(editorWindow_->mapToGlobal(QPoint(0, 0)), editorWindow_->size()));
+    if (!editor->loadProblems().isEmpty()) {
+        // What the load skipped, and what keeps the folder from being saved.
+        const QStringList& problems = editor->loadProblems();
+        QString text = QStringLiteral("Kalvo.iniに問題があります (%1):").arg(problems.size());
+        for (qsizetype i = 0; i < problems.size() && i < 20; ++i)
+            text += QStringLiteral("\n") + problems[i];
+        if (problems.size() > 20)
+            text += QStringLiteral("\n... and %1 more (kalvo-config check lists them all)")
+                        .arg(problems.size() - 20);
+        showMessage(this, QMessageBox::Warning, text, QMessageBox::Ok);
+    }
     save_->setEnabled(true);
     hard_->setEnabled(true);
     new_->setEnabled(false);
@@ -169,6 +224,9 @@ void MainForm::openEditor(bool fromMessage) {
 
 void MainForm::editorGone() {
     session_.closingByProgram = true;
+    // The next editor (F6 without New or Open) has no folder: its Save asks,
+    // instead of writing over the last one.
+    session_.model.setFolder(std::string());
     if (editorWindow_) QMetaObject::invokeMethod(editorWindow_, "close", Qt::QueuedConnection);
     editor_ = nullptr;
     hardSet_->setEditor(nullptr);
@@ -183,8 +241,23 @@ void MainForm::fileSave() {
 }
 
 void MainForm::transfer() {
+    // KalvoConfig.dat of the open configuration, by its full name, with the
+    // transfer program started in the configuration folder.
+    const std::string& folder = session_.model.folder();
+    if (!editor_ || folder.empty()) {
+        statusBar()->showMessage(
+            QStringLiteral("転送するKalvoConfig.datがありません: open or save a configuration "
+                           "first"));
+        return;
+    }
+    const QString dir = QDir::cleanPath(QString::fromStdString(folder));
+    const QString file = dir + QStringLiteral("/KalvoConfig.dat");
+    if (!QFileInfo::exists(file)) {
+        statusBar()->showMessage(file + QStringLiteral(" does not exist yet: save first (Ctrl+S)"));
+        return;
+    }
     // The transfer program lies outside this tool: on the PATH, or beside
-    // the tool. It is given the bare file name and is not waited for.
+    // the tool. It is not waited for.
     QString program = QStandardPaths::findExecutable(QStringLiteral("Xfertool"));
     if (program.isEmpty())
         program = QStandardPaths::findExecutable(QStringLiteral("Xfertool"),
@@ -195,7 +268,8 @@ void MainForm::transfer() {
                            "the transfer program to send KalvoConfig.dat"));
         return;
     }
-    QProcess::startDetached(program, {QStringLiteral("KalvoConfig.dat")});
+    if (!QProcess::startDetached(program, {file}, dir))
+        statusBar()->showMessage(program + QStringLiteral(" could not be started"));
 }
 
 void MainForm::hardwareSettings() {
@@ -247,7 +321,11 @@ void MainForm::closeEvent(QCloseEvent* e) {
             e->ignore();
             return;
         }
-        if (answer == QMessageBox::Yes) editor_->saveAll();
+        // A failed save keeps the program running with the network.
+        if (answer == QMessageBox::Yes && !editor_->saveAll()) {
+            e->ignore();
+            return;
+        }
         session_.closingByProgram = true;
         editor_->close();
     }

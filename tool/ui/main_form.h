@@ -9,6 +9,7 @@
 #include "tool/ui/tool_session.h"
 
 class QAction;
+class QLabel;
 class QMdiArea;
 class QMdiSubWindow;
 
@@ -20,7 +21,8 @@ class StationPalette;
 
 class MainForm : public QMainWindow {
   public:
-    MainForm(ToolSession& session, const QString& modelTablePath);
+    // installedModelTable: the model table of folders without their own.
+    MainForm(ToolSession& session, const QString& installedModelTable);
 
     QAction* action(const char* name) const;
     NetworkEditor* editor() const { return editor_; }
@@ -50,8 +52,14 @@ class MainForm : public QMainWindow {
     HardSetDialog* hardSet_ = nullptr;
     QAction *new_ = nullptr, *open_ = nullptr, *save_ = nullptr, *hard_ = nullptr;
 
+    QLabel* modelTableLabel_ = nullptr;
+
     void openEditor(bool fromMessage);
     void editorGone();
+    // The model table of a folder (its own, else the installed one), shown
+    // in the status bar; a table that cannot be read is said at once.
+    void useModelTableOf(const std::string& folder);
+    bool chooseFolderForSave();
 };
 
 }  // namespace kalvo::tool::ui

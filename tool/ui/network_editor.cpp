@@ -4,12 +4,15 @@
 #include <QProgressBar>
 #include <QStatusBar>
 #include <QTabWidget>
+#include <QTime>
 #include <QVBoxLayout>
 
-#include "tool/model/config_dat.h"
+#include "tool/model/configuration_check.h"
 #include "tool/model/configuration_files.h"
 #include "tool/model/editor_operations.h"
+#include "tool/model/folder_save.h"
 #include "tool/model/station_layout.h"
+#include "tool/model/station_summary.h"
 #include "tool/ui/line_frame.h"
 #include "tool/ui/station_dialog.h"
 #include "tool/ui/tool_messages.h"
@@ -21,7 +24,7 @@ NetworkEditor::NetworkEditor(ToolSession& session, QObject* mainWindow, bool fro
                              QWidget* parent)
     : QWidget(parent), session_(session), main_(mainWindow) {
     setObjectName(QStringLiteral("SeqKalvoForm"));
-    setWindowTitle(QStringLiteral("Kalvo - ") + QString::fromStdString(session_.model.folder()));
+    showFolderInCaption();
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
@@ -30,6 +33,7 @@ NetworkEditor::NetworkEditor(ToolSession& session, QObject* mainWindow, bool fro
     pgcKalvo_->setDocumentMode(true);
     layout->addWidget(pgcKalvo_, 1);
     statusBar_ = new QStatusBar(this);
+    statusBar_->setObjectName(QStringLiteral("StatusBar"));
     statusBar_->setSizeGripEnabled(false);
     prgBar_ = new QProgressBar(statusBar_);
     prgBar_->setObjectName(QStringLiteral("PrgBar"));
@@ -49,6 +53,10 @@ NetworkEditor::NetworkEditor(ToolSession& session, QObject* mainWindow, bool fro
                                 QString::fromStdString(r.Message));
             return;  // not created: the main window closes it
         }
+        // Everything the check finds in the folder just loaded: what was
+        // skipped, and what a save would refuse.
+        for (const std::string& p : checkConfiguration(session_.model, r))
+            loadProblems_ << QString::fromStdString(p);
     }
     boards_ = session_.model.boards();
     resize(799, 470);
@@ -88,14 +96,55 @@ void NetworkEditor::buildPages() {
     refresh();
 }
 
-void NetworkEditor::refresh() {
-    for (int i = 0; i < pgcKalvo_->count(); ++i) {
-        LineFrame* f = frame(i);
-        for (int a = 0; a < kAddresses; ++a) {
-            const TStaAddRec& rec = session_.model.at(f->slot(), f->line(), a);
-            f->place(a)->setStation(rec.StaType, rec.Head);
-        }
+void NetworkEditor::showFolderInCaption() {
+    const std::string& folder = session_.model.folder();
+    setWindowTitle(QStringLiteral("Kalvo - ") +
+                   (folder.empty() ? QStringLiteral("(フォルダ未選択: 保存時に選択します)")
+                                   : QString::fromStdString(folder)));
+    if (parentWidget()) parentWidget()->setWindowTitle(windowTitle());
+}
+
+// A place shows its station's picture with its modules, and says in its
+// tooltip what the station holds.
+void NetworkEditor::showPlace(int page, int address) {
+    LineFrame* f = frame(page);
+    const TStaAddRec& rec = session_.model.at(f->slot(), f->line(), address);
+    const StationSummary st =
+        summarizeStation(session_.model, f->slot(), f->line(), rec.Head ? address : rec.StaAddr);
+    QStringList modules;
+    for (const ModuleSummary& m : st.Modules) modules << QString::fromStdString(m.Code);
+    StationPicture* place = f->place(address);
+    // MST stations carry chosen modules; the others' are fixed by their type.
+    place->setStation(rec.StaType, rec.Head,
+                      rec.Head && rec.StaType == kStaMst ? modules : QStringList());
+    if (rec.StaType == kStaNew || st.StaType == kStaNew) {
+        place->setToolTip(QStringLiteral("%1: 空き (free)").arg(address));
+        return;
     }
+    QString tip = QStringLiteral("%1 %2: addresses %3-%4")
+                      .arg(QString::fromLatin1(stationTypeNames()[size_t(st.StaType)].data()))
+                      .arg(st.First)
+                      .arg(st.First)
+                      .arg(st.Last);
+    if (!rec.Head) tip += QStringLiteral(" (continuation address %1)").arg(address);
+    for (size_t m = 0; m < st.Modules.size(); ++m)
+        tip += QStringLiteral("\nmodule %1: %2")
+                   .arg(m + 1)
+                   .arg(QString::fromStdString(st.Modules[m].Label));
+    for (const UnitSummary& u : st.Units) {
+        QStringList ids;
+        for (int id : u.LogicalIds) ids << QString::number(id);
+        tip += QStringLiteral("\n%1  %2  logical IDs %3")
+                   .arg(QString::fromStdString(u.Section), QString::fromStdString(u.ModelCode),
+                        ids.isEmpty() ? QStringLiteral("none") : ids.join(QLatin1Char(',')));
+    }
+    if (st.RunsPast) tip += QStringLiteral("\nits units reach past address 31");
+    place->setToolTip(tip);
+}
+
+void NetworkEditor::refresh() {
+    for (int i = 0; i < pgcKalvo_->count(); ++i)
+        for (int a = 0; a < kAddresses; ++a) showPlace(i, a);
 }
 
 void NetworkEditor::startDragFrom(int slot, int line, int address) {
@@ -110,7 +159,11 @@ void NetworkEditor::refuseOverlap(int32_t staType) {
 
 void NetworkEditor::dropOn(int slot, int line, int address) {
     const int32_t type = session_.model.current.StaType;
-    switch (dropCurrent(session_.model, slot, line, address)) {
+    const DropResult r = dropCurrent(session_.model, slot, line, address);
+    // A refused drop says why where the user looks, besides the beep.
+    const std::string why = dropRefusal(session_.model, slot, line, address, r);
+    if (!why.empty()) statusBar_->showMessage(QString::fromStdString(why));
+    switch (r) {
         case DropResult::onContinuation:
             beep();
             break;
@@ -133,55 +186,60 @@ void NetworkEditor::rightClick(int slot, int line, int address) {
     stationDialog_ = &dialog;
     const bool ok = dialog.exec() == QDialog::Accepted;
     stationDialog_ = nullptr;
+    // The dialog's live writes were a preview: the network goes back, and OK
+    // makes the change through the model's one rule for it.
+    model.network() = backup;
     if (ok) {
-        TStaAddRec& rec = model.at(slot, line, address);
-        if (rec.Head) {
-            rec.AddrCount = dialog.addressCount();
-            rec.Slot = model.current.Slot;
-            rec.Module = model.current.Module;
-            const TStaAddRec placed = rec;
-            if (!placementCheck(model, slot, line, address, placed, before)) {
-                refuseOverlap(placed.StaType);
-                model.network() = backup;
-            }
+        const ModulesOutcome m = setStationModules(model, slot, line, address, dialog.modules());
+        if (m.Result == ModulesResult::overlap) {
+            statusBar_->showMessage(QString::fromStdString(m.Message));
+            refuseOverlap(before.StaType);
         }
-    } else {
-        model.network() = backup;
     }
     renumber(model);
     refresh();
 }
 
 bool NetworkEditor::saveAll() {
+    if (session_.model.folder().empty()) {
+        if (!chooseFolder_ || !chooseFolder_()) return false;
+        showFolderInCaption();
+    }
+    prgBar_->setRange(0, std::max(1, pageCount() * kAddresses));
     prgBar_->setValue(0);
-    bool complete = true;
-    const auto result = saveConfiguration(session_.model);
-    prgBar_->setValue(60);
-    if (!result.FailedFiles.empty()) {
+    const SaveOutcome outcome =
+        saveFolder(session_.model, [this](int done, int) { prgBar_->setValue(done); });
+    prgBar_->setValue(0);
+    if (!outcome.Refused.empty()) {
+        QString reasons;
+        for (const std::string& r : outcome.Refused)
+            reasons += QStringLiteral("\n") + QString::fromStdString(r);
+        showError(this, QStringLiteral("保存できません。フォルダは変更されていません。") + reasons);
+        statusBar_->showMessage(QStringLiteral("保存できません (not saved)"));
+        return false;
+    }
+    if (!outcome.FailedFiles.empty()) {
         // Reported although the original tool kept quiet: a configuration
         // that was not written must not look saved.
         QString files;
-        for (const std::string& f : result.FailedFiles)
+        for (const std::string& f : outcome.FailedFiles)
             files += QStringLiteral("\n") + QString::fromStdString(f);
         showError(this, QStringLiteral("Kalvo.iniの書き込みに失敗しました!") + files +
                             QStringLiteral("\nCheck that the folder is writable and the disk "
                                            "has room, then save again."));
-        complete = false;
     }
-    std::string error;
-    if (!writeConfigDat(session_.model, &error)) {
+    if (!outcome.DatError.empty())
         showError(this, QStringLiteral("KalvoConfig.datの書き込みに失敗しました!\n") +
-                            QString::fromStdString(error));
-        complete = false;
-    }
-    prgBar_->setValue(100);
-    return complete;
+                            QString::fromStdString(outcome.DatError));
+    const QString time = QTime::currentTime().toString(QStringLiteral("HH:mm:ss"));
+    statusBar_->showMessage(outcome.ok()
+                                ? QStringLiteral("保存しました (saved) %1").arg(time)
+                                : QStringLiteral("保存に失敗しました (not saved) %1").arg(time));
+    return outcome.ok();
 }
 
 void NetworkEditor::applyBoardSettings() {
-    const BoardSettings changed = session_.model.boards();
-    session_.model.boards() = boards_;
-    tool::applyBoardSettings(session_.model, changed);
+    tool::applyBoardSettings(session_.model, session_.pendingBoards);
     boards_ = session_.model.boards();
     buildPages();
 }
@@ -211,7 +269,11 @@ void NetworkEditor::closeEvent(QCloseEvent* e) {
             e->ignore();
             return;
         }
-        if (answer == QMessageBox::Yes) saveAll();
+        // A save that failed keeps the window and its network.
+        if (answer == QMessageBox::Yes && !saveAll()) {
+            e->ignore();
+            return;
+        }
     }
     gone_ = true;
     session_.model.clearNetwork();

@@ -2,9 +2,13 @@
 
 #include <QComboBox>
 #include <QGroupBox>
+#include <QHeaderView>
 #include <QLabel>
 #include <QPushButton>
+#include <QStandardItemModel>
+#include <QTableView>
 
+#include "tool/model/editor_operations.h"
 #include "tool/ui/bx_string_grid.h"
 #include "tool/ui/tool_messages.h"
 #include "tool/ui/ui_feedback.h"
@@ -28,10 +32,10 @@ StationDialog::StationDialog(ToolSession& session, QObject* editor, int slot, in
     setWindowTitle(QStringLiteral("ステーションの設定"));
     setFixedSize(488, 270);
     auto* label2 = new QLabel(QStringLiteral("ステーションアドレス："), this);
-    label2->setGeometry(12, 12, 130, 22);
+    label2->setGeometry(12, 12, 144, 22);
     pnStaAdd_ = new QLabel(this);
     pnStaAdd_->setObjectName(QStringLiteral("pnStaAdd"));
-    pnStaAdd_->setGeometry(142, 12, 48, 22);
+    pnStaAdd_->setGeometry(158, 12, 48, 22);
     pnStaAdd_->setFrameShape(QFrame::Panel);
     pnStaAdd_->setFrameShadow(QFrame::Sunken);
     pnStaAdd_->setAlignment(Qt::AlignCenter);
@@ -39,14 +43,21 @@ StationDialog::StationDialog(ToolSession& session, QObject* editor, int slot, in
     grbUnit->setObjectName(QStringLiteral("grbUnit"));
     grbUnit->setGeometry(8, 40, 200, 186);
     auto* heading = new QLabel(QStringLiteral("型式タイプ："), grbUnit);
-    heading->setGeometry(84, 20, 100, 18);
+    heading->setGeometry(90, 20, 100, 18);
     for (int n = 1; n <= kModules; ++n) {
         auto* caption = new QLabel(QStringLiteral("モジュール%1：").arg(n), grbUnit);
-        caption->setGeometry(8, 42 + 34 * (n - 1), 76, 24);
+        caption->setGeometry(6, 42 + 34 * (n - 1), 84, 24);
         auto* combo = new QComboBox(grbUnit);
         combo->setObjectName(QStringLiteral("cmbUnit%1").arg(n));
         combo->setProperty("Tag", n);
-        combo->setGeometry(84, 42 + 34 * (n - 1), 108, 24);
+        combo->setGeometry(90, 42 + 34 * (n - 1), 104, 24);
+        auto* popup = new QTableView(combo);
+        popup->horizontalHeader()->hide();
+        popup->verticalHeader()->hide();
+        popup->setShowGrid(false);
+        popup->setSelectionBehavior(QAbstractItemView::SelectRows);
+        popup->horizontalHeader()->setStretchLastSection(true);
+        combo->setView(popup);
         cmbUnit_[n - 1] = combo;
         connect(combo, &QComboBox::currentIndexChanged, this, [this, n] {
             if (!filling_) comboChanged(n);
@@ -71,11 +82,11 @@ StationDialog::StationDialog(ToolSession& session, QObject* editor, int slot, in
     }
     auto* ok = new QPushButton(QStringLiteral("OK"), this);
     ok->setObjectName(QStringLiteral("btnOk"));
-    ok->setGeometry(316, 234, 78, 26);
+    ok->setGeometry(300, 234, 86, 26);
     ok->setDefault(true);
     auto* cancel = new QPushButton(QStringLiteral("キャンセル"), this);
     cancel->setObjectName(QStringLiteral("btnNo"));
-    cancel->setGeometry(402, 234, 78, 26);
+    cancel->setGeometry(394, 234, 86, 26);
     connect(ok, &QPushButton::clicked, this, [this] {
         store();
         session_.model.current.AddrCount = addrCount_;
@@ -89,18 +100,37 @@ void StationDialog::fillCombos() {
     const int32_t type = session_.model.current.StaType;
     for (int n = 1; n <= kModules; ++n) {
         QComboBox* c = cmbUnit_[n - 1];
-        c->clear();
-        for (const TStlInfoRec& e : models.list()) {
-            if (e.Info.Model == kSharedLabel) continue;
-            const bool take = e.Name == "NEW" || e.Name == "DIO" || e.Name == "ADA" ||
-                              (e.Name == "SIO" && n == 1) ||
-                              (e.Name == "AXSA" && (type == kStaAxs2 || type == kStaAxs4)) ||
-                              (e.Name == "RFID" && (type == kStaRfid2 || type == kStaRfid3));
-            if (take) c->addItem(text(e.ModelCode));
+        // Two columns: the code, which the combo shows, and the model's plain
+        // name beside it in the list.
+        auto* list = new QStandardItemModel(c);
+        for (size_t i = 0; i < models.list().size(); ++i) {
+            if (!moduleOffered(models, type, n, int32_t(i))) continue;
+            const TStlInfoRec& e = models.list()[i];
+            auto* code = new QStandardItem(text(e.ModelCode));
+            code->setData(int(i), Qt::UserRole);
+            const QString name = i == 0 || e.Info.Name == "--" ? QString() : text(e.Info.Name);
+            code->setToolTip(name);
+            list->appendRow({code, new QStandardItem(name)});
         }
+        c->setModel(list);  // the combo deletes its old model, which it owned
+        c->setModelColumn(0);
+        auto* view = qobject_cast<QTableView*>(c->view());
+        view->resizeColumnsToContents();
+        view->setMinimumWidth(view->horizontalHeader()->length() + 24);
         c->setCurrentIndex(0);
         c->setEnabled(n == 1);
     }
+}
+
+int32_t StationDialog::modelOf(int n) const {
+    const QComboBox* c = cmbUnit_[n - 1];
+    return c->currentIndex() <= 0 ? 0 : c->currentData(Qt::UserRole).toInt();
+}
+
+std::array<int32_t, kModules> StationDialog::modules() const {
+    std::array<int32_t, kModules> modules{};
+    for (int n = 1; n <= kModules; ++n) modules[size_t(n - 1)] = modelOf(n);
+    return modules;
 }
 
 void StationDialog::showEvent(QShowEvent* e) {
@@ -114,7 +144,9 @@ void StationDialog::showEvent(QShowEvent* e) {
     for (int n = 1; n <= kModules; ++n) {
         QComboBox* c = cmbUnit_[n - 1];
         const QString code = text(session_.models.entry(st.Module[size_t(n - 1)]).ModelCode);
-        c->setCurrentIndex(c->findText(code));
+        c->setCurrentIndex(st.Module[size_t(n - 1)] > 0
+                               ? c->findData(int(st.Module[size_t(n - 1)]), Qt::UserRole)
+                               : 0);
         if (c->currentIndex() > 0 && code != text(std::string(kLastModule))) {
             c->setEnabled(true);
             if (n < kModules) cmbUnit_[n]->setEnabled(true);
@@ -129,14 +161,7 @@ void StationDialog::showEvent(QShowEvent* e) {
 }
 
 bool StationDialog::layOut() {
-    std::array<int32_t, kModules> modules{};
-    for (int n = 0; n < kModules; ++n) {
-        const QString t = cmbUnit_[n]->currentText();
-        modules[size_t(n)] = cmbUnit_[n]->currentIndex() <= 0
-                                 ? 0
-                                 : std::max(0, session_.models.findModel(t.toStdString()));
-    }
-    const StationRows rows = layoutRows(session_.models, modules);
+    const StationRows rows = layoutRows(session_.models, modules());
     if (!rows.Ok) {
         beep();
         showError(this, QStringLiteral("IDの設定が範囲を超えてしまいます!!"), QMessageBox::Ok);
@@ -155,25 +180,10 @@ bool StationDialog::layOut() {
 }
 
 void StationDialog::store() {
-    ConfigModel& model = session_.model;
-    const ModelTable& models = session_.models;
-    TStaAddRec& st = model.current;
-    if (st.StaType == kStaMst)
-        for (int n = 0; n < kModules; ++n) {
-            const int32_t m = models.findModel(cmbUnit_[n]->currentText().toStdString());
-            if (m >= 0) st.Module[size_t(n)] = m;
-        }
-    for (int r = 1; r <= kSlots; ++r) {
-        TKVStlRec& s = st.Slot[size_t(r - 1)];
-        bool ok = false;
-        const int unit = bsgStl_->cell(r, 3).toInt(&ok);
-        s.Unit = ok ? unit : 0;
-        s.SlotNo = bsgStl_->cell(r, 0).toInt();
-        s.Info = models.entry(s.Unit);
-        const int32_t label = models.findModel(rows_.Rows[size_t(r - 1)].Label);
-        if (label >= 0) s.Info2 = models.entry(label);
-    }
-    model.at(slot_, line_, address_) = st;
+    // The live view: the network shows the chosen modules at once, so the
+    // editor's renumbering fills the grid's numbers (1128, then 1129).
+    previewStationModules(session_.model, slot_, line_, address_, rows_, modules());
+    session_.model.current = session_.model.at(slot_, line_, address_);
     postToolMessage(editor_, kRenumberUnits);
 }
 

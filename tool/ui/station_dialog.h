@@ -24,6 +24,8 @@ class StationDialog : public QDialog {
     QComboBox* combo(int n) const { return cmbUnit_[n - 1]; }
     BxStringGrid* grid() const { return bsgStl_; }
     int addressCount() const { return addrCount_; }
+    // The model-list indexes the combos hold, module 1 to 4 (0: none).
+    std::array<int32_t, kModules> modules() const;
 
   protected:
     void showEvent(QShowEvent* e) override;
@@ -42,6 +44,7 @@ class StationDialog : public QDialog {
 
     void fillCombos();
     bool layOut();
+    int32_t modelOf(int n) const;
     void store();
     void comboChanged(int n);
     void showSequence();

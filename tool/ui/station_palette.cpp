@@ -3,8 +3,10 @@
 #include <QApplication>
 #include <QDrag>
 #include <QGroupBox>
+#include <QGuiApplication>
 #include <QMimeData>
 #include <QMouseEvent>
+#include <QScreen>
 
 #include "tool/ui/station_pictures.h"
 
@@ -39,16 +41,17 @@ StationPicture::StationPicture(QWidget* parent, int staType, bool head)
     resize(kStationPictureWidth, kStationPictureHeight);
 }
 
-void StationPicture::setStation(int staType, bool head) {
-    if (staType == staType_ && head == head_) return;
+void StationPicture::setStation(int staType, bool head, const QStringList& modules) {
+    if (staType == staType_ && head == head_ && modules == modules_) return;
     staType_ = staType;
     head_ = head;
+    modules_ = modules;
     update();
 }
 
 void StationPicture::paintEvent(QPaintEvent*) {
     QPainter p(this);
-    paintStation(p, QRectF(rect()), staType_, head_);
+    paintStation(p, QRectF(rect()), staType_, head_, modules_);
 }
 
 void StationPicture::mouseMoveEvent(QMouseEvent* e) {
@@ -65,11 +68,34 @@ void StationPicture::mouseMoveEvent(QMouseEvent* e) {
     pm.fill(Qt::transparent);
     {
         QPainter p(&pm);
-        paintStation(p, QRectF(0, 0, kStationPictureWidth, kStationPictureHeight), staType_, head_);
+        paintStation(p, QRectF(0, 0, kStationPictureWidth, kStationPictureHeight), staType_, head_,
+                     modules_);
     }
     drag->setPixmap(pm);
     drag->setHotSpot(pressAt_);
     drag->exec(Qt::CopyAction);
+}
+
+QPoint paletteSpot(const QRect& screen, const QRect& editor, const QSize& palette) {
+    const int gap = 8;
+    const QRect right(QPoint(editor.right() + gap, editor.top()), palette);
+    if (screen.contains(right)) return right.topLeft();
+    const QRect below(QPoint(editor.left(), editor.bottom() + gap), palette);
+    if (screen.contains(below)) return below.topLeft();
+    return screen.bottomRight() - QPoint(palette.width(), palette.height()) + QPoint(1, 1);
+}
+
+void StationPalette::showBeside(const QRect& editorFrame) {
+    // The window's own frame counts: its title bar lies above geometry().
+    const QSize outer = frameGeometry().size().expandedTo(size());
+    QRect screen = QRect(QPoint(0, 0), QSize(1280, 1024));
+    if (const QScreen* s = QGuiApplication::screenAt(editorFrame.center()))
+        screen = s->availableGeometry();
+    else if (const QScreen* primary = QGuiApplication::primaryScreen())
+        screen = primary->availableGeometry();
+    move(paletteSpot(screen, editorFrame, outer));
+    show();
+    raise();
 }
 
 StationPalette::StationPalette(ToolSession& session, QWidget* parent)

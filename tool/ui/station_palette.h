@@ -3,11 +3,17 @@
 #pragma once
 
 #include <QPoint>
+#include <QStringList>
 #include <QWidget>
 
 #include "tool/ui/tool_session.h"
 
 namespace kalvo::tool::ui {
+
+// Where a tool window of size palette goes on screen so that it does not
+// cover the editor: to its right, else below it, else in the screen's
+// bottom right corner, always inside screen.
+QPoint paletteSpot(const QRect& screen, const QRect& editor, const QSize& palette);
 
 inline constexpr char kStationMime[] = "application/x-kalvo-station";
 
@@ -17,7 +23,9 @@ class StationPicture : public QWidget {
     StationPicture(QWidget* parent, int staType, bool head);
     int staType() const { return staType_; }
     bool head() const { return head_; }
-    void setStation(int staType, bool head);
+    // modules: the model codes a head shows on its picture (at most four).
+    void setStation(int staType, bool head, const QStringList& modules = {});
+    const QStringList& modules() const { return modules_; }
 
   protected:
     void paintEvent(QPaintEvent*) override;
@@ -29,6 +37,7 @@ class StationPicture : public QWidget {
   private:
     int staType_;
     bool head_;
+    QStringList modules_;
 };
 
 class StationPalette : public QWidget {
@@ -36,6 +45,9 @@ class StationPalette : public QWidget {
     explicit StationPalette(ToolSession& session, QWidget* parent = nullptr);
     // The head picture of a station type (Tag = type); SUB's is hidden.
     StationPicture* headPicture(int staType) const { return heads_[staType]; }
+    // Shows the palette beside the editor window editorFrame (global
+    // coordinates) rather than over it.
+    void showBeside(const QRect& editorFrame);
 
   private:
     ToolSession& session_;

@@ -2,6 +2,8 @@
 
 #include <QPainterPath>
 
+#include <algorithm>
+
 #include "tool/model/model_types.h"
 
 namespace kalvo::tool::ui {
@@ -44,7 +46,8 @@ struct Scaled {
 
 }  // namespace
 
-void paintStation(QPainter& p, const QRectF& r, int staType, bool head) {
+void paintStation(QPainter& p, const QRectF& r, int staType, bool head,
+                  const QStringList& modules) {
     Scaled s(p, r, kStationPictureWidth, kStationPictureHeight);
     if (staType == kStaNew) {
         // An empty place: a dashed outline with a plus.
@@ -85,8 +88,29 @@ void paintStation(QPainter& p, const QRectF& r, int staType, bool head) {
         p.drawEllipse(QRectF(14, 22, 5, 5));
         p.setBrush(QColor(0xe8, 0x55, 0x4a));
         p.drawEllipse(QRectF(21, 22, 5, 5));
-        p.setBrush(QColor(255, 255, 255, 200));
-        for (int i = 0; i < 5; ++i) p.drawRect(QRectF(7, 33 + 5 * i, 18, 3));
+        if (modules.isEmpty()) {
+            // Terminal block of a station without modules.
+            p.setBrush(QColor(255, 255, 255, 200));
+            for (int i = 0; i < 5; ++i) p.drawRect(QRectF(7, 33 + 5 * i, 18, 3));
+        } else {
+            // One plate per module with its code: what tells two MST
+            // stations apart on the line.
+            QFont small = p.font();
+            small.setPixelSize(6);
+            small.setBold(false);
+            small.setStretch(QFont::SemiCondensed);
+            p.setFont(small);
+            for (int i = 0; i < std::min<qsizetype>(modules.size(), 4); ++i) {
+                const QRectF plate(4, 31 + 7.25 * i, 24, 6.5);
+                p.setPen(Qt::NoPen);
+                p.setBrush(QColor(255, 255, 255, 225));
+                p.drawRoundedRect(plate, 1, 1);
+                p.setPen(look.band);
+                QString code = modules[i];
+                if (code.startsWith(QStringLiteral("QM"))) code = code.mid(2);
+                p.drawText(plate, Qt::AlignCenter, code);
+            }
+        }
     } else {
         // A continuation address: a link arrow back to its head.
         p.setPen(QPen(look.band, 2));

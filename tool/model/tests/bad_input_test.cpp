@@ -79,6 +79,19 @@ TEST_F(BadInput, EveryProblemIsNamedWithItsSection) {
         {ctr(4, 1, "MRUM04*", "40") + ctr(6, 1) +
              unit("AXSA_1", "Board=1\r\nLine=1\r\nBase=4\r\nOffset=0,1,2,3,4,5,6,7,8,9\r\n"),
          "[CTR_1_1_4]", "overlaps the station at address 6"},
+        {ctr(1, 1, "QMADA04", "33") +
+             unit("ADA_1", "Board=1\r\nLine=1\r\nBase=1\r\nOffset=0,1\r\n"),
+         "[CTR_1_1_1]", "slots 2,3 of the MST station carry units of its modules that no unit"},
+        {ctr(1, 1, "QMADA04", "33") + unit("DIO_1", "Board=1\r\nLine=1\r\nBase=1\r\nOffset=0\r\n"),
+         "[DIO_1]", "where its modules (CTR section) put QMADA04 (ADA)"},
+        {ctr(1, 1) + unit("DIO_1", "Board=1\r\nLine=1\r\nBase=1\r\nOffset=0,1\r\n"), "[DIO_1]",
+         "Offset 1 names slot 1 of the station at 1, where its modules (CTR section) put no unit"},
+        {"[CTR_1_1_1]\r\nMstFlg=1\r\nUnit_0=QMADA04\r\nCode_0=33\r\nUnit_1=QMADA04\r\nCode_1="
+         "33\r\n" +
+             unit("ADA_1", "Board=1\r\nLine=1\r\nBase=1\r\nOffset=0,1,2,3\r\n") +
+             unit("ADA_2", "Board=1\r\nLine=1\r\nBase=1\r\nOffset=4,5,6,7\r\n"),
+         "[CTR_1_1_1]",
+         "needs 2 addresses (1 to 2), but its continuation addresses (MstFlg 0) end"},
         {ctr(30, 1, "MRUM04*", "40") +
              unit("AXSA_1", "Board=1\r\nLine=1\r\nBase=30\r\nOffset=0,1,2,3,4,5,6,7,8\r\n"),
          "[CTR_1_1_30]", "runs past address 31"},

@@ -66,6 +66,29 @@ TEST_F(ConfigDat, StationsFillTheirLogicalIdsWithUnitCodes) {
     EXPECT_EQ(uint8_t(buildConfigDat(m)[4 + 2 + 142]), 40);
 }
 
+// A board kind without line settings gets the line word of 3 Mbit/s without
+// long frame however its record was reached: New (the dialogs' first items),
+// Open (no keys in Kalvo.ini: -1), or another kind's settings changed to it.
+TEST_F(ConfigDat, ABoardWithoutLineSettingsHasOneLineWordHoweverItWasReached) {
+    const struct {
+        const char* name;
+        int32_t kind, baud, longFrame;
+        uint16_t word;
+    } cases[] = {
+        {"PCI from New", 1, 3, 0, 0x0001},
+        {"PCI read back from Kalvo.ini", 1, -1, -1, 0x0001},
+        {"dual PCI after a PC card's 12 Mbit/s", 2, 12, 1, 0x0001},
+        {"PC card keeps its own", 3, 12, 1, 0x0103},
+        {"PC card read without keys", 3, -1, -1, 0xFFFF},
+    };
+    for (const auto& c : cases) {
+        m.startNew(oneBoard(c.kind, c.baud, c.longFrame));
+        m.boards()[0].Line[0] = {c.baud, c.longFrame};
+        const std::string image = buildConfigDat(m);
+        EXPECT_EQ(uint8_t(image[4 + 4]) | uint8_t(image[4 + 5]) << 8, c.word) << c.name;
+    }
+}
+
 TEST_F(ConfigDat, EmptySlotsAreSkippedAndUnusedSlotsGiveNoRecord) {
     m.startNew(boardSettingsFromKinds({1, 0, 3, 0}, {{{3, 0}, {3, 0}, {6, 1}, {3, 0}}}));
     ASSERT_EQ(placeStation(m, 2, 0, 2, kStaMst), DropResult::placed);

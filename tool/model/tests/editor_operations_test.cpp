@@ -31,6 +31,30 @@ TEST_F(EditorOperations, PlacementNeedsFreeAddressesWithinTheLine) {
     EXPECT_EQ(at(11).StaType, kStaAxs2);
 }
 
+// A refused drop says why, naming the addresses.
+TEST_F(EditorOperations, ARefusedDropSaysWhy) {
+    ASSERT_EQ(placeStation(m, 0, 0, 11, kStaMst), DropResult::placed);
+    ASSERT_EQ(placeStation(m, 0, 0, 4, kStaAxs4), DropResult::placed);
+    const struct {
+        int type, address;
+        DropResult result;
+        const char* says;
+    } cases[] = {
+        {kStaAxs4, 29, DropResult::overlap,
+         "address 29: an AXS4 station needs 4 free addresses (29 to 32), and the line ends at 31"},
+        {kStaAxs2, 10, DropResult::overlap,
+         "address 10: an AXS2 station needs 2 free addresses (10 to 11), and address 11 holds the "
+         "MST station there"},
+        {kStaMst, 6, DropResult::onContinuation,
+         "address 6: a continuation address of the AXS4 station at 4; drop on a free address"},
+        {kStaMst, 20, DropResult::placed, ""},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(placeStation(m, 0, 0, c.address, c.type), c.result) << c.says;
+        EXPECT_EQ(dropRefusal(m, 0, 0, c.address, c.result), c.says);
+    }
+}
+
 TEST_F(EditorOperations, ReplacingOrRemovingAStationFreesItsContinuationAddresses) {
     ASSERT_EQ(placeStation(m, 0, 0, 4, kStaAxs4), DropResult::placed);
     for (int a = 5; a <= 7; ++a) EXPECT_FALSE(at(a).Head);

@@ -96,3 +96,57 @@ TEST(ModelTable, TemplatesTakeTheSpecialModelsAndAnAxs4SpansFourAddresses) {
 
 }  // namespace
 }  // namespace kalvo::tool::test
+
+namespace kalvo::tool::test {
+namespace {
+
+// The folder's own table first, else the installed one; either way the
+// description says which file is used, or where it was looked for.
+TEST(ModelTableLocation, TheFolderFirstThenTheInstalledOne) {
+    kalvo::testing::TempDir folder, installed;
+    const std::string fallback = installed.file("ModelTbl.ini");
+    ModelTableLocation where = locateModelTable(folder.path(), fallback);
+    EXPECT_FALSE(where.FromFolder);
+    EXPECT_EQ(where.Path, fallback);
+    EXPECT_NE(describeModelTable(where, ModelTable::Source::missing).find(fallback),
+              std::string::npos);
+    folder.write("ModelTbl.ini", "[Config]\nUnitCount=0\n");
+    where = locateModelTable(folder.path() + "/", fallback);
+    EXPECT_TRUE(where.FromFolder);
+    EXPECT_EQ(where.Path, folder.file("ModelTbl.ini"));
+    EXPECT_NE(describeModelTable(where, ModelTable::Source::loaded).find("folder's own"),
+              std::string::npos);
+    // The installed one by default: <program folder>/../share/kalvo.
+    EXPECT_NE(locateModelTable("").Path.find("share/kalvo/ModelTbl.ini"), std::string::npos);
+}
+
+TEST(ModelTableMatch, ByModelCodeCodeNumberOrPlainName) {
+    const ModelTable& t = exampleModels();
+    const struct {
+        const char* text;
+        std::vector<std::string> codes;
+    } cases[] = {
+        {"QMDIO16", {"QMDIO16"}},
+        {"17", {"QMDIO16"}},
+        {"33", {"QMADA04"}},
+        {"4-channel analogue I/O", {"QMADA04"}},
+        {"4-CHANNEL ANALOGUE I/O", {"QMADA04"}},
+        {"KVZC220", {"KVZC220"}},
+        {"999", {}},
+        {"no such model", {}},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> found;
+        for (int32_t e : t.match(c.text)) found.push_back(t.entry(e).ModelCode);
+        EXPECT_EQ(found, c.codes) << c.text;
+    }
+    ModelTable twins = tableFromText(
+        "[Config]\nUnitCount=2\n[Model_0]\nModel=A1\nName=relay\nType="
+        "DIO\nCode=5\nSeries=QMS\n[Model_1]\nModel=A2\nName=Relay\n"
+        "Type=DIO\nCode=5\nSeries=QMS\n");
+    EXPECT_EQ(twins.match("5").size(), 2u);
+    EXPECT_EQ(twins.match("relay").size(), 2u);
+}
+
+}  // namespace
+}  // namespace kalvo::tool::test

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/support/temp_dir.h"
+#include "tool/model/config_dat.h"
 #include "tool/model/configuration_files.h"
 #include "tool/model/editor_operations.h"
 #include "tool/model/tests/model_test_support.h"
@@ -57,6 +58,38 @@ TEST_F(SaveLoad, FourBoardsWithEveryStationTypeRoundTripByteForByte) {
     EXPECT_EQ(loaded.at(3, 0, 8).StaType, kStaAxs4);
     EXPECT_FALSE(loaded.at(3, 0, 8).Head);
     EXPECT_EQ(loaded.at(3, 0, 31).StaAddr, 31);  // a load keeps every address's own
+}
+
+// Axis and RFID stations placed from the palette hold the slots a reload
+// gives them, also when their model's slot count is not four per module:
+// saved, reopened and saved again, the files are the same bytes.
+TEST_F(SaveLoad, PlacedStationsHoldTheSlotsAReloadGivesThem) {
+    ModelTable odd = tableFromText(
+        "[Config]\nUnitCount=4\n"
+        "[Model_0]\nModel=MRUM02*\nType=AXSA\nCode=39\nId=1\nCh=2\nSeries=MRU\n"
+        "[Model_1]\nModel=MRUM04*\nType=AXSA\nCode=40\nId=2\nCh=2\nSeries=MRU\n"
+        "[Model_2]\nModel=KVZC220\nType=RFID\nCode=50\nId=2\nCh=2\nSeries=KVZ\n"
+        "[Model_3]\nModel=KVZC220\nType=RFID\nCode=51\nId=3\nCh=2\nSeries=KVZ\n");
+    ConfigModel placed(odd);
+    placed.setFolder(dir.path());
+    placed.startNew(oneBoard(1));
+    const int at[] = {0, 4, 10, 20};
+    const int32_t types[] = {kStaAxs2, kStaAxs4, kStaRfid2, kStaRfid3};
+    for (int i = 0; i < 4; ++i)
+        ASSERT_EQ(placeStation(placed, 0, 0, at[i], types[i]), DropResult::placed);
+    ASSERT_TRUE(saveConfiguration(placed).ok());
+    const std::string first = ini(), dat = buildConfigDat(placed);
+    ConfigModel loaded(odd);
+    loaded.setFolder(dir.path());
+    ASSERT_TRUE(loadConfiguration(loaded).ok());
+    for (int i = 0; i < 4; ++i)
+        for (int s = 0; s < kSlots; ++s)
+            EXPECT_EQ(loaded.at(0, 0, at[i]).Slot[size_t(s)].Unit,
+                      placed.at(0, 0, at[i]).Slot[size_t(s)].Unit)
+                << types[i] << " slot " << s;
+    ASSERT_TRUE(saveConfiguration(loaded).ok());
+    EXPECT_EQ(ini(), first);
+    EXPECT_EQ(buildConfigDat(loaded), dat);
 }
 
 TEST_F(SaveLoad, UnitSectionsAreNamedByTheirNumbersWithTheirSlotsAsOffsets) {

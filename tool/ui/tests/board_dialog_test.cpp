@@ -2,6 +2,7 @@
 // window's commands around them.
 #include <gtest/gtest.h>
 
+#include <QDir>
 #include <QFile>
 #include <QMdiArea>
 #include <QPushButton>
@@ -159,18 +160,23 @@ TEST(MainWindow, ClosingWithAnEditorAsksAndCancelKeepsBoth) {
     EXPECT_EQ(feedback.Messages.size(), 2u);
 }
 
-TEST(MainWindow, TransferStartsXfertoolOrSaysItIsMissing) {
+// Xfertool gets KalvoConfig.dat by its full name and runs in the folder.
+TEST(MainWindow, TransferStartsXfertoolInTheFolderOrSaysWhyNot) {
     Feedback feedback;
     NewTool tool;
+    tool.main.transfer();
+    EXPECT_TRUE(tool.main.statusBar()->currentMessage().contains(QStringLiteral("save first")));
+    tool.main.fileSave();
+    QTemporaryDir bin;
     const QByteArray path = qgetenv("PATH");
-    qputenv("PATH", tool.dir.path().toUtf8());
+    qputenv("PATH", bin.path().toUtf8());
     tool.main.transfer();
     EXPECT_TRUE(tool.main.statusBar()->currentMessage().contains(QStringLiteral("Xfertool")));
 
-    const QString record = tool.dir.filePath(QStringLiteral("args"));
-    QFile script(tool.dir.filePath(QStringLiteral("Xfertool")));
+    const QString record = bin.filePath(QStringLiteral("args"));
+    QFile script(bin.filePath(QStringLiteral("Xfertool")));
     ASSERT_TRUE(script.open(QIODevice::WriteOnly));
-    script.write(QStringLiteral("#!/bin/sh\necho \"$@\" > %1.tmp && /bin/mv %1.tmp %1\n")
+    script.write(QStringLiteral("#!/bin/sh\necho \"$(pwd) $@\" > %1.tmp && /bin/mv %1.tmp %1\n")
                      .arg(record)
                      .toUtf8());
     script.close();
@@ -181,7 +187,9 @@ TEST(MainWindow, TransferStartsXfertoolOrSaysItIsMissing) {
     QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(record), 20000);
     QFile f(record);
     ASSERT_TRUE(f.open(QIODevice::ReadOnly));
-    EXPECT_EQ(f.readAll(), QByteArray("KalvoConfig.dat\n"));
+    const QString dir = QDir(tool.dir.path()).canonicalPath();
+    EXPECT_EQ(QString::fromUtf8(f.readAll()),
+              dir + " " + tool.dir.path() + QStringLiteral("/KalvoConfig.dat\n"));
 }
 
 }  // namespace

@@ -2,11 +2,16 @@
 // acting on the next modal dialog, and drag-and-drop onto station places.
 #pragma once
 
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <csignal>
 #include <deque>
 #include <functional>
 #include <vector>
 
 #include <QApplication>
+#include <QFile>
 #include <QMimeData>
 #include <QTimer>
 #include <QtTest/QTest>
@@ -62,6 +67,36 @@ void whenModal(std::function<void(Dialog*)> act) {
         act(d);
     });
     timer->start();
+}
+
+// A disk that stops taking data part way: as root a read-only mode does not
+// stop writes, so the file size limit plays the full disk there.
+struct FailingDisk {
+    QString folder;
+    rlimit saved{};
+    explicit FailingDisk(const QString& f) : folder(f) {
+        if (geteuid() != 0) {
+            QFile::setPermissions(folder, QFile::ReadOwner | QFile::ExeOwner);
+        } else {
+            std::signal(SIGXFSZ, SIG_IGN);
+            getrlimit(RLIMIT_FSIZE, &saved);
+            rlimit small = saved;
+            small.rlim_cur = 64;
+            setrlimit(RLIMIT_FSIZE, &small);
+        }
+    }
+    ~FailingDisk() {
+        if (geteuid() != 0)
+            QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        else
+            setrlimit(RLIMIT_FSIZE, &saved);
+    }
+};
+
+// A file's bytes, "<missing>" when it cannot be read.
+inline QByteArray contents(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
 }
 
 inline void dropOn(QWidget* place) {

@@ -1,12 +1,8 @@
 // A new user's whole piece of work through the main window, a save onto a
 // failing disk, and the screenshots.
-#include <sys/resource.h>
-#include <unistd.h>
-
-#include <csignal>
-
 #include <gtest/gtest.h>
 
+#include <QAbstractButton>
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
@@ -27,13 +23,9 @@
 namespace kalvo::tool::ui {
 namespace {
 
+using testing::contents;
 using testing::Feedback;
 using testing::whenModal;
-
-QByteArray contents(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-}
 
 // New, a folder, one PC-card board at 12 Mbit/s with long frame 1.
 void newConfiguration(MainForm& main, const QString& folder) {
@@ -125,30 +117,6 @@ TEST(Workflow, NewUserLaysOutSavesReopensAndMatchesTheCommandLineTool) {
     tool.main.mdiArea()->closeAllSubWindows();
 }
 
-// A disk that stops taking data part way: as root a read-only mode does not
-// stop writes, so the file size limit plays the full disk there.
-struct FailingDisk {
-    QString folder;
-    rlimit saved{};
-    explicit FailingDisk(const QString& f) : folder(f) {
-        if (geteuid() != 0) {
-            QFile::setPermissions(folder, QFile::ReadOwner | QFile::ExeOwner);
-        } else {
-            std::signal(SIGXFSZ, SIG_IGN);
-            getrlimit(RLIMIT_FSIZE, &saved);
-            rlimit small = saved;
-            small.rlim_cur = 64;
-            setrlimit(RLIMIT_FSIZE, &small);
-        }
-    }
-    ~FailingDisk() {
-        if (geteuid() != 0)
-            QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-        else
-            setrlimit(RLIMIT_FSIZE, &saved);
-    }
-};
-
 TEST(Workflow, SaveOntoAFailingDiskReportsItAndKeepsThePreviousFiles) {
     Feedback feedback;
     QTemporaryDir dir;
@@ -162,7 +130,7 @@ TEST(Workflow, SaveOntoAFailingDiskReportsItAndKeepsThePreviousFiles) {
     const QByteArray dat = contents(dir.filePath("KalvoConfig.dat"));
     testing::drag(tool.main.palette()->headPicture(kStaMst), tool.main.editor()->place(0, 20));
     {
-        FailingDisk disk(dir.path());
+        testing::FailingDisk disk(dir.path());
         tool.main.fileSave();
     }
     // Kalvo.ini's failure is reported too, before KalvoConfig.dat's.
@@ -175,6 +143,43 @@ TEST(Workflow, SaveOntoAFailingDiskReportsItAndKeepsThePreviousFiles) {
         << feedback.Messages.back().Text.toStdString();
     EXPECT_EQ(contents(dir.filePath("Kalvo.ini")), ini);
     EXPECT_EQ(contents(dir.filePath("KalvoConfig.dat")), dat);
+    tool.session.closingByProgram = true;
+    tool.main.mdiArea()->closeAllSubWindows();
+}
+
+// The standard buttons of Qt's message boxes speak Japanese, as the tool's
+// own captions do (Qt's translation is installed as the program does).
+TEST(Workflow, StandardButtonsSpeakJapanese) {
+    QMessageBox box(QMessageBox::Question, applicationTitle(),
+                    QStringLiteral("設定の保存を行ないますか？"),
+                    QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
+    for (QAbstractButton* b : box.buttons()) {
+        const QString text = b->text();
+        bool japanese = false;
+        for (QChar c : text) japanese = japanese || c.unicode() >= 0x3000;
+        EXPECT_TRUE(japanese) << text.toStdString();
+    }
+    EXPECT_TRUE(box.button(QMessageBox::Yes)->text().contains(QStringLiteral("はい")));
+}
+
+// On a screen with room, the palette opens beside the editor, not over it.
+TEST(Workflow, ThePaletteLeavesTheEditorFree) {
+    Feedback feedback;
+    QTemporaryDir dir;
+    Tool tool;
+    tool.main.showMaximized();
+    QApplication::processEvents();
+    newConfiguration(tool.main, dir.path());
+    ASSERT_NE(tool.main.editor(), nullptr);
+    QApplication::processEvents();
+    QWidget* window = tool.main.editor()->parentWidget();
+    const QRect editor(window->mapToGlobal(QPoint(0, 0)), window->size());
+    const QRect palette = tool.main.palette()->frameGeometry();
+    const QRect screen = tool.main.screen()->availableGeometry();
+    EXPECT_TRUE(screen.contains(palette)) << palette.x() << "," << palette.y();
+    if (screen.width() >= editor.right() + palette.width() + 8) {
+        EXPECT_FALSE(palette.intersects(editor));
+    }
     tool.session.closingByProgram = true;
     tool.main.mdiArea()->closeAllSubWindows();
 }
@@ -219,6 +224,16 @@ TEST(Workflow, ScreenshotsShowTheEditorTheStationDialogAndThePalette) {
     layOutNetwork(tool.main);
     testing::drag(tool.main.palette()->headPicture(kStaRfid2), tool.main.editor()->place(0, 9));
     testing::drag(tool.main.palette()->headPicture(kStaAxs2), tool.main.editor()->place(0, 17));
+    // A second MST with other modules: each shows its own.
+    testing::drag(tool.main.palette()->headPicture(kStaMst), tool.main.editor()->place(0, 12));
+    whenModal<StationDialog>([](StationDialog* d) {
+        d->combo(1)->setCurrentText(QStringLiteral("QMSIO01"));
+        d->combo(2)->setCurrentText(QStringLiteral("QMDIO16"));
+        QApplication::processEvents();
+        QTest::mouseClick(d->findChild<QPushButton*>(QStringLiteral("btnOk")), Qt::LeftButton);
+    });
+    QTest::mouseClick(tool.main.editor()->place(0, 12), Qt::RightButton, {}, QPoint(8, 8));
+    tool.main.fileSave();
     QApplication::processEvents();
     expectPicture(&tool.main, "main_window", {1000, 600});
     expectPicture(tool.main.palette(), "station_palette", {255, 150});

@@ -1,8 +1,9 @@
-// The configuration tool's save into the project folder: Kalvo.ini written
+// The configuration tool's writer of the project folder: Kalvo.ini written
 // anew, and the line settings of boards whose kind has them merged into the
-// board library's own ini. The tool's model walk supplies plain inputs (the
-// boards by slot, the unit sections and the station sections in the order
-// they are to appear); this writer does the file handling and the order.
+// board library's own ini. The model walk (configuration_files.h) supplies
+// plain inputs (the boards by slot, the unit sections and the station
+// sections in the order they are to appear); this writer does the file
+// handling and the order.
 #pragma once
 
 #include <array>
@@ -12,10 +13,16 @@
 #include <vector>
 
 #include "api/configfiles/ini_records.h"
+#include "api/configfiles/kalvo_ini_class.h"
+#include "tool/model/model_types.h"
 
-namespace kalvo::configfiles {
+namespace kalvo::tool {
 
-inline constexpr int kBoardSlots = 4;
+using configfiles::kRecLines;
+using configfiles::TKVDllIniInfo;
+using configfiles::TKVIniBoardRec;
+using configfiles::TKVIniStlRec;
+using configfiles::TKVSIniCtrRec;
 
 // One board slot, from the slot's settings and its row of the board-kind
 // table.
@@ -63,6 +70,11 @@ TKVIniBoardRec boardSectionRecord(const SaveBoardSlot& slot);
 std::vector<TKVDllIniInfo> boardLibraryEntries(
     const std::array<SaveBoardSlot, kBoardSlots>& boards);
 
+// Kalvo.ini as saveConfiguration writes it, in memory; *complete is false
+// when a name or value could not be stored (it would not read back).
+configfiles::TKalvoIniClass renderKalvoIni(std::string_view folder,
+                                           const ConfigurationSaveInput& input, bool* complete);
+
 // Writes "Kalvo.ini" in folder from an empty profile, so nothing of an
 // earlier save survives: "KALVO" ("ConfigTool" = 1, "Board" = the number of
 // used slots), the board sections in slot order, the unit sections, the
@@ -73,4 +85,4 @@ std::vector<TKVDllIniInfo> boardLibraryEntries(
 ConfigurationSaveResult saveConfiguration(std::string_view folder,
                                           const ConfigurationSaveInput& input);
 
-}  // namespace kalvo::configfiles
+}  // namespace kalvo::tool

@@ -1,9 +1,13 @@
-#include "api/configfiles/configuration_save.h"
+#include "tool/model/configuration_save.h"
 
 #include "api/configfiles/ini_file_io.h"
 #include "api/configfiles/kalvo_ini_class.h"
 
-namespace kalvo::configfiles {
+namespace kalvo::tool {
+
+using configfiles::FolderLock;
+using configfiles::projectFilePath;
+using configfiles::TKalvoIniClass;
 
 TKVIniBoardRec boardSectionRecord(const SaveBoardSlot& slot) {
     TKVIniBoardRec rec;
@@ -44,6 +48,32 @@ std::vector<TKVDllIniInfo> boardLibraryEntries(
     return entries;
 }
 
+TKalvoIniClass renderKalvoIni(std::string_view folder, const ConfigurationSaveInput& input,
+                              bool* complete) {
+    TKalvoIniClass kalvo = TKalvoIniClass::createEmpty(projectFilePath(folder, "Kalvo.ini"));
+    bool stored = true;
+    int32_t boardCount = 0;
+    for (const SaveBoardSlot& slot : input.Boards) {
+        if (slot.BoardNo != 0) ++boardCount;
+    }
+    stored = kalvo.writeToolMark(1) && stored;
+    stored = kalvo.writeBoardCount(boardCount) && stored;
+    for (const SaveBoardSlot& slot : input.Boards) {
+        if (slot.BoardNo == 0) continue;
+        stored = kalvo.writeBoard(slot.BoardNo, boardSectionRecord(slot)) && stored;
+    }
+    for (const SaveUnitSection& unit : input.Units) {
+        stored = kalvo.writeUnit(unit.Section, unit.Rec) && stored;
+    }
+    for (const SaveStationSection& station : input.Stations) {
+        stored =
+            kalvo.writeStation(station.BoardNo, station.LineNo, station.Address, station.Rec) &&
+            stored;
+    }
+    if (complete) *complete = stored;
+    return kalvo;
+}
+
 ConfigurationSaveResult saveConfiguration(std::string_view folder,
                                           const ConfigurationSaveInput& input) {
     ConfigurationSaveResult result;
@@ -56,19 +86,8 @@ ConfigurationSaveResult saveConfiguration(std::string_view folder,
 
     // Started from an empty object and renamed over the old file at the end:
     // the earlier save is gone once this one is on disk, and not before.
-    TKalvoIniClass kalvo = TKalvoIniClass::createEmpty(projectFilePath(folder, "Kalvo.ini"));
     bool complete = true;
-
-    int32_t boardCount = 0;
-    for (const SaveBoardSlot& slot : input.Boards) {
-        if (slot.BoardNo != 0) ++boardCount;
-    }
-    complete = kalvo.writeToolMark(1) && complete;
-    complete = kalvo.writeBoardCount(boardCount) && complete;
-    for (const SaveBoardSlot& slot : input.Boards) {
-        if (slot.BoardNo == 0) continue;
-        complete = kalvo.writeBoard(slot.BoardNo, boardSectionRecord(slot)) && complete;
-    }
+    TKalvoIniClass kalvo = renderKalvoIni(folder, input, &complete);
 
     // Each board library ini is merged, not replaced: the board libraries'
     // files may carry sections of boards and keys this save knows nothing of.
@@ -81,17 +100,8 @@ ConfigurationSaveResult saveConfiguration(std::string_view folder,
         if (!written) failed(library.fileName());
     }
 
-    for (const SaveUnitSection& unit : input.Units) {
-        complete = kalvo.writeUnit(unit.Section, unit.Rec) && complete;
-    }
-    for (const SaveStationSection& station : input.Stations) {
-        complete =
-            kalvo.writeStation(station.BoardNo, station.LineNo, station.Address, station.Rec) &&
-            complete;
-    }
-
     if (!kalvo.updateFile() || !complete) failed(kalvo.fileName());
     return result;
 }
 
-}  // namespace kalvo::configfiles
+}  // namespace kalvo::tool

@@ -1,4 +1,4 @@
-#include "api/configfiles/configuration_save.h"
+#include "tool/model/configuration_save.h"
 
 #include <gtest/gtest.h>
 
@@ -9,7 +9,8 @@
 #include "api/configfiles/kalvo_ini_reader.h"
 #include "tests/support/temp_dir.h"
 
-namespace kalvo::configfiles {
+namespace kalvo::tool {
+using namespace kalvo::configfiles;
 namespace {
 
 using kalvo::testing::TempDir;
@@ -144,4 +145,4 @@ TEST(ConfigurationSave, FailuresAreReportedAndKeepTheEarlierFiles) {
 }
 
 }  // namespace
-}  // namespace kalvo::configfiles
+}  // namespace kalvo::tool

@@ -5,14 +5,15 @@
 #include <string>
 
 #include "api/configfiles/board_library_ini.h"
-#include "api/configfiles/configuration_save.h"
 #include "api/configfiles/kalvo_ini_class.h"
 #include "api/configfiles/kalvo_ini_reader.h"
 #include "platform/profile.h"
 #include "tests/support/child_process.h"
 #include "tests/support/temp_dir.h"
+#include "tool/model/configuration_save.h"
 
-namespace kalvo::configfiles {
+namespace kalvo::tool {
+using namespace kalvo::configfiles;
 namespace {
 
 // An application started in the project folder: exit code 0 when it reads
@@ -78,4 +79,4 @@ TEST(ConfigurationProcesses, MergingTheLibraryIniLosesNoConcurrentKeys) {
 }
 
 }  // namespace
-}  // namespace kalvo::configfiles
+}  // namespace kalvo::tool
