@@ -9,14 +9,17 @@ namespace kalvo::platform {
 
 namespace {
 
+// Never destroyed: a library whose log stays open until the process exits
+// (a loaded library is not unloaded then) removes its hook from its module
+// destructor, which runs after this library's static destructors.
 std::mutex& hooksLock() {
-    static std::mutex lock;
-    return lock;
+    static auto* lock = new std::mutex;
+    return *lock;
 }
 
 std::vector<std::pair<FlushHook, void*>>& hooks() {
-    static std::vector<std::pair<FlushHook, void*>> list;
-    return list;
+    static auto* list = new std::vector<std::pair<FlushHook, void*>>;
+    return *list;
 }
 
 }  // namespace

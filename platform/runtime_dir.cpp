@@ -35,14 +35,15 @@ int hexValue(char c) {
 // another folder.
 std::string anchored(const char* dir) {
     if (dir[0] == '/') return dir;
-    static std::mutex lock;
-    static std::map<std::string, std::string> seen;
-    std::lock_guard<std::mutex> guard(lock);
-    auto it = seen.find(dir);
-    if (it != seen.end()) return it->second;
+    // Never destroyed: module destructors at exit still name objects.
+    static auto* lock = new std::mutex;
+    static auto* seen = new std::map<std::string, std::string>;
+    std::lock_guard<std::mutex> guard(*lock);
+    auto it = seen->find(dir);
+    if (it != seen->end()) return it->second;
     std::string full = fullPathName(dir);
     if (full.empty()) return dir;
-    return seen.emplace(dir, std::move(full)).first->second;
+    return seen->emplace(dir, std::move(full)).first->second;
 }
 
 }  // namespace
