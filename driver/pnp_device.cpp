@@ -24,6 +24,7 @@ CPnpDevice::CPnpDevice(PDRIVER_OBJECT driver, PDEVICE_OBJECT device, PDEVICE_OBJ
                        const CString& name)
     : CDevice(driver, device, name), m_PhysicalDeviceObject(physical) {
     KeInitializeEvent(&m_RemoveEvent, SynchronizationEvent, TRUE);
+    KeInitializeEvent(&m_PowerPolicyLock, SynchronizationEvent, TRUE);
     KeInitializeSpinLock(&m_CountLock);
     if (physical) {
         m_LowerDeviceObject = IoAttachDeviceToDeviceStack(device, physical);
@@ -138,6 +139,14 @@ bool CPnpDevice::AcceptIrps(PIRP irp, NTSTATUS* status) {
                 HoldIrpLocked(irp, status, irql);
                 return false;
             }
+            // An admitted open counts against stop and removal in the same
+            // step as the decision: a query that finds no open is then one
+            // no admitted open can still slip past (the queries decide
+            // under this lock too).
+            if (IoGetCurrentIrpStackLocation(irp)->MajorFunction == IRP_MJ_CREATE) {
+                InterlockedIncrement(&m_RefuseStop);
+                InterlockedIncrement(&m_RefuseRemove);
+            }
             IoReleaseCancelSpinLock(irql);
             return true;
     }
@@ -179,52 +188,71 @@ void CPnpDevice::StalledIrpCancelRoutine(PDEVICE_OBJECT device, PIRP irp) {
     self->CompleteIrp(irp, STATUS_CANCELLED);
 }
 
-// The queue is taken whole first and that list replayed: a replayed request
-// that is held again goes back on the queue for the next restart instead of
-// being replayed again at once, for ever.
+// The queue is taken whole and each request handed to a work item of its
+// own: the replay runs neither on the thread that ended the hold (a start
+// in the PnP manager, another client's open powering the device up) nor
+// behind another held request, whose client may take its time to answer a
+// view it maps. The system's worker threads start the items in arrival
+// order. A replayed request that is held again goes back on the queue for
+// the next restart instead of being replayed again at once, for ever.
 void CPnpDevice::RestartStalledIrps() {
-    LIST_ENTRY replay;
-    InitializeListHead(&replay);
-    {
-        KIRQL irql;
-        IoAcquireCancelSpinLock(&irql);
-        while (PIRP irp = m_HeldIrps.RemoveHead()) {
-            IoSetCancelRoutine(irp, nullptr);
-            InsertTailList(&replay, &irp->Tail.Overlay.ListEntry);
+    TakeHeldIrps([this](PIRP irp) {
+        if (!CThread::Queue(m_DeviceObject, ReplayWorkItemCallback, irp)) {
+            // No work item to replay it in: it ends, rather than wait for
+            // ever or run where it would stall its releaser.
+            irp->IoStatus.Information = 0;
+            CompleteIrp(irp, STATUS_INSUFFICIENT_RESOURCES);
         }
-        IoReleaseCancelSpinLock(irql);
+    });
+}
+
+void CPnpDevice::ReplayWorkItemCallback(PVOID context) {
+    auto* irp = static_cast<PIRP>(context);
+    PDEVICE_OBJECT device = IoGetCurrentIrpStackLocation(irp)->DeviceObject;
+    auto* self = DeviceFromObject<CPnpDevice>(device);
+    UCHAR major = IoGetCurrentIrpStackLocation(irp)->MajorFunction;
+    // Served in its caller's context, as its first dispatch was: a map
+    // request makes its view in the calling process, not here.
+    KAPC_STATE apc;
+    PEPROCESS caller = IoGetRequestorProcess(irp);
+    if (caller) KeStackAttachProcess(caller, &apc);
+    // The replay passes the admission step again, which counts anew; the
+    // held count is given back only afterwards, so that a removal waiting
+    // for the count never sees the device idle between the two.
+    self->m_DriverObject->MajorFunction[major](device, irp);
+    if (caller) KeUnstackDetachProcess(&apc);
+    self->IrpCountDecrement();
+}
+
+// Takes every held request off the queue (cancel routines off: the caller
+// owns them now) and hands each to `each`, in arrival order.
+template <class Each>
+void CPnpDevice::TakeHeldIrps(Each&& each) {
+    LIST_ENTRY taken;
+    InitializeListHead(&taken);
+    KIRQL irql;
+    IoAcquireCancelSpinLock(&irql);
+    while (PIRP irp = m_HeldIrps.RemoveHead()) {
+        IoSetCancelRoutine(irp, nullptr);
+        InsertTailList(&taken, &irp->Tail.Overlay.ListEntry);
     }
-    while (!IsListEmpty(&replay)) {
-        PLIST_ENTRY entry = RemoveHeadList(&replay);
+    IoReleaseCancelSpinLock(irql);
+    while (!IsListEmpty(&taken)) {
+        PLIST_ENTRY entry = RemoveHeadList(&taken);
         InitializeListHead(entry);
-        PIRP irp = CONTAINING_RECORD(entry, IRP, Tail.Overlay.ListEntry);
-        // The replay passes the admission step again, which counts anew.
-        IrpCountDecrement();
-        UCHAR major = IoGetCurrentIrpStackLocation(irp)->MajorFunction;
-        // Served in its caller's context, as its first dispatch was: a map
-        // request makes its view in the calling process, not here.
-        KAPC_STATE apc;
-        PEPROCESS caller = IoGetRequestorProcess(irp);
-        if (caller) KeStackAttachProcess(caller, &apc);
-        m_DriverObject->MajorFunction[major](m_DeviceObject, irp);
-        if (caller) KeUnstackDetachProcess(&apc);
+        each(CONTAINING_RECORD(entry, IRP, Tail.Overlay.ListEntry));
     }
 }
 
 void CPnpDevice::CleanupQueue() {
-    for (;;) {
-        KIRQL irql;
-        IoAcquireCancelSpinLock(&irql);
-        PIRP irp = m_HeldIrps.RemoveHead();
-        if (!irp) {
-            IoReleaseCancelSpinLock(irql);
-            return;
-        }
-        IoSetCancelRoutine(irp, nullptr);
-        IoReleaseCancelSpinLock(irql);
+    CompleteHeldIrps(STATUS_DELETE_PENDING);
+}
+
+void CPnpDevice::CompleteHeldIrps(NTSTATUS status) {
+    TakeHeldIrps([this, status](PIRP irp) {
         irp->IoStatus.Information = 0;
-        CompleteIrp(irp, STATUS_DELETE_PENDING);
-    }
+        CompleteIrp(irp, status);
+    });
 }
 
 // ---- passing requests down -----------------------------------------------------
@@ -258,11 +286,27 @@ NTSTATUS CPnpDevice::ForwardAndWait(PIRP irp) {
 
 // ---- open, close, cleanup -----------------------------------------------------
 
+// The open count and the power decision are one step (the power policy
+// lock) against closes and power queries: a close cannot power the device
+// down between an open's look at the count and its count, and a query
+// cannot accept a power-down while an admitted open is not yet counted.
+void CPnpDevice::LockPowerPolicy() {
+    KeWaitForSingleObject(&m_PowerPolicyLock, Executive, KernelMode, FALSE, nullptr);
+}
+
+void CPnpDevice::UnlockPowerPolicy() {
+    KeSetEvent(&m_PowerPolicyLock, IO_NO_INCREMENT, FALSE);
+}
+
 NTSTATUS CPnpDevice::CreateFile(PIRP irp) {
     NTSTATUS status = STATUS_SUCCESS;
+    LockPowerPolicy();
     bool admitted = false;
     if (ResourcesReleased()) {
-        if (!IrpPrologue(irp, &status)) return status;
+        if (!IrpPrologue(irp, &status)) {
+            UnlockPowerPolicy();
+            return status;
+        }
         admitted = true;
     }
     // The first open of a set-up device powers it up.
@@ -271,18 +315,23 @@ NTSTATUS CPnpDevice::CreateFile(PIRP irp) {
         if (!NT_SUCCESS(status)) {
             irp->IoStatus.Information = 0;
             if (admitted) {
+                ReleaseRefuseCounts();
+                UnlockPowerPolicy();
                 CompleteIrp(irp, status);
             } else {
+                UnlockPowerPolicy();
                 irp->IoStatus.Status = status;
                 IoCompleteRequest(irp, IO_NO_INCREMENT);
             }
             return status;
         }
     }
-    if (!admitted && !IrpPrologue(irp, &status)) return status;
+    if (!admitted && !IrpPrologue(irp, &status)) {
+        UnlockPowerPolicy();
+        return status;
+    }
 
-    InterlockedIncrement(&m_RefuseStop);
-    InterlockedIncrement(&m_RefuseRemove);
+    // Admission raised the refuse-stop and refuse-remove counts.
     irp->IoStatus.Information = 0;
     PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
     status = STATUS_SUCCESS;
@@ -305,26 +354,32 @@ NTSTATUS CPnpDevice::CreateFile(PIRP irp) {
     if (NT_SUCCESS(status)) {
         IrpCountIncrement();  // the handle's count, given back at its close
     } else {
-        InterlockedDecrement(&m_RefuseStop);
-        InterlockedDecrement(&m_RefuseRemove);
+        ReleaseRefuseCounts();
     }
+    UnlockPowerPolicy();
     CompleteIrp(irp, status);
     return status;
+}
+
+void CPnpDevice::ReleaseRefuseCounts() {
+    InterlockedDecrement(&m_RefuseStop);
+    InterlockedDecrement(&m_RefuseRemove);
 }
 
 NTSTATUS CPnpDevice::CloseHandle(PIRP irp) {
     IrpCountIncrement();
     irp->IoStatus.Information = 0;
+    LockPowerPolicy();
     KIRQL irql;
     KeAcquireSpinLock(&m_SpinLock, &irql);
     m_Exclusive = 0;
     LONG open = InterlockedDecrement(&m_OpenCount);
     KeReleaseSpinLock(&m_SpinLock, irql);
-    InterlockedDecrement(&m_RefuseStop);
-    InterlockedDecrement(&m_RefuseRemove);
+    ReleaseRefuseCounts();
     NTSTATUS status = STATUS_SUCCESS;
     // The last close powers the device down.
     if (m_PowerManaged && open == 0) status = SendSetPowerIrpToDevice(PowerDeviceD3);
+    UnlockPowerPolicy();
     if (!NT_SUCCESS(status))
         irp->IoStatus.Information = 0;
     else
@@ -393,16 +448,30 @@ NTSTATUS CPnpDevice::OnPnpStartDevice(PIRP irp) {
             SetPnpState(PnpStateStartFailed);
         }
     }
+    // The requests held for this start are not kept waiting for another
+    // one that may never come: they end with the start's status.
+    if (!NT_SUCCESS(status)) CompleteHeldIrps(status);
     CompleteIrp(irp, status);
     return status;
 }
 
+// Under the cancel spin lock, as admission counts an open: the state is
+// changed only when no open is counted, and an open admitted later meets
+// the new state.
+bool CPnpDevice::SetStateUnlessOpen(volatile LONG* refuseCount, LONG state) {
+    KIRQL irql;
+    IoAcquireCancelSpinLock(&irql);
+    const bool open = InterlockedCompareExchange(refuseCount, 0, 0) != 0;
+    if (!open) InterlockedExchange(&m_PnpState, state);
+    IoReleaseCancelSpinLock(irql);
+    return !open;
+}
+
 NTSTATUS CPnpDevice::OnPnpQueryRemoveDevice(PIRP irp) {
-    if (InterlockedCompareExchange(&m_RefuseRemove, 0, 0) != 0) {
+    if (!SetStateUnlessOpen(&m_RefuseRemove, PnpStateRemovePending)) {
         CompleteIrp(irp, STATUS_UNSUCCESSFUL);
         return STATUS_UNSUCCESSFUL;
     }
-    SetPnpState(PnpStateRemovePending);
     irp->IoStatus.Status = STATUS_SUCCESS;
     NTSTATUS status = PassIrpDownStack(irp);
     IrpCountDecrement();
@@ -419,6 +488,10 @@ NTSTATUS CPnpDevice::OnPnpCancelRemoveDevice(PIRP irp) {
 
 NTSTATUS CPnpDevice::OnPnpSurpriseRemoval(PIRP irp) {
     SetPnpState(PnpStateSurpriseRemoved);
+    // The board is gone: what was held for it would otherwise wait until
+    // the final removal, which itself waits for them (their opens count as
+    // handles to the host).
+    CleanupQueue();
     irp->IoStatus.Status = STATUS_SUCCESS;
     NTSTATUS status = PassIrpDownStack(irp);
     IrpCountDecrement();
@@ -480,12 +553,9 @@ bool CPnpDevice::LeaveToRemoveWorkItem() {
 }
 
 NTSTATUS CPnpDevice::OnPnpQueryStopDevice(PIRP irp) {
-    if (PnpState() != PnpStateStopped) {
-        if (InterlockedCompareExchange(&m_RefuseStop, 0, 0) != 0) {
-            CompleteIrp(irp, STATUS_UNSUCCESSFUL);
-            return STATUS_UNSUCCESSFUL;
-        }
-        SetPnpState(PnpStateStopPending);
+    if (PnpState() != PnpStateStopped && !SetStateUnlessOpen(&m_RefuseStop, PnpStateStopPending)) {
+        CompleteIrp(irp, STATUS_UNSUCCESSFUL);
+        return STATUS_UNSUCCESSFUL;
     }
     irp->IoStatus.Status = STATUS_SUCCESS;
     NTSTATUS status = PassIrpDownStack(irp);
@@ -574,6 +644,17 @@ NTSTATUS CPnpDevice::SendSetPowerIrpToDevice(DEVICE_POWER_STATE state) {
     return STATUS_SUCCESS;
 }
 
+// The look at the open count and the hold are one step against the opens
+// (the power policy lock): an open counted before is seen, one coming after
+// is held. No request of an open handle is held.
+bool CPnpDevice::HoldUnlessOpen() {
+    LockPowerPolicy();
+    const bool open = OpenCount() != 0;
+    if (!open) InterlockedExchange(&m_HoldNewRequests, 1);
+    UnlockPowerPolicy();
+    return !open;
+}
+
 NTSTATUS CPnpDevice::OnPowerQueryPower(PIRP irp) {
     PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
     DEVICE_POWER_STATE wanted;
@@ -584,15 +665,9 @@ NTSTATUS CPnpDevice::OnPowerQueryPower(PIRP irp) {
         wanted = stack->Parameters.Power.State.DeviceState;
     }
     if (wanted <= GetDevicePowerState()) return OnPowerPowerSequence(irp);
-    if (m_RefusePowerDownWhileOpen) {
-        // Held from now on: nothing new reaches a board about to lose power.
-        InterlockedExchange(&m_HoldNewRequests, 1);
-        if (OpenCount() == 0) return OnPowerPowerSequence(irp);
-        // A request of an open handle that came while the flag was set was
-        // held: it runs now rather than wait for a power-up that is not
-        // coming.
-        if (ClearHoldFlag() && PnpState() == PnpStateStarted) RestartStalledIrps();
-    }
+    // Held from now on, unless a handle is open (then refused): nothing new
+    // reaches a board about to lose power.
+    if (!m_RefusePowerDownWhileOpen || HoldUnlessOpen()) return OnPowerPowerSequence(irp);
     PoStartNextPowerIrp(irp);
     CompleteIrp(irp, STATUS_UNSUCCESSFUL);
     return STATUS_UNSUCCESSFUL;
@@ -605,9 +680,17 @@ NTSTATUS CPnpDevice::OnPowerSetPower(PIRP irp) {
         m_SystemPowerState = system;
         if (m_FollowSystemPower) {
             DEVICE_POWER_STATE wanted = GetDevicePowerStateFromSystemPowerState(system);
-            if (wanted != GetDevicePowerState()) {
-                SendSetPowerIrpToDevice(wanted);
-            } else if (wanted == PowerDeviceD0 && ClearHoldFlag()) {
+            // A device already down when the sleep was queried is powered up
+            // by an open that comes before this request (for its caller):
+            // the sleep does not take it down under that handle. The look at
+            // the count and the request are one step against opens and
+            // closes.
+            LockPowerPolicy();
+            const bool change =
+                wanted != GetDevicePowerState() && (wanted == PowerDeviceD0 || OpenCount() == 0);
+            if (change) SendSetPowerIrpToDevice(wanted);
+            UnlockPowerPolicy();
+            if (!change && wanted == PowerDeviceD0 && ClearHoldFlag()) {
                 // Back to working after a query whose transition did not
                 // happen (another device vetoed it): the device never lost
                 // power, so what was held since the query runs now.

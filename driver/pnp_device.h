@@ -68,6 +68,8 @@ class CPnpDevice : public CDevice {
 
     // Completes every request still held with STATUS_DELETE_PENDING.
     virtual void CleanupQueue();
+    // Completes every request still held with status.
+    void CompleteHeldIrps(NTSTATUS status);
     // Admission: true when the caller is to serve the request; false when
     // it was held or refused, *status then being what to return.
     virtual bool IrpPrologue(PIRP irp, NTSTATUS* status);
@@ -122,6 +124,17 @@ class CPnpDevice : public CDevice {
     // it to complete; the request stays ours. The lower driver's status.
     NTSTATUS ForwardAndWait(PIRP irp);
     void HoldIrpLocked(PIRP irp, NTSTATUS* status, KIRQL irql);
+    template <class Each>
+    void TakeHeldIrps(Each&& each);
+    static void ReplayWorkItemCallback(PVOID context);
+    // Query stop and query remove: the state set unless an open is counted.
+    bool SetStateUnlessOpen(volatile LONG* refuseCount, LONG state);
+    void ReleaseRefuseCounts();
+    void LockPowerPolicy();
+    void UnlockPowerPolicy();
+    // Power queries: holds new requests when no handle is open; false when
+    // one is.
+    bool HoldUnlessOpen();
     NTSTATUS PassPowerDown(PIRP irp);
     NTSTATUS PassPowerDownReportingSuccess(PIRP irp);
     static NTSTATUS PowerUpCompletionRoutine(PDEVICE_OBJECT device, PIRP irp, PVOID context);
@@ -134,6 +147,10 @@ class CPnpDevice : public CDevice {
     mutable volatile LONG m_PnpState = PnpStateAdded;
     KEVENT m_RemoveEvent;
     KSPIN_LOCK m_CountLock;  // the outstanding count and the remove event together
+    // Held (a synchronization event, at passive level) across an open's or a
+    // close's count and its power request, and a power query's look at the
+    // count.
+    KEVENT m_PowerPolicyLock;
     volatile LONG m_OutstandingIo = 1;
     mutable volatile LONG m_ResourcesReleased = 1;
     volatile LONG m_RefuseStop = 0;

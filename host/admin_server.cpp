@@ -315,7 +315,12 @@ struct AdminHandlers {
     }
 
     static std::string remove(AdminServer& server, const Words& words) {
-        return statusAnswer(server.pnp_.remove(words[1]));
+        const NTSTATUS status = server.pnp_.remove(words[1]);
+        // The driver waits for the device's handles: the host goes on, and
+        // so does the caller.
+        if (status == STATUS_PENDING)
+            return "OK\nremoval of " + words[1] + " pending until the last handle closes\n";
+        return statusAnswer(status);
     }
 
     static std::string surprise(AdminServer& server, const Words& words) {

@@ -165,9 +165,14 @@ std::unique_ptr<DeviceHost> DeviceHost::start(const HostOptions& options, const 
 DeviceHost::DeviceHost(std::unique_ptr<Parts> parts) : parts_(std::move(parts)) {}
 
 DeviceHost::~DeviceHost() {
-    parts_->scanner.reset();  // no board comes or goes while the host ends
+    // Clients first: their handles close, so that nothing waits for them
+    // below (a removal waiting in its driver for a handle holds up a rescan).
+    // A line guard's own open that a stopped or sleeping device holds is
+    // cancelled first, or its client's connection would never end.
+    parts_->guard->stop();
     parts_->server->stop();
     parts_->backend->closeAll();
+    parts_->scanner.reset();  // no board comes or goes while the devices go
     parts_->pnp->shutdown();
     parts_->admin->stop();
     parts_->admin.reset();

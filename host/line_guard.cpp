@@ -110,7 +110,7 @@ void LineGuard::bringToSafeState(const OpenFile& last) {
     request.shareMode = platform::FILE_SHARE_READ | platform::FILE_SHARE_WRITE;
     request.creationDisposition = platform::OPEN_EXISTING;
     FileId file = 0;
-    NTSTATUS status = inner_.open(request, caller, &file);
+    NTSTATUS status = openForGuard(request, caller, &file);
     char text[160];
     if (!NT_SUCCESS(status)) {
         // A device being removed refuses the open: its board is gone with
@@ -164,6 +164,35 @@ void LineGuard::bringToSafeState(const OpenFile& last) {
     std::lock_guard lock(mutex_);
     if (records_.size() == kRecordsKept) records_.erase(records_.begin());
     records_.push_back(std::move(record));
+}
+
+// A device that is stopped or on its way to low power holds the open until
+// it returns, which may be never at shutdown: the open is known here so that
+// stop() can cancel it.
+NTSTATUS LineGuard::openForGuard(const OpenRequest& request, CallerProcess& caller, FileId* file) {
+    {
+        std::lock_guard lock(mutex_);
+        if (stopping_) return platform::STATUS_CANCELLED;
+        opening_.push_back(&caller);
+    }
+    NTSTATUS status = inner_.open(request, caller, file);
+    {
+        std::lock_guard lock(mutex_);
+        std::erase(opening_, &caller);
+    }
+    opened_.notify_all();
+    return status;
+}
+
+void LineGuard::stop() {
+    std::unique_lock lock(mutex_);
+    stopping_ = true;
+    // A cancel can come before the open is in the driver: it is repeated
+    // until the open has returned.
+    while (!opening_.empty()) {
+        for (CallerProcess* caller : opening_) inner_.cancelOpen(*caller);
+        opened_.wait_for(lock, std::chrono::milliseconds(10));
+    }
 }
 
 std::vector<SafeStateRecord> LineGuard::records() const {

@@ -53,6 +53,11 @@ class LineGuard final : public DeviceBackend {
     bool enabled() const { return enabled_; }
     std::vector<SafeStateRecord> records() const;
 
+    // The host shuts down: the guard's own opens that a stopped or sleeping
+    // device holds are cancelled (their lines stay as they are, recorded as
+    // not done), and no new one is made. Returns once none is left.
+    void stop();
+
     // How long an open waits for the guard to finish with its device.
     static constexpr std::chrono::seconds kOpenWait{5};
 
@@ -70,10 +75,16 @@ class LineGuard final : public DeviceBackend {
 
     void bringToSafeState(const OpenFile& last);
 
+    // The guard's open, cancellable by stop().
+    NTSTATUS openForGuard(const OpenRequest& request, CallerProcess& caller, FileId* file);
+
     DeviceBackend& inner_;
     const bool enabled_;
     mutable std::mutex mutex_;
     std::condition_variable idle_;
+    bool stopping_ = false;
+    std::vector<CallerProcess*> opening_;  // the guard's opens under way
+    std::condition_variable opened_;
     std::map<FileId, OpenFile> files_;
     std::map<std::string, Device> devices_;
     std::vector<SafeStateRecord> records_;

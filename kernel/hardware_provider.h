@@ -36,6 +36,11 @@ struct BoardDescription {
     uint16_t vendorId = 0;
     uint16_t deviceId = 0;
     std::vector<ResourceDescriptor> resources;  // in the order the bus reports them
+    // Tells this board from another one put in at the same location later
+    // (pulled and put back, or removed and rescanned, between two looks):
+    // a board whose identity changed is a removal and an arrival. Empty for
+    // hardware that is never replaced.
+    std::string identity;
 };
 
 // One mappable object on the bus: bus addresses [busStart, busStart +

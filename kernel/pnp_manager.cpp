@@ -57,6 +57,11 @@ struct PnpManager::Node {
     NTSTATUS lastStatus = STATUS_SUCCESS;
     SYSTEM_POWER_STATE systemPower = PowerSystemWorking;  // as last set
     bool stopQueried = false;  // query stop accepted, stop or cancel stop not sent yet
+    // A remove request that waits in the driver for the device's handles to
+    // close, sent from its own thread; done once it has finished.
+    std::thread removal;
+    bool removalDone = false;
+    bool removalRunning() const { return removal.joinable() && !removalDone; }
 };
 
 namespace {
@@ -133,7 +138,14 @@ PnpManager::Node* PnpManager::find(const std::string& location) {
 
 NTSTATUS PnpManager::sendPnp(Node& node, UCHAR minor, PCM_RESOURCE_LIST raw,
                              PCM_RESOURCE_LIST translated) {
-    PDEVICE_OBJECT top = IoGetAttachedDeviceReference(node.pdo);
+    NTSTATUS status = callStack(node.pdo, minor, raw, translated);
+    node.lastStatus = status;
+    return status;
+}
+
+NTSTATUS PnpManager::callStack(PDEVICE_OBJECT pdo, UCHAR minor, PCM_RESOURCE_LIST raw,
+                               PCM_RESOURCE_LIST translated) {
+    PDEVICE_OBJECT top = IoGetAttachedDeviceReference(pdo);
     PIRP irp = allocateIrp(top->StackSize, IrpOrigin::Synchronous);
     if (!irp) {
         ObDereferenceObject(top);
@@ -155,7 +167,6 @@ NTSTATUS PnpManager::sendPnp(Node& node, UCHAR minor, PCM_RESOURCE_LIST raw,
     }
     freeIrp(irp);
     ObDereferenceObject(top);
-    node.lastStatus = status;
     return status;
 }
 
@@ -243,13 +254,16 @@ PnpManager::RescanResult PnpManager::rescan() {
     RescanResult result;
     HardwareProvider* hardware = kernel_.hardware();
     if (!hardware || !bus_) return result;
-    std::vector<std::string> present;
-    for (const BoardDescription& board : hardware->boards()) present.push_back(board.location);
-    auto isPresent = [&](const std::string& location) {
-        return std::find(present.begin(), present.end(), location) != present.end();
+    const std::vector<BoardDescription> present = hardware->boards();
+    // The board is still there: at its location, and not another board put
+    // in its place since (that one is an arrival, this one a removal).
+    auto isPresent = [&](const BoardDescription& known) {
+        return std::any_of(present.begin(), present.end(), [&](const BoardDescription& board) {
+            return board.location == known.location && board.identity == known.identity;
+        });
     };
     for (Node* node : nodes_) {
-        if (!node->pdo || isPresent(node->board.location)) continue;
+        if (!node->pdo || node->removalRunning() || isPresent(node->board)) continue;
         if (node->state != PnpState::SurpriseRemoved && node->state != PnpState::RemovePending) {
             // The board is gone: whatever the driver holds can no longer
             // reach it.
@@ -269,8 +283,10 @@ PnpManager::RescanResult PnpManager::rescan() {
     for (auto it = nodes_.begin(); it != nodes_.end();) {
         Node* node = *it;
         const bool gone =
-            !node->pdo && (node->state == PnpState::Removed || !isPresent(node->board.location));
+            !node->pdo && (node->state == PnpState::Removed || !isPresent(node->board));
         if (gone) {
+            // A removal thread that released the PDO has finished with it.
+            if (node->removal.joinable()) node->removal.join();
             delete node;
             it = nodes_.erase(it);
         } else {
@@ -346,10 +362,49 @@ NTSTATUS PnpManager::removeNode(Node& node) {
         }
     }
     refuseNewOpens(node.pdo);
-    NTSTATUS status = sendPnp(node, IRP_MN_REMOVE_DEVICE);
     node.state = PnpState::RemovePending;
+    if (hasOpenHandles(node)) {
+        // The driver's removal waits for the handles to close (for a device
+        // whose removal was queried or that was surprise-removed). It waits
+        // on a thread of its own, so that nobody waits with it: not the
+        // admin request, not the lock of this manager and the rescans behind
+        // it, not the host's shutdown, which closes the handles.
+        node.removalDone = false;
+        node.removal = std::thread([this, &node] { finishRemoval(node); });
+        return STATUS_PENDING;
+    }
+    NTSTATUS status = sendPnp(node, IRP_MN_REMOVE_DEVICE);
     releasePdo(node);
     return status;
+}
+
+void PnpManager::finishRemoval(Node& node) {
+    // The PDO stays while this runs: only this thread releases it.
+    NTSTATUS status = callStack(node.pdo, IRP_MN_REMOVE_DEVICE);
+    // A driver that ends its removal in a work item lets go of the PDO once
+    // the last handle has closed: waited for here, without the lock, and
+    // for as long as the handles stay open (then as releasePdo would).
+    std::optional<std::chrono::steady_clock::time_point> deadline;
+    while (IoGetAttachedDevice(node.pdo) != node.pdo) {
+        if (!deadline && !hasOpenHandles(node))
+            deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kDetachWaitMs);
+        if (deadline && std::chrono::steady_clock::now() >= *deadline) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    std::lock_guard lock(mutex_);
+    node.lastStatus = status;
+    releasePdo(node);
+    node.removalDone = true;
+}
+
+void PnpManager::joinRemovals() {
+    std::vector<std::thread> running;
+    {
+        std::lock_guard lock(mutex_);
+        for (Node* node : nodes_)
+            if (node->removal.joinable()) running.push_back(std::move(node->removal));
+    }
+    for (std::thread& thread : running) thread.join();
 }
 
 // The PDO goes once no device is attached to it any more (a driver may
@@ -406,11 +461,28 @@ NTSTATUS PnpManager::remove(const std::string& location) {
     std::lock_guard lock(mutex_);
     Node* node = find(location);
     if (!node || !node->pdo) return STATUS_NO_SUCH_DEVICE;
+    if (node->removalRunning()) return STATUS_PENDING;
     if (node->state == PnpState::RemovePending) {
         releasePdo(*node);
         return node->pdo ? STATUS_DEVICE_BUSY : STATUS_SUCCESS;
     }
     return removeNode(*node);
+}
+
+NTSTATUS PnpManager::sendRequest(const std::string& location, UCHAR minor) {
+    std::lock_guard lock(mutex_);
+    Node* node = find(location);
+    if (!node || !node->pdo) return STATUS_NO_SUCH_DEVICE;
+    if (node->removalRunning() || minor == IRP_MN_REMOVE_DEVICE || minor == IRP_MN_START_DEVICE)
+        return STATUS_INVALID_DEVICE_REQUEST;
+    NTSTATUS status = sendPnp(*node, minor);
+    if (minor == IRP_MN_STOP_DEVICE) {
+        node->state = PnpState::Stopped;
+        node->stopQueried = false;
+    } else if (minor == IRP_MN_SURPRISE_REMOVAL) {
+        node->state = PnpState::SurpriseRemoved;
+    }
+    return status;
 }
 
 NTSTATUS PnpManager::surpriseRemove(const std::string& location) {
@@ -494,7 +566,17 @@ NTSTATUS PnpManager::setDevicePower(const std::string& location, DEVICE_POWER_ST
 }
 
 void PnpManager::shutdown() {
-    std::lock_guard lock(mutex_);
+    // Removals waiting in their drivers end once the handles are closed (the
+    // host closes them first); they take the lock to finish.
+    joinRemovals();
+    {
+        std::lock_guard lock(mutex_);
+        shutdownLocked();
+    }
+    joinRemovals();  // a device whose handles were still open
+}
+
+void PnpManager::shutdownLocked() {
     for (auto it = nodes_.rbegin(); it != nodes_.rend(); ++it) {
         Node& node = **it;
         if (!node.pdo) continue;

@@ -94,8 +94,16 @@ class KALVO_KERNEL_API PnpManager {
     NTSTATUS cancelStop(const std::string& location);
     // Query remove, then remove; a refused query is cancelled (cancel
     // remove). A device that is not started is removed without a query.
+    // With a handle of the device open the driver's removal waits for it:
+    // STATUS_PENDING at once, and the removal ends in the background when
+    // the last handle closes (the device shows "remove pending" until then).
     NTSTATUS remove(const std::string& location);
     NTSTATUS surpriseRemove(const std::string& location);
+    // Diagnosis: one plug-and-play request sent to the device's stack as it
+    // is, outside the order this manager keeps (a stop without its query,
+    // as a bus that misbehaves would send it); the state shown follows a
+    // stop or surprise removal. Not for start and remove. The stack's status.
+    NTSTATUS sendRequest(const std::string& location, UCHAR minor);
     // Query power (for a sleeping state) then set power, to every started
     // device (or the one at location). A refused query stops the
     // transition, and the devices that had accepted it are sent S0, so that
@@ -105,7 +113,8 @@ class KALVO_KERNEL_API PnpManager {
     // driver's set-power handling, as the device's own power policy would).
     NTSTATUS setDevicePower(const std::string& location, DEVICE_POWER_STATE state);
 
-    // Stops and removes every device and deletes the PDOs.
+    // Stops and removes every device and deletes the PDOs. A removal still
+    // waiting for handles is waited for: close them first.
     void shutdown();
 
     std::vector<DeviceInfo> devices() const;
@@ -118,6 +127,12 @@ class KALVO_KERNEL_API PnpManager {
     Node* find(const std::string& location);
     NTSTATUS sendPnp(Node& node, UCHAR minor, PCM_RESOURCE_LIST raw = nullptr,
                      PCM_RESOURCE_LIST translated = nullptr);
+    NTSTATUS callStack(PDEVICE_OBJECT pdo, UCHAR minor, PCM_RESOURCE_LIST raw = nullptr,
+                       PCM_RESOURCE_LIST translated = nullptr);
+    // The remove request of a device with handles open, on its own thread.
+    void finishRemoval(Node& node);
+    void joinRemovals();
+    void shutdownLocked();
     NTSTATUS sendPower(Node& node, UCHAR minor, SYSTEM_POWER_STATE state);
     NTSTATUS startNode(Node& node, const std::vector<ResourceDescriptor>& resources);
     NTSTATUS queryStopNode(Node& node);

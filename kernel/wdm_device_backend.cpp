@@ -79,8 +79,10 @@ NTSTATUS WdmDeviceBackend::sendFileIrp(File& file, PIRP irp, CallerProcess* call
         recordDispatchReturned(irp, IofCallDriver(top, irp));
     }
     // The driver has the request now (done, or held and counted by it): a
-    // removal may go ahead.
-    if (gate) gate->unlock();
+    // removal may go ahead. One already done keeps the gate until its caller
+    // has counted its outcome: a failed open still counted as a handle would
+    // make the removal wait for a handle that never was.
+    if (gate && !KeReadStateEvent(&headerOf(irp)->doneEvent)) gate->unlock();
     KeWaitForSingleObject(&headerOf(irp)->doneEvent, Executive, KernelMode, FALSE, nullptr);
     ObDereferenceObject(top);
     {
@@ -167,6 +169,7 @@ NTSTATUS WdmDeviceBackend::open(const OpenRequest& request, CallerProcess& calle
     freeIrp(irp);
     if (!NT_SUCCESS(status)) {
         record->openFiles.fetch_sub(1);
+        if (gate.owns_lock()) gate.unlock();
         delete object;
         releaseDevice(device);
         return status;

@@ -1,11 +1,18 @@
-// The system worker thread: runs work items at PASSIVE_LEVEL, one at a time,
-// in the order they were queued.
+// The system worker thread: runs work items at PASSIVE_LEVEL in the order
+// they were queued, one at a time. As on the system it plays, a queue whose
+// worker is held up does not hold up the rest: an item that has waited
+// kStall while the worker was busy gets a thread of its own (the system's
+// dynamic worker threads), so a work item that waits for something (a
+// removal waiting for handles, a replayed request waiting for its client)
+// delays the others by at most that much.
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <functional>
+#include <list>
 #include <mutex>
 #include <thread>
 
@@ -14,12 +21,12 @@ namespace kalvo::kernel {
 class WorkQueue {
   public:
     WorkQueue();
-    ~WorkQueue();  // runs what is queued, then stops the thread
+    ~WorkQueue();  // runs what is queued, then stops the threads
     WorkQueue(const WorkQueue&) = delete;
     WorkQueue& operator=(const WorkQueue&) = delete;
 
     void queue(std::function<void()> item);
-    // Waits until nothing is queued or running (not on the worker itself).
+    // Waits until nothing is queued or running (not on a worker itself).
     void drain();
     bool onWorkerThread() const noexcept;
 
@@ -34,17 +41,36 @@ class WorkQueue {
         return n > 0;
     }
 
+    static constexpr std::chrono::milliseconds kStall{1000};
+
   private:
+    using Clock = std::chrono::steady_clock;
+    struct Item {
+        std::function<void()> run;
+        Clock::time_point queued;
+    };
+    struct Helper {
+        std::thread thread;
+        bool done = false;  // guarded by mutex_
+    };
     void run();
+    // Gives an item stalled behind the busy worker a thread of its own.
+    void balance();
+    void runAlone(Helper* helper, std::function<void()> item);
+    bool quietLocked() const { return items_.empty() && !running_ && helpersRunning_ == 0; }
 
     std::mutex mutex_;
     std::condition_variable wake_;
     std::condition_variable idle_;
-    std::deque<std::function<void()>> items_;
-    bool running_ = false;
+    std::condition_variable balance_;
+    std::deque<Item> items_;
+    bool running_ = false;  // the worker runs an item
+    int helpersRunning_ = 0;
     bool stopping_ = false;
     std::atomic<int> refusals_{0};
+    std::list<Helper> helpers_;
     std::thread thread_;
+    std::thread balancer_;
 };
 
 }  // namespace kalvo::kernel

@@ -74,6 +74,16 @@ bool parseId(const std::string& text, uint16_t* id) {
     return true;
 }
 
+// What tells a board in a slot from another one put in there later: the
+// kernel makes new sysfs files for a device it adds (a new inode for its
+// resource table), and a board put back may sit at other bus addresses. The
+// table's text carries the addresses; "" when it cannot be read.
+std::string boardIdentity(const fs::path& folder, const std::string& table) {
+    struct stat st {};
+    if (::stat((folder / "resource").c_str(), &st) != 0) return {};
+    return std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino) + " " + table;
+}
+
 std::string hex4(uint16_t value) {
     char text[8];
     std::snprintf(text, sizeof text, "0x%04x", value);
@@ -184,8 +194,15 @@ bool PciHardware::rescan() {
             return board && board->description.location == location;
         });
         if (known != boards_.end()) {
-            next.push_back(std::move(*known));
-            continue;
+            // The same board, unless another one took its place since the
+            // last look (it is then read as a new board, and the old one is
+            // gone with its windows).
+            std::string table;
+            readFile(folder / "resource", &table);
+            if ((*known)->description.identity == boardIdentity(folder, table)) {
+                next.push_back(std::move(*known));
+                continue;
+            }
         }
         if (auto board = readBoard(folder, *driver)) {
             next.push_back(std::move(board));
@@ -228,6 +245,7 @@ std::unique_ptr<PciHardware::Board> PciHardware::readBoard(const fs::path& folde
                              "; the board is left out. Is it a PCI device folder of this machine?");
         return nullptr;
     }
+    board->description.identity = boardIdentity(folder, text);
     std::string skipped;
     board->description.resources = barDescriptors(*lines, &skipped);
     if (!skipped.empty())
@@ -237,8 +255,10 @@ std::unique_ptr<PciHardware::Board> PciHardware::readBoard(const fs::path& folde
     // A device the system has not enabled answers no memory cycles.
     const fs::path enable = folder / "enable";
     if (readFile(enable, &text) && !text.empty() && text[0] == '0') {
-        // As "echo 1 > enable" writes it.
-        int fd = ::open(enable.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+        // As "echo 1 > enable" writes it. The kernel's attribute is a plain
+        // file: a symlink in its place is not followed to whatever it names
+        // (nor is anything truncated on the way).
+        int fd = ::open(enable.c_str(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC);
         if (fd < 0 || ::write(fd, "1", 1) != 1) {
             report("board " + name + ": cannot enable the device through " + enable.string() +
                    " (" + std::strerror(errno) + "); " + kPermissionHint);
@@ -259,6 +279,21 @@ void PciHardware::openWindows(Board& board, const fs::path& folder,
         const fs::path file = folder / ("resource" + std::to_string(line.index));
         const std::string lost = "; the driver cannot map the board's window " +
                                  std::to_string(line.index) + " and will not start the board";
+        if (line.start % page != 0) {
+            // Mapped from the start of its page, the window would hand every
+            // client the bytes in front of it, another device's registers
+            // perhaps: only whole pages of this device are mapped.
+            char where[64];
+            std::snprintf(where, sizeof where, "0x%llx",
+                          static_cast<unsigned long long>(line.start));
+            report("board " + name + ": BAR " + std::to_string(line.index) + " starts at " + where +
+                   ", not on a page boundary, so its page holds bytes of other devices; it is "
+                   "not mapped" +
+                   lost +
+                   "; the system's PCI resource alignment (pci=resource_alignment) can "
+                   "give it a page of its own");
+            continue;
+        }
         // A failed open or mmap: what failed, with the errno's text, and
         // what to look at (permission, else the given hint).
         auto refused = [&](const char* what, const char* otherwise) {
@@ -267,9 +302,12 @@ void PciHardware::openWindows(Board& board, const fs::path& folder,
                    std::strerror(err) + ")" + lost + "; " +
                    (err == EACCES || err == EPERM ? kPermissionHint : otherwise));
         };
-        int fd = ::open(file.c_str(), O_RDWR | O_CLOEXEC);
+        // The kernel makes its resource files plain files: a symlink in
+        // their place would map whatever it names into every client.
+        int fd = ::open(file.c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC);
         if (fd < 0) {
-            refused("open", "is the device's driver in the way?");
+            refused("open", errno == ELOOP ? "it is a symbolic link, not the device's own file"
+                                           : "is the device's driver in the way?");
             continue;
         }
         auto owner = std::make_shared<WindowFile>(fd);

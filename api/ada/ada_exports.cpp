@@ -16,8 +16,8 @@ constexpr LogType kAdaCall = kLogAda | kLevelCall;
 // gives 3 whatever else is wrong.
 template <typename Op>
 int32_t withChannel(int32_t unit, int32_t channel, bool pointersOk, Op&& op) {
-    return withUnit<AdaUnit>(kAda, unit, [&](AdaUnit& u) {
-        if (channel < 1 || channel > u.channelCount() || !pointersOk) return kRetArgument;
+    return withUnit<AdaUnit>(kAda, unit, [&](AdaUnit& u) -> int32_t {
+        if (channel < 1 || channel > u.channelCount() || !pointersOk) return KALVO_ERR_ARGUMENT;
         return op(u);
     });
 }
@@ -35,7 +35,7 @@ int32_t readWord(int32_t unit, int32_t channel, Out* out, Word which, uint16_t m
     const int32_t ret = withChannel(unit, channel, out != nullptr, [&](AdaUnit& u) {
         const int32_t r =
             which == Word::Input ? u.inWord(channel, &word) : u.outWord(channel, &word);
-        if (r == kRetOk) *out = static_cast<Out>(word & mask);
+        if (r == KALVO_OK) *out = static_cast<Out>(word & mask);
         return r;
     });
     apiLog().writef(kAdaCall, logLine, unit, channel, word & mask, ret);
@@ -122,7 +122,7 @@ KV_API int32_t KV_ADA_GetFilter(int32_t unit, int32_t channel, int32_t* filter, 
     uint16_t reply = 0;
     const int32_t ret = withChannel(unit, channel, filter && maxMin && sample, [&](AdaUnit& u) {
         const int32_t r = u.command(channel, kAdaGetFilter, 0, &reply);
-        if (r == kRetOk) {
+        if (r == KALVO_OK) {
             *filter = reply & 0xE0;
             *maxMin = reply & 0x10;
             *sample = reply & 0x0F;
@@ -139,7 +139,7 @@ KV_API int32_t KV_ADA_GetInRange(int32_t unit, int32_t channel, int32_t* range) 
     uint16_t reply = 0;
     const int32_t ret = withChannel(unit, channel, range != nullptr, [&](AdaUnit& u) {
         const int32_t r = u.command(channel, kAdaGetFilter, 0, &reply);
-        if (r == kRetOk) *range = reply & 0x0F00;
+        if (r == KALVO_OK) *range = reply & 0x0F00;
         return r;
     });
     apiLog().writef(kAdaCall, "ADA(%d) KV_ADA_GetInRange: Ch(%d)-Range(%xh): Ret(%xh)", unit,
@@ -151,7 +151,7 @@ KV_API int32_t KV_ADA_GetOutRange(int32_t unit, int32_t channel, int32_t* range)
     uint16_t reply = 0;
     const int32_t ret = withChannel(unit, channel, range != nullptr, [&](AdaUnit& u) {
         const int32_t r = u.command(channel, kAdaGetOutRange, 0, &reply);
-        if (r == kRetOk) *range = reply & 0x0F00;
+        if (r == KALVO_OK) *range = reply & 0x0F00;
         return r;
     });
     apiLog().writef(kAdaCall, "ADA(%d) KV_ADA_GetOutRange: Ch(%d)-Range(%xh): Ret(%xh)", unit,
@@ -165,7 +165,7 @@ KV_API int32_t KV_ADA_GetVersion(int32_t unit, int32_t* version) {
     uint16_t reply = 0;
     const int32_t ret = withChannel(unit, kChannel, version != nullptr, [&](AdaUnit& u) {
         const int32_t r = u.command(kChannel, kAdaGetVersion, 0, &reply);
-        if (r == kRetOk) *version = reply;
+        if (r == KALVO_OK) *version = reply;
         return r;
     });
     apiLog().writef(kAdaCall, "ADA(%d) KV_ADA_GetVersion: Ch(%d)-Version(%xh): Ret(%xh)", unit,

@@ -4,7 +4,6 @@
 
 #include "api/frame/api_log.h"
 #include "api/frame/board_manager.h"
-#include "platform/clock.h"
 
 namespace kalvo::api {
 namespace {
@@ -37,20 +36,20 @@ bool AdaUnit::CheckInfo() {
 }
 
 int32_t AdaUnit::Open() {
-    if (!CheckInfo()) return kRetUnit;
+    if (!CheckInfo()) return KALVO_ERR_UNIT;
     char name[64];
     for (int32_t c = 1; c <= channelCount_; ++c) {
         std::snprintf(name, sizeof name, "KV%sSmph%02d", unitName().c_str(), c - 1);
         if (!locks_[c - 1].create(name)) {
             apiLog().writef(kLogAda | kLevelFailure, "%s: CreateSemaphore: NG: Ch(%d)-Name(%s)",
                             unitName().c_str(), c, name);
-            return kRetSemaphore;
+            return KALVO_ERR_SEMAPHORE;
         }
         locksOpen_ = c;
         apiLog().writef(kAdaStep, "%s: CreateSemaphore: OK: Ch(%d)-Name(%s)", unitName().c_str(), c,
                         name);
     }
-    return kRetOk;
+    return KALVO_OK;
 }
 
 void AdaUnit::Close() {
@@ -62,47 +61,42 @@ void AdaUnit::Close() {
 }
 
 int32_t AdaUnit::inWord(int32_t channel, uint16_t* word) const {
-    if (!validChannel(channel)) return kRetArgument;
+    if (!validChannel(channel)) return KALVO_ERR_ARGUMENT;
     return boards_.getMemShort(boardIndex(), lineIndex(), word, inputStation(), offset(channel - 1),
                                1);
 }
 
 int32_t AdaUnit::outWord(int32_t channel, uint16_t* word) const {
-    if (!validChannel(channel)) return kRetArgument;
+    if (!validChannel(channel)) return KALVO_ERR_ARGUMENT;
     return boards_.getMemShort(boardIndex(), lineIndex(), word, outputStation(),
                                offset(channel - 1), 1);
 }
 
 int32_t AdaUnit::writeOutput(int32_t channel, uint16_t word) {
-    if (!validChannel(channel)) return kRetArgument;
+    if (!validChannel(channel)) return KALVO_ERR_ARGUMENT;
     SemaphoreHold hold(locks_[channel - 1]);
     return boards_.setMemShort(boardIndex(), lineIndex(), &word, outputStation(),
                                offset(channel - 1), 1);
 }
 
 int32_t AdaUnit::waitReply(int32_t channel, uint16_t code, uint16_t* word) const {
-    const uint32_t limit = waitLimitMs(kReplyWaitMs);
-    const uint32_t start = platform::timeGetTime();
-    for (;;) {
+    const int32_t ret = waitForUnit(waitLimitMs(kReplyWaitMs), [&]() -> UnitLook {
         uint16_t input = 0;
-        if (int32_t ret = inWord(channel, &input)) return ret;
-        if ((input & kCodeBits) == code) {
-            *word = input;
-            apiLog().writef(kAdaProtocol, "%s: WaitReply: OK: Ch(%d)-Cmd(%d)-pRet(%xh)",
-                            unitName().c_str(), channel, code, input);
-            return kRetOk;
-        }
-        platform::sleepMs(1);
-        if (platform::timeGetTime() - start > limit) {
-            apiLog().writef(kAdaProtocol, "%s: WaitReply: NG: Ch(%d)-Cmd(%d)", unitName().c_str(),
-                            channel, code);
-            return kRetTimeout;
-        }
-    }
+        if (int32_t failed = inWord(channel, &input)) return failed;
+        if ((input & kCodeBits) != code) return kKeepWaiting;
+        *word = input;
+        apiLog().writef(kAdaProtocol, "%s: WaitReply: OK: Ch(%d)-Cmd(%d)-pRet(%xh)",
+                        unitName().c_str(), channel, code, input);
+        return KALVO_OK;
+    });
+    if (ret == KALVO_ERR_TIMEOUT)
+        apiLog().writef(kAdaProtocol, "%s: WaitReply: NG: Ch(%d)-Cmd(%d)", unitName().c_str(),
+                        channel, code);
+    return ret;
 }
 
 int32_t AdaUnit::command(int32_t channel, int32_t code, int32_t parameter, uint16_t* reply) {
-    if (!validChannel(channel)) return kRetArgument;
+    if (!validChannel(channel)) return KALVO_ERR_ARGUMENT;
     const auto command = static_cast<uint16_t>(code);
     const auto para = static_cast<uint16_t>(parameter);
     const char* unit = unitName().c_str();
@@ -115,7 +109,13 @@ int32_t AdaUnit::command(int32_t channel, int32_t code, int32_t parameter, uint1
     // The application's output value, put back once the unit has answered.
     uint16_t kept = 0;
     int32_t ret = boards_.getMemShort(boardIndex(), lineIndex(), &kept, station, word, 1);
-    if (ret != kRetOk) return ret;  // nothing was changed yet
+    if (ret != KALVO_OK) {
+        // Nothing was changed yet: no command goes out, and the sequence
+        // ends with its End line as every other one does.
+        apiLog().writef(kAdaStep, "%s: PutCommand: End: Ch(%d)-Cmd(%xh)-Para(%xh)-pRet(%xh)", unit,
+                        channel, command, para, *reply);
+        return ret;
+    }
     apiLog().writef(kAdaProtocol, "%s: PutCommand: Keep Current Data: Ch(%d)-Data(%xh)", unit,
                     channel, kept);
     if (kept & kCodeBits) {
@@ -131,7 +131,7 @@ int32_t AdaUnit::command(int32_t channel, int32_t code, int32_t parameter, uint1
 
     const auto commandWord = static_cast<uint16_t>(command | (para & 0x0FFF));
     ret = boards_.setMemShort(boardIndex(), lineIndex(), &commandWord, station, word, 1);
-    if (ret == kRetOk) {
+    if (ret == KALVO_OK) {
         apiLog().writef(kAdaProtocol, "%s: PutCommand: Set Command: Ch(%d)-Cmd(%xh)", unit, channel,
                         commandWord);
         // A code with bits outside the top three never matches: 0x11.
@@ -144,7 +144,7 @@ int32_t AdaUnit::command(int32_t channel, int32_t code, int32_t parameter, uint1
     apiLog().writef(kAdaProtocol, "%s: PutCommand: Restore Current Data: Ch(%d)-Data(%xh)", unit,
                     channel, kept);
 
-    if (ret == kRetOk) {
+    if (ret == KALVO_OK) {
         uint16_t dataMode = 0;
         ret = waitReply(channel, kAdaDataMode, &dataMode);
     }

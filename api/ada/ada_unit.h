@@ -51,7 +51,9 @@ class AdaUnit final : public Unit {
     // the reply, restore the output word, wait for data mode. 0, 3, 0x11
     // (no reply or no return to data mode within timeout multiplier x 200 ms
     // each), or a board library code. *reply gets the reply word as soon as
-    // it arrived, also when the return to data mode then times out.
+    // it arrived, also when the return to data mode then times out. When the
+    // output word cannot be kept (read) no command is sent, and the sequence
+    // still ends with its End line, as every sequence that began does.
     int32_t command(int32_t channel, int32_t code, int32_t parameter, uint16_t* reply);
 
     static std::unique_ptr<Unit> make(const UnitPlacement& placement, const BoardManager& boards);

@@ -15,8 +15,8 @@ constexpr LogType kAxsaCall = kLogAxsa | kLevelCall;
 // is sent or read.
 template <typename Op>
 int32_t withJob(int32_t unit, int32_t job, bool pointersOk, Op&& op) {
-    return withUnit<AxsaUnit>(kAxsa, unit, [&](AxsaUnit& u) {
-        if (!u.validJob(job) || !pointersOk) return kRetArgument;
+    return withUnit<AxsaUnit>(kAxsa, unit, [&](AxsaUnit& u) -> int32_t {
+        if (!u.validJob(job) || !pointersOk) return KALVO_ERR_ARGUMENT;
         return op(u);
     });
 }
@@ -70,7 +70,7 @@ KV_API int32_t KV_AXSA_AnsWith(int32_t unit, int32_t jobNo, uint16_t* status, in
         AxsaAnswer answer{*status, *jobData};
         const int32_t r = u.answerWith(jobNo, &answer);
         *status = answer.status;
-        if (r == kRetOk) *jobData = answer.data;
+        if (r == KALVO_OK) *jobData = answer.data;
         return r;
     });
     apiLog().writef(kAxsaCall,
@@ -102,7 +102,7 @@ KV_API int32_t KV_AXSA_PutCmdEx(int32_t unit, int32_t jobNo, int32_t command, in
     const int32_t ret = withJob(unit, jobNo, status && jobData, [&](AxsaUnit& u) {
         answer = {*status, *jobData};
         const int32_t r = u.putCmdEx(jobNo, command, parameter1, parameter2, &answer);
-        if (r == kRetOk) {
+        if (r == KALVO_OK) {
             *status = answer.status;
             *jobData = answer.data;
         }

@@ -5,7 +5,6 @@
 
 #include "api/frame/api_log.h"
 #include "api/frame/board_manager.h"
-#include "platform/clock.h"
 
 namespace kalvo::api {
 namespace {
@@ -43,14 +42,14 @@ bool AxsaUnit::CheckInfo() {
 }
 
 int32_t AxsaUnit::Open() {
-    if (!CheckInfo()) return kRetUnit;
+    if (!CheckInfo()) return KALVO_ERR_UNIT;
     char name[64];
     for (int32_t j = 1; j <= jobCount_; ++j) {
         std::snprintf(name, sizeof name, "%sSmph%02d", unitName().c_str(), j - 1);
         if (!locks_[j - 1].create(name)) {
             apiLog().writef(kLogAxsa | kLevelFailure, "%s: CreateSemaphore: NG: JNo(%d)-Name(%s)",
                             unitName().c_str(), j, name);
-            return kRetSemaphore;
+            return KALVO_ERR_SEMAPHORE;
         }
         locksOpen_ = j;
         apiLog().writef(kAxsaStep, "%s: CreateSemaphore: OK: JNo(%d)-Name(%s)", unitName().c_str(),
@@ -61,12 +60,13 @@ int32_t AxsaUnit::Open() {
     if (!pairMap_.create(mapName, static_cast<size_t>(size))) {
         apiLog().writef(kLogAxsa | kLevelFailure, "%s: CreateMap: NG: Name(%s)-Size(%d)",
                         unitName().c_str(), mapName.c_str(), size);
-        return kRetMap;
+        return KALVO_ERR_MAP;
     }
     pairs_ = static_cast<int32_t*>(pairMap_.view());
+    if (pairMap_.createdFirst()) seedPairs();
     apiLog().writef(kAxsaStep, "%s: CreateMap: OK: Name(%s)-Size(%d)", unitName().c_str(),
                     mapName.c_str(), size);
-    return kRetOk;
+    return KALVO_OK;
 }
 
 void AxsaUnit::Close() {
@@ -80,6 +80,25 @@ void AxsaUnit::Close() {
         locks_[j - 1].close();
     }
     locksOpen_ = 0;
+}
+
+// A fresh map starts every counter at 0, but the unit remembers the pair of
+// the last block it took and ignores a block that carries it again: after
+// the last holder closed and a new one opened, the first command would
+// carry pair 1 again, be ignored, and the answer to the old command would
+// be taken for its own. So the counter starts from the pair standing in the
+// job's output block, read under the job lock (a process that opened
+// meanwhile may already be commanding). An unreadable block leaves 0.
+void AxsaUnit::seedPairs() {
+    for (int32_t j = 1; j <= jobCount_; ++j) {
+        SemaphoreHold hold(locks_[j - 1]);
+        uint64_t block = 0;
+        if (boards_.getMemDLong(boardIndex(), lineIndex(), &block, outputStation(),
+                                firstOffset(j) / 4, 1) != KALVO_OK)
+            continue;
+        std::atomic_ref<int32_t>(pairs_[j - 1])
+            .store(static_cast<int32_t>((block >> 14) & 3), std::memory_order_relaxed);
+    }
 }
 
 // The counters are shared with other processes; they are changed only under
@@ -155,7 +174,7 @@ int32_t AxsaUnit::getReply(int32_t job, int32_t pair, uint16_t* status) const {
                     match ? "%s: GetReply: OK: JNo(%d)-Pair(%d)-Status(%xh)"
                           : "%s: GetReply: NG: JNo(%d)-Pair(%d)-Status(%xh)",
                     unitName().c_str(), job, pair, *status);
-    return match ? kRetOk : kRetPair;
+    return match ? KALVO_OK : KALVO_ERR_PAIR;
 }
 
 int32_t AxsaUnit::getData(int32_t job, int32_t pair, int32_t* data) const {
@@ -176,7 +195,7 @@ int32_t AxsaUnit::getData(int32_t job, int32_t pair, int32_t* data) const {
                     match ? "%s: GetData: OK: JNo(%d)-Pair(%d)-High(%xh)-Low(%xh)"
                           : "%s: GetData: NG: JNo(%d)-Pair(%d)-High(%xh)-Low(%xh)",
                     unitName().c_str(), job, pair, high, low);
-    return match ? kRetOk : kRetPair;
+    return match ? KALVO_OK : KALVO_ERR_PAIR;
 }
 
 int32_t AxsaUnit::putCmd(int32_t job, int32_t command, int32_t parameter1, int32_t parameter2) {
@@ -216,7 +235,7 @@ int32_t AxsaUnit::answerWith(int32_t job, AxsaAnswer* answer) {
     apiLog().writef(kAxsaStep, "%s: GetAnswerWith: Start: JNo(%d)", unitName().c_str(), job);
     const int32_t pair = currentPair(job);
     int32_t ret = getReply(job, pair, &answer->status);
-    if (ret == kRetOk) ret = getData(job, pair, &answer->data);
+    if (ret == KALVO_OK) ret = getData(job, pair, &answer->data);
     apiLog().writef(kAxsaStep, "%s: GetAnswer: End: JNo(%d)-Status(%xh)-JData(%ld)-ComErr(%xh)",
                     unitName().c_str(), job, answer->status, answer->data, 0);
     return ret;
@@ -227,15 +246,15 @@ int32_t AxsaUnit::getStatus(int32_t job, AxsaAnswer* answer) {
     apiLog().writef(kAxsaStep, "%s: GetStatus: Start: JNo(%d)", unitName().c_str(), job);
     const int32_t r1 = getReply(job, 0, &answer->status);
     const int32_t r2 = getData(job, 0, &answer->data);
-    int32_t ret = kRetOk;
-    if (r1 != kRetOk && r1 != kRetPair) {
+    int32_t ret = KALVO_OK;
+    if (r1 != KALVO_OK && r1 != KALVO_ERR_PAIR) {
         ret = r1;  // a refused read
-    } else if (r2 != kRetOk && r2 != kRetPair) {
+    } else if (r2 != KALVO_OK && r2 != KALVO_ERR_PAIR) {
         ret = r2;
-    } else if (r1 != kRetOk) {
-        ret = r2 != kRetOk ? kRetPair : kRetStatusWord;
-    } else if (r2 != kRetOk) {
-        ret = kRetStatusData;
+    } else if (r1 != KALVO_OK) {
+        ret = r2 != KALVO_OK ? KALVO_ERR_PAIR : KALVO_ERR_STATUS_WORD;
+    } else if (r2 != KALVO_OK) {
+        ret = KALVO_ERR_STATUS_DATA;
     }
     apiLog().writef(kAxsaStep, "%s: GetAnswer: End: JNo(%d)-Status(%xh)-JData(%ld)-Ret(%xh)",
                     unitName().c_str(), job, answer->status, answer->data, ret);
@@ -256,24 +275,20 @@ int32_t AxsaUnit::putCmdEx(int32_t job, int32_t command, int32_t function, int32
         return ret;
     const int32_t pair = expectedPair(command, function, sent);
 
-    const uint32_t limit = waitLimitMs(kAnswerWaitMs);
-    const uint32_t start = platform::timeGetTime();
     AxsaAnswer got = *answer;
-    for (;;) {
-        int32_t ret = getReply(job, pair, &got.status);
-        if (ret == kRetOk) ret = getData(job, pair, &got.data);
-        if (ret == kRetOk) break;
-        if (ret != kRetPair) return ret;  // a refused read does not mend itself
-        platform::sleepMs(1);
-        if (platform::timeGetTime() - start > limit) {
-            apiLog().writef(kAxsaStep, "%s: PutCommandEx: End: TimeOut: JNo(%d)", unit, job);
-            return kRetTimeout;
-        }
-    }
+    const int32_t ret = waitForUnit(waitLimitMs(kAnswerWaitMs), [&]() -> UnitLook {
+        int32_t look = getReply(job, pair, &got.status);
+        if (look == KALVO_OK) look = getData(job, pair, &got.data);
+        // Not answered yet; a refused read ends the wait with its code.
+        return look == KALVO_ERR_PAIR ? kKeepWaiting : UnitLook{look};
+    });
+    if (ret == KALVO_ERR_TIMEOUT)
+        apiLog().writef(kAxsaStep, "%s: PutCommandEx: End: TimeOut: JNo(%d)", unit, job);
+    if (ret != KALVO_OK) return ret;
     *answer = got;
     apiLog().writef(kAxsaProtocol, "%s: PutCommandEx: End: Reply: JNo(%d)-Status(%xh)-JData(%d)",
                     unit, job, got.status, got.data);
-    return kRetOk;
+    return KALVO_OK;
 }
 
 }  // namespace kalvo::api

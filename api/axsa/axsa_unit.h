@@ -83,6 +83,8 @@ class AxsaUnit final : public Unit {
     int32_t getReply(int32_t job, int32_t pair, uint16_t* status) const;
     int32_t getData(int32_t job, int32_t pair, int32_t* data) const;
     int32_t currentPair(int32_t job) const noexcept;
+    // At the map's creation: each job's counter from its output block.
+    void seedPairs();
     int32_t firstOffset(int32_t job) const noexcept { return offset(4 * (job - 1)); }
 
     int32_t jobCount_ = 0;

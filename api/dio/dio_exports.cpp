@@ -33,7 +33,7 @@ KV_API int32_t KV_DIO_GetCondition(int32_t unit, int32_t* condition) {
 
 KV_API int32_t KV_DIO_InData(int32_t unit, uint16_t* data) {
     const int32_t ret = withUnit<DioUnit>(
-        kDio, unit, [&](DioUnit& u) { return data ? u.inData(data) : kRetArgument; });
+        kDio, unit, [&](DioUnit& u) { return data ? u.inData(data) : KALVO_ERR_ARGUMENT; });
     apiLog().writef(kDioCall, "DIO(%d) KV_DIO_InData: InData(%xh): Ret(%xh)", unit,
                     data ? *data : 0u, ret);
     return ret;
@@ -41,7 +41,7 @@ KV_API int32_t KV_DIO_InData(int32_t unit, uint16_t* data) {
 
 KV_API int32_t KV_DIO_InOData(int32_t unit, uint16_t* data) {
     const int32_t ret = withUnit<DioUnit>(
-        kDio, unit, [&](DioUnit& u) { return data ? u.inOData(data) : kRetArgument; });
+        kDio, unit, [&](DioUnit& u) { return data ? u.inOData(data) : KALVO_ERR_ARGUMENT; });
     apiLog().writef(kDioCall, "DIO(%d) KV_DIO_InOData: InData(%xh): Ret(%xh)", unit,
                     data ? *data : 0u, ret);
     return ret;
@@ -56,15 +56,16 @@ KV_API int32_t KV_DIO_OutData(int32_t unit, int32_t data) {
 
 KV_API int32_t KV_DIO_InDataBit(int32_t unit, int32_t bitNo, int32_t* bit) {
     const int32_t ret = withUnit<DioUnit>(
-        kDio, unit, [&](DioUnit& u) { return bit ? u.inDataBit(bitNo, bit) : kRetArgument; });
+        kDio, unit, [&](DioUnit& u) { return bit ? u.inDataBit(bitNo, bit) : KALVO_ERR_ARGUMENT; });
     apiLog().writef(kDioCall, "DIO(%d) KV_DIO_InDataBit: BitNo(%xh)-InBit(%xh): Ret(%xh)", unit,
                     bitNo, bit ? *bit : 0, ret);
     return ret;
 }
 
 KV_API int32_t KV_DIO_InODataBit(int32_t unit, int32_t bitNo, int32_t* bit) {
-    const int32_t ret = withUnit<DioUnit>(
-        kDio, unit, [&](DioUnit& u) { return bit ? u.inODataBit(bitNo, bit) : kRetArgument; });
+    const int32_t ret = withUnit<DioUnit>(kDio, unit, [&](DioUnit& u) {
+        return bit ? u.inODataBit(bitNo, bit) : KALVO_ERR_ARGUMENT;
+    });
     apiLog().writef(kDioCall, "DIO(%d) KV_DIO_InODataBit: BitNo(%xh)-InBit(%xh): Ret(%xh)", unit,
                     bitNo, bit ? *bit : 0, ret);
     return ret;

@@ -17,17 +17,17 @@ std::unique_ptr<Unit> DioUnit::make(const UnitPlacement& placement, const BoardM
 }
 
 int32_t DioUnit::Open() {
-    if (!CheckInfo()) return kRetUnit;
+    if (!CheckInfo()) return KALVO_ERR_UNIT;
     const std::string name = "KV" + unitName() + "Smph";
     if (!outputLock_.create(name)) {
         apiLog().writef(kLogDio | kLevelFailure, "%s: CreateSemaphore: NG: Name(%s)",
                         unitName().c_str(), name.c_str());
-        return kRetSemaphore;
+        return KALVO_ERR_SEMAPHORE;
     }
     lockOpen_ = true;
     apiLog().writef(kLogDio | kLevelStep, "%s: CreateSemaphore: OK: Name(%s)", unitName().c_str(),
                     name.c_str());
-    return kRetOk;
+    return KALVO_OK;
 }
 
 void DioUnit::Close() {
@@ -42,23 +42,23 @@ int32_t DioUnit::inOData(uint16_t* data) const {
 }
 
 int32_t DioUnit::inDataBit(int32_t bitNo, int32_t* bit) const {
-    if (bitNo < 0 || bitNo > 15) return kRetArgument;
+    if (bitNo < 0 || bitNo > 15) return KALVO_ERR_ARGUMENT;
     uint16_t word = 0;
     if (int32_t ret = readWord(inputStation(), &word)) return ret;
     *bit = (word >> bitNo) & 1;
-    return kRetOk;
+    return KALVO_OK;
 }
 
 int32_t DioUnit::inODataBit(int32_t bitNo, int32_t* bit) const {
-    if (bitNo < 0 || bitNo > 15) return kRetArgument;
+    if (bitNo < 0 || bitNo > 15) return KALVO_ERR_ARGUMENT;
     uint16_t word = 0;
     if (int32_t ret = readWord(outputStation(), &word)) return ret;
     *bit = (word >> bitNo) & 1;
-    return kRetOk;
+    return KALVO_OK;
 }
 
 int32_t DioUnit::outDataBit(int32_t bitNo, int32_t bit) {
-    if (bitNo < 0 || bitNo > 15) return kRetArgument;
+    if (bitNo < 0 || bitNo > 15) return KALVO_ERR_ARGUMENT;
     SemaphoreHold hold(outputLock_);
     uint16_t word = 0;
     if (int32_t ret = readWord(outputStation(), &word)) return ret;

@@ -6,6 +6,7 @@
 
 #include "api/configfiles/kalvo_ini_reader.h"
 #include "api/frame/api_log.h"
+#include "api/frame/unit_wait.h"
 #include "platform/clock.h"
 #include "platform/device_loss.h"
 
@@ -17,7 +18,7 @@ constexpr LogType kFrameFailure = kLogFrame | kLevelFailure;
 
 // Settling time after a line start, per unit of the line's timeout
 // multiplier: the driver connects the line in its 10 ms timer steps.
-constexpr int64_t kStartSettleMs = 20;
+constexpr uint32_t kStartSettleMs = 20;
 
 bool sameLibrary(const std::string& a, const std::string& b) {
     return a.size() == b.size() && strcasecmp(a.c_str(), b.c_str()) == 0;
@@ -133,9 +134,8 @@ int32_t BoardManager::startLine(int32_t index, int32_t line) {
             // Clear the line's output blocks, then give the driver time to
             // connect the line. A multiplier of 0 or less waits nothing.
             board.calls.reset(board.instance, line, 0);
-            const int64_t waitMs = std::clamp<int64_t>(
-                int64_t{board.timeOutTimes[line]} * kStartSettleMs, 0, int64_t{UINT32_MAX} - 1);
-            if (waitMs > 0) platform::sleepMs(static_cast<uint32_t>(waitMs));
+            const uint32_t waitMs = waitLimitMs(board.timeOutTimes[line], kStartSettleMs);
+            if (waitMs > 0) platform::sleepMs(std::min(waitMs, UINT32_MAX - 1));
             board.started[line] = true;
         }
     }

@@ -15,6 +15,7 @@
 #include <string>
 
 #include "api/frame/board_calls.h"
+#include "kalvo/kalvo.h"
 #include "platform/module.h"
 
 namespace kalvo::api {
@@ -22,21 +23,16 @@ namespace kalvo::api {
 inline constexpr int32_t kMaxBoards = 4;
 inline constexpr int32_t kMaxLines = 4;
 
-// Return codes of the frame (the public header names them too).
-inline constexpr int32_t kRetOk = 0;
-inline constexpr int32_t kRetAlreadyOpen = 1;
-inline constexpr int32_t kRetNotOpen = 2;
-inline constexpr int32_t kRetArgument = 3;
-inline constexpr int32_t kRetStartup = 4;
-inline constexpr int32_t kRetSemaphore = 6;
-inline constexpr int32_t kRetMap = 7;  // AXSA open: the pair map
-inline constexpr int32_t kRetUnit = 9;
-inline constexpr int32_t kRetNotLoaded = 10;
-inline constexpr int32_t kRetTimeout = 0x11;     // a command reply did not come in time
-inline constexpr int32_t kRetPair = 0x20;        // AXSA: the answer of another command
-inline constexpr int32_t kRetStatusData = 0x21;  // AXSA GetStatus: the data words did not match
-inline constexpr int32_t kRetStatusWord = 0x22;  // AXSA GetStatus: the status word did not match
-inline constexpr int32_t kRetNoLibrary = 0x100;
+// Return codes of the frame: the public header's, under the frame's short
+// names (the unit families use the public names).
+inline constexpr int32_t kRetOk = KALVO_OK;
+inline constexpr int32_t kRetAlreadyOpen = KALVO_ERR_ALREADY_OPEN;
+inline constexpr int32_t kRetNotOpen = KALVO_ERR_NOT_OPEN;
+inline constexpr int32_t kRetArgument = KALVO_ERR_ARGUMENT;
+inline constexpr int32_t kRetStartup = KALVO_ERR_STARTUP;
+inline constexpr int32_t kRetUnit = KALVO_ERR_UNIT;
+inline constexpr int32_t kRetNotLoaded = KALVO_ERR_NOT_LOADED;
+inline constexpr int32_t kRetNoLibrary = KALVO_ERR_NO_LIBRARY;
 // The board library's code for a board that is not usable (KV_ERR_REQUEST),
 // passed on as it is: the board's device host is gone (it died, was stopped
 // or restarted). Every unit call on the board gives it from then on.

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "api/frame/unit_placement.h"
+#include "api/frame/unit_wait.h"
 #include "driver/requests/chip_registers.h"
 
 namespace kalvo::api {
@@ -62,12 +63,9 @@ class Unit {
     const std::string& kindName() const noexcept { return kindName_; }
     int32_t timeOutTimes() const noexcept { return timeOutTimes_; }
     // The time limit of a wait for the unit: perUnitMs times the timeout
-    // multiplier. A multiplier below 0 (a bad "TimeOutTimes") gives 0, one
-    // look without waiting, rather than a limit that wraps to weeks; a huge
-    // one stops at the timer's range.
+    // multiplier, bounded as every family's waits are (unit_wait.h).
     uint32_t waitLimitMs(uint32_t perUnitMs) const noexcept {
-        const int64_t ms = int64_t{timeOutTimes_} * perUnitMs;
-        return ms < 0 ? 0u : (ms > int64_t{UINT32_MAX} ? UINT32_MAX : static_cast<uint32_t>(ms));
+        return ::kalvo::api::waitLimitMs(timeOutTimes_, perUnitMs);
     }
 
   protected:

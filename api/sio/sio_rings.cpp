@@ -50,6 +50,13 @@ int32_t SharedRing::get(uint8_t* bytes, int32_t max) {
     return ByteRing(layout_->indexes, layout_->data).get(bytes, max);
 }
 
+int32_t SharedRing::takeIfFilled(uint8_t* bytes, int32_t count) {
+    if (!layout_) return count <= 0 ? 0 : -1;
+    SemaphoreHold hold(lock_);
+    ByteRing ring(layout_->indexes, layout_->data);
+    return ring.fill() >= count ? ring.get(bytes, count) : -1;
+}
+
 void SharedRing::clear() {
     if (!layout_) return;
     SemaphoreHold hold(lock_);

@@ -46,6 +46,8 @@ class SharedRing {
     int32_t capacity();
     void put(const uint8_t* bytes, int32_t count);
     int32_t get(uint8_t* bytes, int32_t max);
+    // Exactly count bytes when the ring holds that many, else nothing (-1).
+    int32_t takeIfFilled(uint8_t* bytes, int32_t count);
     void clear();
     void resize(int32_t size);
 

@@ -26,6 +26,10 @@ constexpr uint16_t kDataReady = 0x4000;
 constexpr uint16_t kSendAck = 0x8000;
 
 constexpr int32_t kBytesPerBlock = 6;
+// Per unit of the line's "TimeOutTimes": the wait for the unit's side of a
+// block handshake, and the time a configuration or error reset request stands.
+constexpr uint32_t kHandshakeWaitMs = 100;
+constexpr uint32_t kSettleMs = 10;
 
 constexpr LogType kStep = kLogSio | kLevelStep;
 constexpr LogType kFailure = kLogSio | kLevelFailure;
@@ -44,6 +48,11 @@ std::string channelName(const std::string& unit, const char* kind, int32_t index
     char suffix[8];
     std::snprintf(suffix, sizeof suffix, "%02d", static_cast<int>(index % 100));
     return unit + kind + suffix;
+}
+
+// A caller's time limit of GetData and PutData: 0 waits without limit.
+uint32_t callerLimitMs(int32_t timeoutMs) {
+    return timeoutMs == 0 ? UINT32_MAX : static_cast<uint32_t>(timeoutMs);
 }
 
 // A buffer size of Config: 4095 or less gives 4096, 40961 or more 40960.
@@ -76,10 +85,11 @@ std::unique_ptr<Unit> SioUnit::make(const UnitPlacement& placement, const BoardM
 }
 
 bool SioUnit::CheckInfo() {
-    const bool base = Unit::CheckInfo();
+    channelCount_ = 0;
+    if (!Unit::CheckInfo()) return false;
     channelCount_ = offsetCount() / 4;
     apiLog().writef(kStep, "%s: CheckInfo: MaxChan(%d)", unitName().c_str(), channelCount_);
-    if (!base || channelCount_ <= 0) return false;
+    if (channelCount_ <= 0) return false;
     for (int32_t c = 0; c < channelCount_; ++c)
         if (offset(4 * c) % 4 != 0) return false;
     return true;
@@ -165,7 +175,11 @@ void SioUnit::Close() {
 void SioUnit::close(bool waiting) {
     if (!opened_) return;
     const char* unit = unitName().c_str();
-    if (!closing_.exchange(1)) platform::sleepMs(static_cast<uint32_t>(timeOutTimes()) * 100);
+    // The calls of other threads see the flag at their next look (every
+    // wait looks at it); the pause ends as soon as they have left, and the
+    // threads are waited for below in any case.
+    if (!closing_.exchange(1))
+        pauseUnless(waitLimitMs(kHandshakeWaitMs), [&] { return callsInFlight_.load() == 0; });
     while (callsInFlight_.load() > 0) platform::sleepMs(1);
 
     for (auto& ch : channels_) {
@@ -210,51 +224,58 @@ bool SioUnit::channelValid(int32_t channel) const noexcept {
     return channel >= 1 && channel <= static_cast<int32_t>(channels_.size());
 }
 
-uint64_t SioUnit::readInput(const Channel& ch) const {
-    uint64_t block = 0;
-    boards_.getMemDLong(boardIndex(), lineIndex(), &block, inputStation(), ch.block, 1);
-    return block;
+int32_t SioUnit::readInput(const Channel& ch, uint64_t* block) const {
+    return boards_.getMemDLong(boardIndex(), lineIndex(), block, inputStation(), ch.block, 1);
 }
 
-uint64_t SioUnit::readOutput(const Channel& ch) const {
-    uint64_t block = 0;
-    boards_.getMemDLong(boardIndex(), lineIndex(), &block, outputStation(), ch.block, 1);
-    return block;
+int32_t SioUnit::readOutput(const Channel& ch, uint64_t* block) const {
+    return boards_.getMemDLong(boardIndex(), lineIndex(), block, outputStation(), ch.block, 1);
 }
 
-void SioUnit::writeOutput(const Channel& ch, uint64_t block) const {
-    boards_.setMemDLong(boardIndex(), lineIndex(), &block, outputStation(), ch.block, 1);
+int32_t SioUnit::writeOutput(const Channel& ch, uint64_t block) const {
+    return boards_.setMemDLong(boardIndex(), lineIndex(), &block, outputStation(), ch.block, 1);
 }
 
 // The whole block is read and written back, so the data bytes stay as they
 // were; only the named bits of the control word change.
-void SioUnit::changeControl(Channel& ch, uint16_t clear, uint16_t set) {
+int32_t SioUnit::changeControl(Channel& ch, uint16_t clear, uint16_t set) {
     SemaphoreHold hold(ch.control);
-    const uint64_t block = readOutput(ch);
+    uint64_t block = 0;
+    if (int32_t ret = readOutput(ch, &block)) return ret;
     const auto control = static_cast<uint16_t>((wordOf(block) & ~clear) | set);
-    writeOutput(ch, withWord(block, control));
+    return writeOutput(ch, withWord(block, control));
+}
+
+// The unit takes a request bit that stands for a while: set, settle, taken
+// back, settle again, all under the control-word lock so that no other
+// process changes the word meanwhile.
+int32_t SioUnit::pulseControl(Channel& ch, uint16_t keep, uint16_t set, uint16_t clear) {
+    const uint32_t settle = waitLimitMs(kSettleMs);
+    uint64_t block = 0;
+    if (int32_t ret = readOutput(ch, &block)) return ret;
+    if (int32_t ret =
+            writeOutput(ch, withWord(block, static_cast<uint16_t>((wordOf(block) & keep) | set))))
+        return ret;
+    platform::sleepMs(settle);
+    if (int32_t ret = readOutput(ch, &block)) return ret;
+    if (int32_t ret =
+            writeOutput(ch, withWord(block, static_cast<uint16_t>(wordOf(block) & ~clear))))
+        return ret;
+    platform::sleepMs(settle);
+    return KALVO_OK;
 }
 
 template <typename Done>
-uint16_t SioUnit::pollStatus(const Channel& ch, Done done, bool* met) const {
-    const uint32_t limit = static_cast<uint32_t>(timeOutTimes()) * 100;
-    const uint32_t start = platform::timeGetTime();
-    for (;;) {
-        platform::sleepMs(1);
-        const uint16_t status = wordOf(readInput(ch));
-        if (boardCheck() != kRetOk) {  // a lost board answers nothing any more
-            *met = false;
-            return status;
-        }
-        if (done(status)) {
-            *met = true;
-            return status;
-        }
-        if (platform::timeGetTime() - start >= limit) {
-            *met = false;
-            return status;
-        }
-    }
+int32_t SioUnit::waitStatus(const Channel& ch, Done done, uint16_t* status) const {
+    return waitForUnit(waitLimitMs(kHandshakeWaitMs), [&]() -> UnitLook {
+        uint64_t block = 0;
+        if (int32_t ret = readInput(ch, &block)) return ret;
+        *status = wordOf(block);
+        if (done(*status)) return KALVO_OK;
+        // A handshake of a unit being closed is not waited for any longer.
+        return closing_.load() || ch.receiver.stop.load() ? UnitLook{KALVO_ERR_TIMEOUT}
+                                                          : kKeepWaiting;
+    });
 }
 
 bool SioUnit::takeCallLock(NamedSemaphore& lock) {
@@ -281,36 +302,50 @@ uint32_t SioUnit::receiveLoop(Channel& ch) {
         platform::sleepMs(1);
         SemaphoreHold cycle(ch.receiveCycle);
         if (closing_.load()) break;
-        const uint64_t block = readInput(ch);
-        const uint16_t status = wordOf(block);
-        ch.receiveError = (status & kReceiveErrorBit) ? 1 : 0;
-        if (!(status & kDataReady)) {
-            // Under the receive-cycle lock no receive thread is inside a
-            // handshake, so an acknowledge still standing was left by a
-            // process that died in one; the unit would hold every further
-            // block back for it.
-            if (wordOf(readOutput(ch)) & kReceiveAck) changeControl(ch, kReceiveAck, 0);
-            continue;
-        }
-        if (!ch.receiveError) {
-            // A count of 7 still names a block of six data bytes: six are kept.
-            const int32_t count = std::min<int32_t>((status >> 8) & 7, kBytesPerBlock);
-            uint8_t bytes[kBytesPerBlock];
-            for (int32_t i = 0; i < count; ++i) bytes[i] = static_cast<uint8_t>(block >> (8 * i));
-            ch.receiveRing.put(bytes, count);
-        }
-        changeControl(ch, 0, kReceiveAck);
-        bool met = false;
-        pollStatus(
-            ch, [](uint16_t s) { return !(s & kDataReady); }, &met);
-        apiLog().writef(kProtocol, met ? "%s: waitRcv: OK: Ch(%d)" : "%s: waitRcv: NG: Ch(%d)",
-                        unit, number);
-        changeControl(ch, kReceiveAck, 0);
+        receiveCycle(ch);
     }
     apiLog().writef(kThread, "%s: loopRcv: End: Ch(%d)", unit, number);
     self.ended = true;
     apiLog().writef(kThread, "%s: KVSioRcvProc: End Thread: Ch(%d)", unit, number);
     return 0;
+}
+
+void SioUnit::receiveCycle(Channel& ch) {
+    // A block that cannot be read is no block: nothing is taken or
+    // acknowledged, and the next cycle looks again.
+    uint64_t block = 0;
+    if (readInput(ch, &block) != KALVO_OK) return;
+    const uint16_t status = wordOf(block);
+    ch.receiveError = (status & kReceiveErrorBit) ? 1 : 0;
+    if (!(status & kDataReady)) {
+        // Bits standing that no live process is working with, left by a
+        // process that died in the middle of its work, would hold the unit
+        // for ever: an acknowledge (no receive thread is inside a handshake
+        // under the receive-cycle lock; the unit would hold every further
+        // block back), a configuration or error reset request (Config and
+        // ClearError hold the control-word lock while theirs stand; the unit
+        // would keep resetting its errors, and 0x10 would never be seen).
+        uint64_t output = 0;
+        if (readOutput(ch, &output) != KALVO_OK) return;
+        const uint16_t standing = wordOf(output) & (kReceiveAck | kConfigRequest | kErrorReset);
+        if (standing) changeControl(ch, standing, 0);
+        return;
+    }
+    if (!ch.receiveError) {
+        // A count of 7 still names a block of six data bytes: six are kept.
+        const int32_t count = std::min<int32_t>((status >> 8) & 7, kBytesPerBlock);
+        uint8_t bytes[kBytesPerBlock];
+        for (int32_t i = 0; i < count; ++i) bytes[i] = static_cast<uint8_t>(block >> (8 * i));
+        ch.receiveRing.put(bytes, count);
+    }
+    if (changeControl(ch, 0, kReceiveAck) != KALVO_OK) return;
+    uint16_t last = 0;
+    const int32_t waited = waitStatus(
+        ch, [](uint16_t s) { return !(s & kDataReady); }, &last);
+    apiLog().writef(kProtocol,
+                    waited == KALVO_OK ? "%s: waitRcv: OK: Ch(%d)" : "%s: waitRcv: NG: Ch(%d)",
+                    unitName().c_str(), ch.index + 1);
+    changeControl(ch, kReceiveAck, 0);
 }
 
 int32_t SioUnit::config(int32_t channel, int32_t baud, int32_t bit, int32_t parity, int32_t stop,
@@ -319,7 +354,6 @@ int32_t SioUnit::config(int32_t channel, int32_t baud, int32_t bit, int32_t pari
     CallCount call(callsInFlight_);
     Channel& ch = *channels_[channel - 1];
     const char* unit = unitName().c_str();
-    const uint32_t settle = static_cast<uint32_t>(timeOutTimes()) * 10;
     SemaphoreHold hold(ch.control);
     apiLog().writef(kStep,
                     "%s: Config: Start: Ch(%d)-Boud(%xh)-Bit(%xh)-Pariyt(%xh)-Stop(%xh)-RcvBuf(%d)-"
@@ -331,13 +365,9 @@ int32_t SioUnit::config(int32_t channel, int32_t baud, int32_t bit, int32_t pari
     // The configuration code with its request, and the error reset with it;
     // then both requests taken back.
     const auto code = static_cast<uint16_t>((baud | bit | parity | stop) & kConfigCodeBits);
-    uint64_t block = readOutput(ch);
-    writeOutput(ch, withWord(block, static_cast<uint16_t>((wordOf(block) & 0xFFC0) |
-                                                          kConfigRequest | kErrorReset | code)));
-    platform::sleepMs(settle);
-    block = readOutput(ch);
-    writeOutput(ch, withWord(block, static_cast<uint16_t>(wordOf(block) & 0xF7BF)));
-    platform::sleepMs(settle);
+    if (int32_t ret = pulseControl(ch, 0xFFC0, kConfigRequest | kErrorReset | code,
+                                   kConfigRequest | kErrorReset))
+        return ret;
 
     if (ch.receiver.suspended) {
         ch.receiver.suspended = false;
@@ -359,27 +389,27 @@ int32_t SioUnit::getData(int32_t channel, uint8_t* data, int32_t length, int32_t
     apiLog().writef(kStep, "%s: Receive: Start: Ch(%d)-Length(%d)-TimeOut(%d)", unit, channel,
                     length, timeoutMs);
     ch.receiveLength = length;
-    const uint32_t start = platform::timeGetTime();
-    int32_t ret = KALVO_OK;
-    for (;;) {
-        if (ch.receiveRing.fill() >= length) break;
+    int32_t taken = -1;
+    const int32_t ret = waitForUnit(callerLimitMs(timeoutMs), [&]() -> UnitLook {
+        // The fill is checked and the bytes taken in one hold of the ring's
+        // lock: a ClearBuffer or a shrinking Config of another process
+        // between the two would give 0 with fewer bytes than asked.
+        taken = ch.receiveRing.takeIfFilled(data, length);
+        if (taken >= 0) return KALVO_OK;
         if (ch.receiveError.load()) {
-            ret = KALVO_ERR_UNIT_ERROR;
-            break;
+            // The flag is a receive thread's last look at the unit, which
+            // may predate an error reset (a ClearError that has returned):
+            // the unit's status now decides.
+            uint64_t block = 0;
+            if (int32_t failed = readInput(ch, &block)) return failed;
+            if (wordOf(block) & kReceiveErrorBit) return KALVO_ERR_UNIT_ERROR;
         }
-        if (int32_t lost = boardCheck()) {
-            ret = lost;
-            break;
-        }
-        if (closing_.load() || (timeoutMs != 0 && platform::timeGetTime() - start >
-                                                      static_cast<uint32_t>(timeoutMs))) {
-            ret = KALVO_ERR_TIMEOUT;
-            break;
-        }
-        platform::sleepMs(1);
-    }
+        // A lost board (its device host gone) sends nothing any more.
+        if (int32_t lost = boardCheck()) return lost;
+        return closing_.load() ? UnitLook{KALVO_ERR_TIMEOUT} : kKeepWaiting;
+    });
     // What the ring holds is delivered also after an error or a timeout.
-    *received = ch.receiveRing.get(data, length);
+    *received = taken >= 0 ? taken : ch.receiveRing.get(data, length);
     ch.receiveCall.release();
     apiLog().writef(kStep,
                     "%s: Receive: End: Ch(%d)-Length(%d)-RetLength(%d)-TimeOut(%d): Ret(%xh)", unit,
@@ -387,36 +417,37 @@ int32_t SioUnit::getData(int32_t channel, uint8_t* data, int32_t length, int32_t
     return ret;
 }
 
-SioUnit::BlockOutcome SioUnit::sendBlock(Channel& ch, const uint8_t* bytes, int32_t count) {
+int32_t SioUnit::sendBlock(Channel& ch, const uint8_t* bytes, int32_t count) {
     const char* unit = unitName().c_str();
     {
         SemaphoreHold hold(ch.control);
-        const uint64_t block = readOutput(ch);
+        uint64_t block = 0;
+        if (int32_t ret = readOutput(ch, &block)) return ret;
         uint64_t data = 0;
         for (int32_t i = 0; i < count; ++i) data |= uint64_t{bytes[i]} << (8 * i);
         const auto control =
             static_cast<uint16_t>((wordOf(block) & ~kCountBits) | ((count << 8) & kCountBits));
-        writeOutput(ch, withWord(data, control));
+        if (int32_t ret = writeOutput(ch, withWord(data, control))) return ret;
     }
-    changeControl(ch, 0, kSendRequest);
-    bool met = false;
-    const uint16_t status = pollStatus(
-        ch, [](uint16_t s) { return (s & (kSendErrorBit | kSendAck)) != 0; }, &met);
-    BlockOutcome outcome = BlockOutcome::noAcknowledge;
-    if (met && (status & kSendErrorBit)) {
+    if (int32_t ret = changeControl(ch, 0, kSendRequest)) return ret;
+    uint16_t status = 0;
+    int32_t ret = waitStatus(
+        ch, [](uint16_t s) { return (s & (kSendErrorBit | kSendAck)) != 0; }, &status);
+    if (ret == KALVO_OK && (status & kSendErrorBit)) {
         apiLog().writef(kProtocol, "%s: waitSnd: ERR: Ch(%d)", unit, ch.index + 1);
         ch.sendError = 1;
-        outcome = BlockOutcome::sendError;
-    } else if (met) {
+        ret = KALVO_ERR_UNIT_ERROR;
+    } else if (ret == KALVO_OK) {
         ch.sendError = 0;
         apiLog().writef(kProtocol, "%s: waitSnd: OK: Ch(%d)", unit, ch.index + 1);
-        outcome = BlockOutcome::sent;
     } else {
         ch.sendError = 0;
         apiLog().writef(kProtocol, "%s: waitSnd: NG: Ch(%d)", unit, ch.index + 1);
+        // No acknowledge within the handshake limit.
+        if (ret == KALVO_ERR_TIMEOUT && !closing_.load()) ret = KALVO_ERR_PAIR;
     }
-    changeControl(ch, kSendRequest, 0);
-    return outcome;
+    const int32_t taken = changeControl(ch, kSendRequest, 0);
+    return ret != KALVO_OK ? ret : taken;
 }
 
 // The message goes through the send ring: as much as the ring holds at
@@ -437,45 +468,29 @@ int32_t SioUnit::putData(int32_t channel, const uint8_t* data, int32_t length, i
     ch.sendRing.clear();
     int32_t fed = std::min(length, ch.sendRing.capacity());
     ch.sendRing.put(data, fed);
-    changeControl(ch, kSendRequest, 0);
+    int32_t ret = changeControl(ch, kSendRequest, 0);
 
-    const uint32_t start = platform::timeGetTime();
-    int32_t ret = KALVO_OK;
     int32_t refused = 0;  // the bytes of a block the unit did not take
-    for (;;) {
-        if (ch.sendRing.fill() == 0 && fed == length) break;
-        if (int32_t lost = boardCheck()) {
-            ret = lost;
-            break;
-        }
-        if (closing_.load() || (timeoutMs != 0 && platform::timeGetTime() - start >
-                                                      static_cast<uint32_t>(timeoutMs))) {
-            ret = KALVO_ERR_TIMEOUT;
-            break;
-        }
-        platform::sleepMs(1);
-        // The unit still shows its acknowledge of the previous block.
-        if (wordOf(readInput(ch)) & kSendAck) continue;
-        uint8_t bytes[kBytesPerBlock];
-        const int32_t count = ch.sendRing.get(bytes, kBytesPerBlock);
-        const int32_t more = std::min(ch.sendRing.capacity() - ch.sendRing.fill(), length - fed);
-        ch.sendRing.put(data + fed, more);
-        fed += more;
-        const BlockOutcome outcome = sendBlock(ch, bytes, count);
-        if (outcome != BlockOutcome::sent) refused = count;
-        if (int32_t lost = outcome != BlockOutcome::sent ? boardCheck() : kRetOk) {
-            ret = lost;
-            break;
-        }
-        if (outcome == BlockOutcome::sendError) {
-            ret = KALVO_ERR_UNIT_ERROR;
-            break;
-        }
-        if (outcome == BlockOutcome::noAcknowledge) {
-            ret = KALVO_ERR_PAIR;
-            break;
-        }
-    }
+    if (ret == KALVO_OK)
+        ret = waitForUnit(callerLimitMs(timeoutMs), [&]() -> UnitLook {
+            if (ch.sendRing.fill() == 0 && fed == length) return KALVO_OK;
+            if (closing_.load()) return KALVO_ERR_TIMEOUT;
+            // The unit still shows its acknowledge of the previous block.
+            uint64_t input = 0;
+            if (int32_t failed = readInput(ch, &input)) return failed;
+            if (wordOf(input) & kSendAck) return kKeepWaiting;
+            uint8_t bytes[kBytesPerBlock];
+            const int32_t count = ch.sendRing.get(bytes, kBytesPerBlock);
+            const int32_t more =
+                std::min(ch.sendRing.capacity() - ch.sendRing.fill(), length - fed);
+            ch.sendRing.put(data + fed, more);
+            fed += more;
+            if (int32_t failed = sendBlock(ch, bytes, count)) {
+                refused = count;
+                return failed;
+            }
+            return ch.sendRing.fill() == 0 && fed == length ? UnitLook{KALVO_OK} : kKeepWaiting;
+        });
     *sent = fed - ch.sendRing.fill() - refused;
     apiLog().writef(kStep, "%s: Send: End: Ch(%d)-Length(%d)-RetLength(%d)-TimeOut(%d): Ret(%xh)",
                     unit, channel, length, *sent, timeoutMs, ret);
@@ -488,15 +503,9 @@ int32_t SioUnit::clearError(int32_t channel) {
     CallCount call(callsInFlight_);
     Channel& ch = *channels_[channel - 1];
     const char* unit = unitName().c_str();
-    const uint32_t settle = static_cast<uint32_t>(timeOutTimes()) * 10;
     SemaphoreHold hold(ch.control);
     apiLog().writef(kStep, "%s: ClearError: Start: Ch(%d)", unit, channel);
-    uint64_t block = readOutput(ch);
-    writeOutput(ch, withWord(block, static_cast<uint16_t>(wordOf(block) | kErrorReset)));
-    platform::sleepMs(settle);
-    block = readOutput(ch);
-    writeOutput(ch, withWord(block, static_cast<uint16_t>(wordOf(block) & ~kErrorReset)));
-    platform::sleepMs(settle);
+    if (int32_t ret = pulseControl(ch, 0xFFFF, kErrorReset, kErrorReset)) return ret;
     apiLog().writef(kStep, "%s: ClearError: End: Ch(%d)", unit, channel);
     return KALVO_OK;
 }

@@ -43,12 +43,16 @@ class SioUnit final : public Unit {
     int32_t Open() override;
     void Close() override;
     // The base check, and at least one channel whose first offset is a
-    // multiple of 4.
+    // multiple of 4. Like the other families, its line ("CheckInfo:
+    // MaxChan") is written only when the base check passed: a placement
+    // refused by the frame has no channels to count.
     bool CheckInfo() override;
 
     int32_t channelCount() const noexcept { return channelCount_; }
 
-    // Channels are 1-based; a channel outside 1..channelCount gives 3.
+    // Channels are 1-based; a channel outside 1..channelCount gives 3. A
+    // board call that fails ends the call with its code, with nothing built
+    // from what could not be read.
     int32_t config(int32_t channel, int32_t baud, int32_t bit, int32_t parity, int32_t stop,
                    int32_t receiveSize, int32_t sendSize);
     int32_t putData(int32_t channel, const uint8_t* data, int32_t length, int32_t* sent,
@@ -83,27 +87,39 @@ class SioUnit final : public Unit {
         int32_t index = 0;  // channel - 1
         int32_t block = 0;  // the 8-byte block from the station: first offset / 4
     };
-    enum class BlockOutcome { sent, sendError, noAcknowledge };
-
     // Close with or without waiting for the receive threads (see sio_unit.cpp).
     void close(bool waiting);
     uint32_t receiveLoop(Channel& ch);
-    BlockOutcome sendBlock(Channel& ch, const uint8_t* bytes, int32_t count);
+    // One receive cycle under the receive-cycle lock: a block the unit
+    // offers taken into the ring and acknowledged.
+    void receiveCycle(Channel& ch);
+    // Hands one block of up to six bytes to the unit and waits for its
+    // answer: 0 (taken), 0x10 (send error), 0x20 (no acknowledge within the
+    // handshake limit), 0x11 (the unit is closing) or a board call's code.
+    int32_t sendBlock(Channel& ch, const uint8_t* bytes, int32_t count);
     // Takes a call lock, giving up (false) once the unit is closing.
     bool takeCallLock(NamedSemaphore& lock);
     bool channelValid(int32_t channel) const noexcept;
 
-    // The channel's blocks; a failed read leaves the value 0.
-    uint64_t readInput(const Channel& ch) const;
-    uint64_t readOutput(const Channel& ch) const;
-    void writeOutput(const Channel& ch, uint64_t block) const;
+    // The channel's blocks, read and written whole: 0 or the board call's
+    // code (a failed read leaves *block as it was).
+    int32_t readInput(const Channel& ch, uint64_t* block) const;
+    int32_t readOutput(const Channel& ch, uint64_t* block) const;
+    int32_t writeOutput(const Channel& ch, uint64_t block) const;
     // Under the control-word lock: the output block read, the control word's
     // bits in `clear` cleared and those in `set` set, the block written back.
-    void changeControl(Channel& ch, uint16_t clear, uint16_t set);
+    // A block that cannot be read is not written.
+    int32_t changeControl(Channel& ch, uint16_t clear, uint16_t set);
+    // With the control-word lock held by the caller (Config, ClearError):
+    // the control word's bits outside `keep` cleared and those in `set` set,
+    // then after the settle time (multiplier x 10 ms) the bits in `clear`
+    // cleared, and the settle time again.
+    int32_t pulseControl(Channel& ch, uint16_t keep, uint16_t set, uint16_t clear);
     // Polls the input block every 1 ms for at most multiplier x 100 ms until
-    // done(status) is true; the last status read.
+    // done(status) is true: 0 with the status in *status, 0x11 at the limit
+    // or once the unit is closing, or a board call's code.
     template <typename Done>
-    uint16_t pollStatus(const Channel& ch, Done done, bool* met) const;
+    int32_t waitStatus(const Channel& ch, Done done, uint16_t* status) const;
 
     int32_t channelCount_ = 0;
     std::vector<std::unique_ptr<Channel>> channels_;

@@ -5,7 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
 #include <fstream>
+#include <functional>
 
 #include "pci/pci_hardware.h"
 #include "tests/support/fake_sysfs.h"
@@ -34,10 +36,12 @@ std::vector<FakeSysfs::Bar> tolvaBars(uint64_t base) {
 
 class PciHardwareTest : public ::testing::Test {
   protected:
-    std::unique_ptr<PciHardware> provider() {
+    // The provider of the test's tree, or of another one; reports collected.
+    std::unique_ptr<PciHardware> provider(const std::string& root = {}) {
         std::string error;
         auto hardware = PciHardware::create(
-            sysfs.root(), [this](const std::string& m) { reports.push_back(m); }, &error);
+            root.empty() ? sysfs.root() : root,
+            [this](const std::string& m) { reports.push_back(m); }, &error);
         EXPECT_TRUE(hardware) << error;
         return hardware;
     }
@@ -124,7 +128,8 @@ TEST_F(PciHardwareTest, ReportsTheBarsAsTheDriverReadsThemAndEnablesTheBoard) {
     EXPECT_EQ(r[2].start, 0xfe001000u);
     EXPECT_EQ(r[2].length, 0x1000u);
     // A disabled device answers no memory cycles: the provider enables it.
-    EXPECT_EQ(sysfs.read(sysfs.folder("0000:03:00.0") + "/enable"), "1");
+    // (Written in place, as to the kernel's attribute: "1" over the "0".)
+    EXPECT_EQ(sysfs.read(sysfs.folder("0000:03:00.0") + "/enable").substr(0, 1), "1");
     EXPECT_EQ(allReports(), "");
 }
 
@@ -189,10 +194,8 @@ TEST_F(PciHardwareTest, AWindowThatCannotBeMappedLeavesTheBoardWithoutItAndIsRep
         faulty.addDevice("0000:03:00.0", kVendor, kTolvaDevice, bars);
         faulty.addDevice("0000:04:00.0", kVendor, kTolvaDevice, tolvaBars(0xfd000000));
         reports.clear();
-        std::string error;
-        auto hardware = PciHardware::create(
-            faulty.root(), [this](const std::string& m) { reports.push_back(m); }, &error);
-        ASSERT_TRUE(hardware) << error;
+        auto hardware = provider(faulty.root());
+        ASSERT_TRUE(hardware);
         hardware->setDrivers({kTolva});
         // Both boards are there with their resources; only the good one's
         // memory window can be mapped (the driver logs the other's start).
@@ -238,6 +241,101 @@ TEST_F(PciHardwareTest, ABoardPulledAndPutBackIsSeenAtTheNextRescan) {
     EXPECT_EQ(*memory, 0x55);
     hardware->unmapIoSpace(const_cast<uint16_t*>(memory), 2);
     EXPECT_EQ(allReports(), "");
+}
+
+// Another board put in a slot between two scans (or the same one removed
+// and rescanned: new files) is a new board, read again with its own BARs,
+// not the old record with the old board's addresses.
+TEST_F(PciHardwareTest, ABoardReplacedBetweenTwoScansIsANewBoard) {
+    const struct {
+        const char* name;
+        uint64_t base;
+    } rows[] = {{"at other addresses", 0xfc000000}, {"at the same addresses", 0xfe000000}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        sysfs.addDevice("0000:03:00.0", kVendor, kTolvaDevice, tolvaBars(0xfe000000));
+        auto hardware = provider();
+        hardware->setDrivers({kTolva});
+        ASSERT_EQ(hardware->boards().size(), 1u);
+        const std::string before = hardware->boards()[0].identity;
+
+        sysfs.remove("0000:03:00.0");
+        sysfs.addDevice("0000:03:00.0", kVendor, kTolvaDevice, tolvaBars(row.base));
+        EXPECT_TRUE(hardware->rescan());
+        ASSERT_EQ(hardware->boards().size(), 1u);
+        const auto board = hardware->boards()[0];
+        EXPECT_NE(board.identity, before);
+        EXPECT_EQ(board.resources[0].start, row.base);
+        EXPECT_TRUE(hardware->windowAt(row.base + 0x1000));
+        if (row.base != 0xfe000000) {
+            EXPECT_FALSE(hardware->windowAt(0xfe001000));
+        }
+        EXPECT_FALSE(hardware->rescan());  // and nothing changes after
+        sysfs.remove("0000:03:00.0");
+    }
+    EXPECT_EQ(allReports(), "");
+}
+
+// The resource files and "enable" are plain files of the kernel: one that
+// is a symbolic link is neither mapped nor written through. A BAR that does
+// not start on a page would be mapped with the bytes in front of it.
+TEST_F(PciHardwareTest, SymlinksAndBarsOffAPageAreNotMappedOrWrittenAndAreReported) {
+    const std::string outside = dir.file("outside");
+    std::ofstream(outside) << "0\n";
+    std::filesystem::resize_file(outside, 0x1000);
+    const struct {
+        const char* name;
+        std::function<void(const std::string& folder)> change;
+        uint64_t lostWindow;  // its bus address
+        const char* reported;
+    } rows[] = {
+        {"a resource file that is a symlink",
+         [&](const std::string& folder) {
+             std::filesystem::remove(folder + "/resource2");
+             std::filesystem::create_symlink(outside, folder + "/resource2");
+         },
+         0xfe001000, "cannot open SYS/resource2 (Too many levels of symbolic links)"},
+        {"an enable file that is a symlink",
+         [&](const std::string& folder) {
+             std::filesystem::remove(folder + "/enable");
+             std::filesystem::create_symlink(outside, folder + "/enable");
+         },
+         0, "cannot enable the device through SYS/enable (Too many levels of symbolic links)"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        testing::TempDir tree;
+        FakeSysfs faulty(tree.file("sys"));
+        faulty.addDevice("0000:03:00.0", kVendor, kTolvaDevice, tolvaBars(0xfe000000));
+        row.change(faulty.folder("0000:03:00.0"));
+        reports.clear();
+        auto hardware = provider(faulty.root());
+        ASSERT_TRUE(hardware);
+        hardware->setDrivers({kTolva});
+        if (row.lostWindow) {
+            EXPECT_FALSE(hardware->windowAt(row.lostWindow));
+        }
+        std::string expected = row.reported;
+        expected.replace(expected.find("SYS"), 3, faulty.folder("0000:03:00.0"));
+        EXPECT_NE(allReports().find(expected), std::string::npos) << allReports();
+        EXPECT_EQ(faulty.read(outside).substr(0, 2), "0\n");  // written through: "1"
+    }
+
+    // BAR 0 of 0x80 bytes at 0xfe000080: the page from 0xfe000000 holds 128
+    // bytes of something else first.
+    auto bars = tolvaBars(0xfe000000);
+    bars[0].start = 0xfe000080;
+    sysfs.addDevice("0000:03:00.0", kVendor, kTolvaDevice, bars);
+    reports.clear();
+    auto hardware = provider();
+    hardware->setDrivers({kTolva});
+    EXPECT_FALSE(hardware->windowAt(0xfe000080));
+    EXPECT_FALSE(hardware->windowAt(0xfe000000));
+    EXPECT_TRUE(hardware->windowAt(0xfe001000));
+    EXPECT_NE(allReports().find("board pci-0000:03:00.0: BAR 0 starts at 0xfe000080, not on a "
+                                "page boundary"),
+              std::string::npos)
+        << allReports();
 }
 
 TEST_F(PciHardwareTest, ABoardWithABadResourceTableIsLeftOutAndToldOnce) {

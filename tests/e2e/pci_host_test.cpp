@@ -13,6 +13,7 @@
 #include <chrono>
 #include <cstdio>
 #include <functional>
+#include <future>
 #include <thread>
 
 #include "boardlib/requests/board_device.h"
@@ -110,6 +111,13 @@ class PciHost : public ::testing::Test {
         return spawnChild("pci_window_writer", {device, o, v}).wait();
     }
     std::string line(const char* address) { return deviceListLine(std::string("pci-") + address); }
+    // Two boards, the first one's device opened by this process.
+    kalvo::platform::HANDLE startTwoBoardsHoldingTheFirst(const char* rescanMillis) {
+        sysfs_.addDevice(kFirst, kVendor, kTolvaDevice, tolvaBars(0xfe000000));
+        sysfs_.addDevice(kSecond, kVendor, kTolvaDevice, tolvaBars(0xfd000000));
+        startHost(rescanMillis);
+        return kalvo::boardlib::openBoardDevice("\\\\.\\tolva0", 64);
+    }
 
     kalvo::testing::IsolatedEnvironment env_;
     FakeSysfs sysfs_{env_.work().file("sys")};
@@ -126,7 +134,8 @@ TEST_F(PciHost, StartsTheBoardsWithTheDriversIdsAndLeavesOtherDevicesAlone) {
     for (const char* address : {kFirst, kSecond}) {
         EXPECT_NE(line(address).find(" tolva "), std::string::npos) << list;
         EXPECT_NE(line(address).find(" started"), std::string::npos) << list;
-        EXPECT_EQ(sysfs_.read(sysfs_.folder(address) + "/enable"), "1");
+        // Written in place, as to the kernel's attribute: "1" over the "0".
+        EXPECT_EQ(sysfs_.read(sysfs_.folder(address) + "/enable").substr(0, 1), "1");
     }
     EXPECT_EQ(list.find("0000:05:00.0"), std::string::npos) << list;
     EXPECT_EQ(list.find("0000:00:1f.0"), std::string::npos) << list;
@@ -176,11 +185,8 @@ TEST_F(PciHost, ABoardWhoseWindowCannotBeMappedIsLoggedAndTheOtherWorks) {
 }
 
 TEST_F(PciHost, ABoardPulledAndPutBackIsRemovedAndStartedAgain) {
-    sysfs_.addDevice(kFirst, kVendor, kTolvaDevice, tolvaBars(0xfe000000));
-    sysfs_.addDevice(kSecond, kVendor, kTolvaDevice, tolvaBars(0xfd000000));
-    startHost("0");
     using namespace kalvo::platform;
-    HANDLE held = kalvo::boardlib::openBoardDevice("\\\\.\\tolva0", 64);
+    HANDLE held = startTwoBoardsHoldingTheFirst("0");
     ASSERT_NE(held, INVALID_HANDLE_VALUE);
 
     // Pulled with a handle open: surprise removal now, the remove once the
@@ -206,6 +212,60 @@ TEST_F(PciHost, ABoardPulledAndPutBackIsRemovedAndStartedAgain) {
     const std::string device = "\\\\.\\" + link.substr(0, link.find(' '));
     EXPECT_EQ(clientWrites(device.c_str(), 0x220, 0x4242), 0) << host_.log();
     EXPECT_EQ(sysfs_.load<uint16_t>(kFirst, 2, 0x220), 0x4242);
+}
+
+// Another board put in the slot between two looks (here with --rescan-ms 0,
+// so nothing looks in between) is not the old one: the old device is
+// surprise-removed and removed, the new board gets a device of its own at
+// its own addresses.
+TEST_F(PciHost, ABoardReplacedBetweenScansIsARemovalAndAnArrival) {
+    sysfs_.addDevice(kFirst, kVendor, kTolvaDevice, tolvaBars(0xfe000000));
+    startHost("0");
+    ASSERT_NE(line(kFirst).find("started"), std::string::npos) << devctl("list").output;
+    sysfs_.remove(kFirst);
+    sysfs_.addDevice(kFirst, kVendor, kTolvaDevice, tolvaBars(0xfc000000));
+    auto rescan = devctl("rescan");
+    EXPECT_EQ(rescan.exitCode, 0) << rescan.output;
+    EXPECT_NE(rescan.output.find("removed pci-0000:03:00.0\nadded pci-0000:03:00.0\n"),
+              std::string::npos)
+        << rescan.output;
+    ASSERT_NE(line(kFirst).find("started"), std::string::npos) << devctl("list").output;
+    const std::string link = line(kFirst).substr(line(kFirst).find("\\??\\") + 4);
+    const std::string device = "\\\\.\\" + link.substr(0, link.find(' '));
+    EXPECT_EQ(clientWrites(device.c_str(), 0x230, 0x5151), 0) << host_.log();
+    EXPECT_EQ(sysfs_.load<uint16_t>(kFirst, 2, 0x230), 0x5151);
+}
+
+// The removal of a surprise-removed device waits for its last handle, but
+// nothing waits with it: the admin request answers at once, the periodic
+// scan goes on, and the host's stop (SIGTERM, with the handle still open)
+// closes the handle and ends in a moment.
+TEST_F(PciHost, AnAdminRemoveWithAHandleOpenAnswersAtOnceAndTheHostStillStops) {
+    using namespace kalvo::platform;
+    HANDLE held = startTwoBoardsHoldingTheFirst("50");
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    ASSERT_EQ(devctl("surprise pci-0000:03:00.0").exitCode, 0);
+    auto removal = std::async(std::launch::async, [] { return devctl("remove pci-0000:03:00.0"); });
+    if (removal.wait_for(20s) != std::future_status::ready) {
+        ADD_FAILURE() << "the remove waits for the handle";
+        kalvo::boardlib::closeBoardDevice(held);  // lets it end
+        removal.wait();
+        return;
+    }
+    const auto answer = removal.get();
+    EXPECT_EQ(answer.exitCode, 0) << answer.output;
+    EXPECT_NE(
+        answer.output.find("removal of pci-0000:03:00.0 pending until the last handle closes"),
+        std::string::npos)
+        << answer.output;
+    // The scan is not held up by it: a board pulled now goes.
+    sysfs_.unplug(kSecond);
+    EXPECT_TRUE(eventually([&] { return line(kSecond).empty(); })) << devctl("list").output;
+
+    const auto begin = std::chrono::steady_clock::now();
+    EXPECT_EQ(host_.stop(), 0) << host_.log();
+    EXPECT_LT(std::chrono::steady_clock::now() - begin, 3s);  // well under a second unloaded
+    kalvo::boardlib::closeBoardDevice(held);
 }
 
 TEST_F(PciHost, ThePeriodicScanSeesAPullWithoutBeingAsked) {

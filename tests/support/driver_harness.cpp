@@ -150,6 +150,19 @@ NTSTATUS DriverHarness::lastPnpStatus(size_t board) const {
 NTSTATUS DriverHarness::start(size_t board) {
     return impl_->pnp.start(impl_->locations.at(board));
 }
+NTSTATUS DriverHarness::startWith(size_t board,
+                                  const std::vector<kernel::ResourceDescriptor>& resources) {
+    return impl_->pnp.start(impl_->locations.at(board), resources);
+}
+NTSTATUS DriverHarness::pnpRequest(size_t board, uint8_t minor) {
+    return impl_->pnp.sendRequest(impl_->locations.at(board), minor);
+}
+NTSTATUS DriverHarness::queryStop(size_t board) {
+    return impl_->pnp.queryStop(impl_->locations.at(board));
+}
+NTSTATUS DriverHarness::cancelStop(size_t board) {
+    return impl_->pnp.cancelStop(impl_->locations.at(board));
+}
 NTSTATUS DriverHarness::stop(size_t board) {
     return impl_->pnp.stop(impl_->locations.at(board));
 }
@@ -219,13 +232,37 @@ std::vector<ErrorLogRecord> DriverHarness::errorLog() const {
     return out;
 }
 
-NTSTATUS DriverHarness::open(const std::string& path, kernel::FileId* file, uint32_t shareMode) {
+namespace {
+
+kernel::OpenRequest openRequest(const std::string& path, uint32_t shareMode) {
     kernel::OpenRequest request;
     request.path = path;
     request.desiredAccess = 0xC0000000u;  // GENERIC_READ | GENERIC_WRITE
     request.shareMode = shareMode;
     request.creationDisposition = 3;  // OPEN_EXISTING
-    return impl_->backend.open(request, wordSize_ == 32 ? *caller32_ : *caller64_, file);
+    return request;
+}
+
+}  // namespace
+
+NTSTATUS DriverHarness::open(const std::string& path, kernel::FileId* file, uint32_t shareMode) {
+    return impl_->backend.open(openRequest(path, shareMode),
+                               wordSize_ == 32 ? *caller32_ : *caller64_, file);
+}
+
+NTSTATUS DriverHarness::openAs(kernel::CallerProcess& caller, const std::string& path,
+                               kernel::FileId* file) {
+    return impl_->backend.open(openRequest(path, 3), caller, file);
+}
+
+kernel::IoResult DriverHarness::ioctlAs(kernel::CallerProcess& caller, kernel::FileId file,
+                                        uint32_t code, std::vector<uint8_t> input,
+                                        uint32_t outputLength) {
+    return impl_->backend.deviceControl(file, code, input, outputLength, caller);
+}
+
+kernel::DeviceBackend& DriverHarness::backend() {
+    return impl_->backend;
 }
 
 void DriverHarness::close(kernel::FileId file) {
@@ -277,6 +314,21 @@ NTSTATUS DriverHarness::connect(kernel::FileId file, uint32_t code, const char* 
     std::memcpy(block.address, text, std::min(std::strlen(text), sizeof(block.address)));
     block.size = size;
     return ioctl(file, code, requests::toBytes(block), 0).status;
+}
+
+uint64_t lastCompletionSequence() {
+    const auto rows = kernel::completionRows();
+    return rows.empty() ? 0 : rows.back().sequence;
+}
+
+size_t completionRowsSince(uint64_t from, kernel::CompletionRow::Kind kind, uint32_t pid,
+                           UCHAR major) {
+    size_t n = 0;
+    for (const auto& row : kernel::completionRows())
+        if (row.sequence > from && row.kind == kind && (pid == 0 || row.pid == pid) &&
+            (major == 0xFF || row.major == major))
+            ++n;
+    return n;
 }
 
 }  // namespace kalvo::drivertest

@@ -16,6 +16,7 @@
 
 #include "driver/requests/request_blocks.h"
 #include "driver/requests/request_codes.h"
+#include "kernel/completion_record.h"
 #include "kernel/device_backend.h"
 #include "kernel/hardware_provider.h"
 #include "platform/ntstatus.h"
@@ -88,7 +89,14 @@ class DriverHarness {
     std::string pnpState(size_t board) const;
     NTSTATUS lastPnpStatus(size_t board) const;
     NTSTATUS start(size_t board);
-    NTSTATUS stop(size_t board);    // query stop, then stop
+    // A start with these resources instead of the board's own.
+    NTSTATUS startWith(size_t board, const std::vector<kernel::ResourceDescriptor>& resources);
+    // One PnP request as it is, outside the manager's order (a stop
+    // without its query): PnpManager::sendRequest.
+    NTSTATUS pnpRequest(size_t board, uint8_t minor);
+    NTSTATUS stop(size_t board);  // query stop, then stop
+    NTSTATUS queryStop(size_t board);
+    NTSTATUS cancelStop(size_t board);
     NTSTATUS remove(size_t board);  // query remove, then remove
     NTSTATUS surpriseRemove(size_t board);
     // System power state S<n> for every started device (or one board), and
@@ -112,6 +120,13 @@ class DriverHarness {
     // Opens "\\.\<name>" as the board library does.
     // shareMode: FILE_SHARE_* bits; 0 asks for the device alone.
     NTSTATUS open(const std::string& path, kernel::FileId* file, uint32_t shareMode = 3);
+    // The same from another calling process (a test's own FakeCaller).
+    NTSTATUS openAs(kernel::CallerProcess& caller, const std::string& path, kernel::FileId* file);
+    kernel::IoResult ioctlAs(kernel::CallerProcess& caller, kernel::FileId file, uint32_t code,
+                             std::vector<uint8_t> input, uint32_t outputLength);
+    // The I/O manager's side the harness sends through (for a layer on top
+    // of it, such as the host's line guard).
+    kernel::DeviceBackend& backend();
     // Cancels the open of the current caller that the driver holds.
     void cancelOpen();
     void close(kernel::FileId file);
@@ -148,6 +163,13 @@ class DriverHarness {
     std::unique_ptr<Impl> impl_;  // the kernel: gone before the hardware
     int wordSize_ = 64;
 };
+
+// The host's completion record as tests read it: the sequence number of its
+// newest row (0 when empty), and how many rows of a kind were written after
+// `from`, by one process (pid 0: any) and of one major function (0xFF: any).
+uint64_t lastCompletionSequence();
+size_t completionRowsSince(uint64_t from, kernel::CompletionRow::Kind kind, uint32_t pid = 0,
+                           UCHAR major = 0xFF);
 
 // Polls cond every millisecond until it holds or the time is up.
 template <class Cond>

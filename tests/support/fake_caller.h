@@ -5,6 +5,7 @@
 
 #include <sys/mman.h>
 
+#include <condition_variable>
 #include <cstdint>
 #include <iterator>
 #include <map>
@@ -16,16 +17,41 @@ namespace kalvo::drivertest {
 
 class FakeCaller final : public kernel::CallerProcess {
   public:
-    explicit FakeCaller(int wordSize) : wordSize_(wordSize) {}
+    explicit FakeCaller(int wordSize, uint32_t processId = 4242)
+        : wordSize_(wordSize), processId_(processId) {}
     ~FakeCaller() override {
         for (auto& [base, length] : views_) munmap(reinterpret_cast<void*>(base), length);
     }
 
-    uint32_t processId() const override { return 4242; }
+    uint32_t processId() const override { return processId_; }
     int wordSize() const override { return wordSize_; }
+
+    // A process that does not answer the host: its views wait until
+    // answer() (the test's gate), as a client that never reads its socket.
+    void stopAnswering() {
+        std::lock_guard lock(mutex_);
+        silent_ = true;
+    }
+    void answer() {
+        {
+            std::lock_guard lock(mutex_);
+            silent_ = false;
+        }
+        answered_.notify_all();
+    }
+    // Views asked for while not answering (the record that one is waiting).
+    int unansweredAsks() {
+        std::lock_guard lock(mutex_);
+        return unanswered_;
+    }
 
     kernel::NTSTATUS mapView(int fd, uint64_t fileOffset, size_t length,
                              uint64_t* address) override {
+        {
+            std::unique_lock lock(mutex_);
+            if (silent_) ++unanswered_;
+            answered_.wait(lock, [&] { return !silent_; });
+        }
         int flags = MAP_SHARED;
         if (wordSize_ == 32) flags |= MAP_32BIT;
         void* p = mmap(nullptr, length, PROT_READ | PROT_WRITE, flags, fd,
@@ -55,7 +81,11 @@ class FakeCaller final : public kernel::CallerProcess {
 
   private:
     int wordSize_;
+    uint32_t processId_;
     std::mutex mutex_;
+    std::condition_variable answered_;
+    bool silent_ = false;
+    int unanswered_ = 0;
     std::map<uintptr_t, size_t> views_;
 };
 

@@ -85,6 +85,9 @@ class FakeSysfs {
     void plug(const std::string& address) const {
         std::filesystem::rename(root_ + "/unplugged/" + address, folder(address));
     }
+    // The device's folder gone for good (a board that comes back, or another
+    // one in its slot, is added anew: new files, as the kernel makes them).
+    void remove(const std::string& address) const { std::filesystem::remove_all(folder(address)); }
 
     std::string read(const std::string& path) const {
         std::ifstream in(path, std::ios::binary);

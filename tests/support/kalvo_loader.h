@@ -57,6 +57,17 @@ class KalvoLibrary {
     KALVO_TEST_CALL(KV_ADA_InValue);
     KALVO_TEST_CALL(KV_ADA_OutValue);
     KALVO_TEST_CALL(KV_ADA_GetVersion);
+    KALVO_TEST_CALL(KV_ADA_PutCmd);
+    KALVO_TEST_CALL(KV_AXSA_Close);
+    KALVO_TEST_CALL(KV_AXSA_PutCmd);
+    KALVO_TEST_CALL(KV_AXSA_Answer);
+    KALVO_TEST_CALL(KV_AXSA_PutCmdEx);
+    KALVO_TEST_CALL(KV_SIO_Close);
+    KALVO_TEST_CALL(KV_SIO_Config);
+    KALVO_TEST_CALL(KV_SIO_PutData);
+    KALVO_TEST_CALL(KV_SIO_GetData);
+    KALVO_TEST_CALL(KV_SIO_ClearError);
+    KALVO_TEST_CALL(KV_SIO_ClearBuffer);
 };
 
 #undef KALVO_TEST_CALL

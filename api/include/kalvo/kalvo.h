@@ -28,6 +28,15 @@
  * Waits: the calls that wait for a unit's reply poll every millisecond for
  * up to a time limit scaled by the "TimeOutTimes" of the unit's line in
  * Kalvo.ini; call KV_BeginPeriod() before them and KV_EndPeriod() after.
+ * The same rule bounds the waits of every family: a "TimeOutTimes" of 0 or
+ * less looks at the unit once and does not wait, and no value makes a wait
+ * wrap around to a short one or to weeks.
+ *
+ * Board library codes: a unit call whose read or write of the unit's words
+ * the board library refuses ends with that library's own code
+ * (kalvo/board_library.h; kalvo_board_error_name() in kalvo/kalvo_errors.h
+ * names it), never with 0, and writes nothing built from a word it could
+ * not read.
  */
 #ifndef KALVO_KALVO_H
 #define KALVO_KALVO_H
@@ -328,8 +337,11 @@ KV_API int32_t KV_AXSA_OpenEx(UnitPlacement* placement);
 /**
  * Closes an AXSA unit in this process.
  *
- * The pair map goes when the last process that has the unit open closes it;
- * the pair codes then start again from the beginning.
+ * The pair map goes when the last process that has the unit open closes it.
+ * The next open starts each job's pair code from the one standing in the
+ * job's output words, so the first command after it carries the code after
+ * the one the unit last took: the unit, which ignores a repeated code, answers
+ * it, and its old answer is not taken for the new one.
  *
  * @param unit The unit number.
  * @return #KALVO_OK when the unit was open and is closed.
@@ -671,8 +683,9 @@ KV_API int32_t KV_ADA_OutValueFull(int32_t unit, int32_t channel, int32_t data);
  * A command keeps the channel's output value, writes the command code (the
  * top three bits) with a 12-bit parameter, waits for the unit's reply,
  * writes the output value back and waits for the unit's return to data
- * mode. The output value is back afterwards whatever happened. The meaning
- * of the codes is the unit's.
+ * mode. The output value is back afterwards whatever happened; when it
+ * cannot be read first, no command is sent and the board library's code is
+ * returned. The meaning of the codes is the unit's.
  *
  * @param unit The unit number.
  * @param channel The channel, 1 to the unit's channel count.
@@ -992,6 +1005,9 @@ KV_API int32_t KV_AXSA_PutFormEx(int32_t unit, int32_t jobNo, int32_t command, i
  * it holds. The first Config of a channel in a process starts the channel's
  * receive thread: until then nothing is received. Bytes move six at a time,
  * one handshake with the unit per block (about 2 ms at a 1 ms line cycle).
+ * A configuration or error reset request left standing by a process that
+ * died in its KV_SIO_Config() or KV_SIO_ClearError() is taken back by the
+ * receive threads of the processes still using the unit.
  *
  * @param unit The unit number.
  * @param channel The channel, 1 to the unit's channel count.
@@ -1006,6 +1022,8 @@ KV_API int32_t KV_AXSA_PutFormEx(int32_t unit, int32_t jobNo, int32_t command, i
  * @retval KALVO_ERR_UNIT the unit number is outside 1 to 1024.
  * @retval KALVO_ERR_NOT_OPEN the unit is not open in this process.
  * @retval KALVO_ERR_ARGUMENT the channel is out of range.
+ * @retval KV_ERR_NOT_MAPPED (16) or another code of the board library: it could not read or
+ * write the channel's output block; the receive thread is then not started.
  * @waits 20 ms times the line's "TimeOutTimes" for the unit to take the configuration, and for
  * the channel's control lock.
  * @threads Any thread; serialised with the channel's transfers and receive threads in every
@@ -1019,7 +1037,9 @@ KV_API int32_t KV_SIO_Config(int32_t unit, int32_t channel, int32_t baud, int32_
 /**
  * Sends bytes on an SIO channel and waits until the unit has taken them all.
  *
- * A message longer than the send buffer is fed into it as it drains.
+ * A message longer than the send buffer is fed into it as it drains. A
+ * negative length is a caller's mistake, not an empty message: it is
+ * refused, never reported as sent.
  *
  * @param unit The unit number.
  * @param channel The channel, 1 to the unit's channel count.
@@ -1036,6 +1056,8 @@ KV_API int32_t KV_SIO_Config(int32_t unit, int32_t channel, int32_t baud, int32_
  * @retval KALVO_ERR_UNIT_ERROR the unit reported a send error (KV_SIO_ClearError() resets it).
  * @retval KALVO_ERR_PAIR a block was not acknowledged within 100 ms times "TimeOutTimes".
  * @retval KALVO_ERR_TIMEOUT timeoutMs passed, or the unit was closed; *sent tells how much went.
+ * @retval KV_ERR_NOT_MAPPED (16) or another code of the board library: it could not read or
+ * write the channel's blocks; *sent tells how much the unit acknowledged before.
  * @waits Polls every 1 ms (call KV_BeginPeriod() first) until done or the time limit; waits
  * first for the channel's send lock while another thread or process sends on it.
  * @threads Any thread; one send at a time per channel across all processes.
@@ -1054,7 +1076,10 @@ KV_API int32_t KV_SIO_PutData(int32_t unit, int32_t channel, const uint8_t* data
  *
  * Whatever had arrived is delivered also when the call fails with
  * #KALVO_ERR_UNIT_ERROR or #KALVO_ERR_TIMEOUT. A length above the receive
- * buffer's size can never be met.
+ * buffer's size can never be met. The bytes are counted and taken in one
+ * step, so a KV_SIO_ClearBuffer() or a shrinking KV_SIO_Config() of another
+ * process never leaves #KALVO_OK with fewer bytes than asked. A negative
+ * length is refused, not taken as 0.
  *
  * @param unit The unit number.
  * @param channel The channel, 1 to the unit's channel count.
@@ -1070,6 +1095,8 @@ KV_API int32_t KV_SIO_PutData(int32_t unit, int32_t channel, const uint8_t* data
  * data or received is NULL.
  * @retval KALVO_ERR_UNIT_ERROR the unit reports a receive error; blocks arriving meanwhile are
  * acknowledged but dropped (KV_SIO_ClearError() resets it).
+ * @retval KV_ERR_NOT_MAPPED (16) or another code of the board library: it could not read the
+ * channel's status when the receive thread had seen an error.
  * @retval KALVO_ERR_TIMEOUT timeoutMs passed, or the unit was closed.
  * @waits Polls every 1 ms (call KV_BeginPeriod() first); waits first for the channel's receive
  * lock while another thread or process receives on it.
@@ -1089,6 +1116,8 @@ KV_API int32_t KV_SIO_GetData(int32_t unit, int32_t channel, uint8_t* data, int3
  * @retval KALVO_ERR_UNIT the unit number is outside 1 to 1024.
  * @retval KALVO_ERR_NOT_OPEN the unit is not open in this process.
  * @retval KALVO_ERR_ARGUMENT the channel is out of range.
+ * @retval KV_ERR_NOT_MAPPED (16) or another code of the board library: it could not read or
+ * write the channel's output block.
  * @waits 20 ms times the line's "TimeOutTimes" (the reset request is pulsed), and for the
  * channel's control lock.
  * @threads Any thread.

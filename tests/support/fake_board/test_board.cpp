@@ -7,11 +7,13 @@
 // started what.
 //
 // Built twice: TestBoard with every call, TestBoardShort without KV_reset.
-// TESTBOARD_FAIL_OPEN=1 in the environment makes KV_open fail with 4.
+// TESTBOARD_FAIL_OPEN=1 in the environment makes KV_open fail with 4; words
+// in the window make the GM reads or writes fail (test_board_window.h).
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <array>
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -52,10 +54,17 @@ bool gmRange(int index, int count, int size) {
     return index >= 0 && count >= 0 && (index + count) * size <= kalvo::testboard::kGmSize;
 }
 
+// The fault a test put in at offset (test_board_window.h), or 0.
+int32_t fault(const uint8_t* w, int offset) {
+    return static_cast<int32_t>(reinterpret_cast<const std::atomic<uint32_t>*>(w + offset)
+                                    ->load(std::memory_order_relaxed));
+}
+
 template <typename T>
 int32_t gmRead(int32_t board, int32_t line, T* data, int32_t index, int32_t count) {
     uint8_t* w = window(board, line);
     if (!w) return 3;
+    if (int32_t code = fault(w, kalvo::testboard::kReadFailOffset)) return code;
     if (!data || !gmRange(index, count, sizeof(T))) return 3;
     auto* gm = reinterpret_cast<volatile T*>(w + kalvo::testboard::kGmOffset);
     for (int i = 0; i < count; ++i) data[i] = gm[index + i];
@@ -66,6 +75,7 @@ template <typename T>
 int32_t gmWrite(int32_t board, int32_t line, const T* data, int32_t index, int32_t count) {
     uint8_t* w = window(board, line);
     if (!w) return 3;
+    if (int32_t code = fault(w, kalvo::testboard::kWriteFailOffset)) return code;
     if (!data || !gmRange(index, count, sizeof(T))) return 3;
     auto* gm = reinterpret_cast<volatile T*>(w + kalvo::testboard::kGmOffset);
     for (int i = 0; i < count; ++i) gm[index + i] = data[i];
