@@ -5,11 +5,14 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <map>
 #include <set>
+#include <thread>
 
+#include "cli/host_findings.h"
 #include "kalvo/kalvo_errors.h"
 #include "platform/library_search.h"
 
@@ -177,8 +180,38 @@ Findings checkLogFolder(const FolderConfig& config) {
     return out;
 }
 
-Findings checkRunning(KalvoLibrary& library, const FolderConfig& config) {
+void waitForLines(KalvoLibrary& library, const FolderConfig& config, const HostView* host) {
+    std::set<int32_t> openBoards;
+    for (const auto& board : config.boards)
+        if (library.KV_CheckBoard(board.number) == 0) openBoards.insert(board.number);
+    std::map<std::pair<int32_t, int32_t>, std::vector<const UnitEntry*>> lines;
+    for (const auto& unit : config.units) {
+        if (!placementProblem(config, unit).empty() || !openBoards.count(unit.placement.board))
+            continue;
+        if (host && !hostCarries(*host, unit.section)) continue;
+        lines[{unit.placement.board, unit.placement.line}].push_back(&unit);
+    }
+    for (const auto& [where, units] : lines) {
+        std::vector<const UnitEntry*> opened;
+        for (const UnitEntry* unit : units)
+            if (library.open(unit->family, unit->number) == 0) opened.push_back(unit);
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+        for (bool up = false; !up && !opened.empty();) {
+            for (const UnitEntry* unit : opened) {
+                int32_t condition = 0;
+                const int32_t asked = library.condition(unit->family, unit->number, &condition);
+                up = up || asked != 0 || condition != 0;  // answering, or the board is lost
+            }
+            if (!up && std::chrono::steady_clock::now() >= deadline) break;
+            if (!up) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        for (const UnitEntry* unit : opened) library.close(unit->family, unit->number);
+    }
+}
+
+Findings checkRunning(KalvoLibrary& library, const FolderConfig& config, const HostView* host) {
     Findings out;
+    bool lost = false;
     std::set<int32_t> openBoards;
     for (const auto& board : config.boards) {
         const int32_t ret = library.KV_CheckBoard(board.number);
@@ -200,6 +233,7 @@ Findings checkRunning(KalvoLibrary& library, const FolderConfig& config) {
                         "); is a device host serving this folder's network, with this board?"));
         }
     }
+    waitForLines(library, config, host);
     std::map<std::pair<int32_t, int32_t>, std::pair<int, int>> answering;  // line: (units, answer)
     for (const auto& unit : config.units) {
         if (!placementProblem(config, unit).empty()) continue;
@@ -211,9 +245,21 @@ Findings checkRunning(KalvoLibrary& library, const FolderConfig& config) {
                                   " (" + std::to_string(ret) + "): " + kalvo_api_error_text(ret)));
             continue;
         }
+        const bool carried = !host || hostCarries(*host, unit.section);
         int32_t condition = 0;
-        library.condition(unit.family, unit.number, &condition);
+        const int32_t asked = library.condition(unit.family, unit.number, &condition);
         library.close(unit.family, unit.number);
+        if (asked == -1) {  // the board's device host went away under us
+            lost = true;
+            continue;
+        }
+        if (!condition && !carried) {
+            out.push_back(problem(unit.section + ": station " +
+                                  std::to_string(unit.placement.base) +
+                                  " does not answer: the device host's network has no such unit "
+                                  "(see above), so its wiring is not in question"));
+            continue;
+        }
         auto& line = answering[{unit.placement.board, unit.placement.line}];
         ++line.first;
         if (condition) {
@@ -229,6 +275,7 @@ Findings checkRunning(KalvoLibrary& library, const FolderConfig& config) {
                         "Base= in its section"));
         }
     }
+    if (lost) out.push_back(lostUnderThisProgram(host));
     for (const auto& [where, counts] : answering) {
         if (counts.first > 1 && counts.second == 0)
             out.push_back(problem("line " + std::to_string(where.second) + " of board " +

@@ -40,8 +40,21 @@ Findings checkDeviceHost();
 // The working folder: the library's log can be created and written there.
 Findings checkLogFolder(const FolderConfig& config);
 
+struct HostView;
+
 // With the library loaded: each board open, each unit opening and its
-// station answering, each used line showing a station that answers.
-Findings checkRunning(KalvoLibrary& library, const FolderConfig& config);
+// station answering, each used line showing a station that answers. A
+// station that does not answer is blamed on its unit's power and cable only
+// when the host's simulated network has the unit (or the host runs real
+// boards); a board lost under this program says so. host: null when none.
+Findings checkRunning(KalvoLibrary& library, const FolderConfig& config, const HostView* host);
+
+// A line that this very load started comes up in the driver's 10 ms steps,
+// and its stations show only after the line's first scans. Each line whose
+// units the host's network carries (host null: all) gets up to 3 s to show
+// any of them, so that units are judged afterwards: once a station answers
+// the line runs and keeps running, and a unit silent then is silent on its
+// cable. A line already running (another program's) answers at first look.
+void waitForLines(KalvoLibrary& library, const FolderConfig& config, const HostView* host);
 
 }  // namespace kalvo::cli

@@ -13,6 +13,7 @@
 #include "cli/commands.h"
 #include "cli/doctor.h"
 #include "cli/folder_config.h"
+#include "cli/host_findings.h"
 #include "cli/kalvo_library.h"
 #include "cli/unit_values.h"
 #include "kalvo/kalvo_errors.h"
@@ -91,13 +92,16 @@ int runDoctor() {
     problems += report(checkLogFolder(config));
     const Findings host = checkDeviceHost();
     problems += report(host);
+    const std::optional<HostView> view = lookAtHost(config);
+    if (view) problems += report(checkHostNetwork(config, *view));
+    if (view) problems += report(checkHostRestart(config, *view));
     KalvoLibrary library;
     std::string why;
     if (!library.load(&why)) {
         ++problems;
         report({{true, why}});
     } else {
-        problems += report(checkRunning(library, config));
+        problems += report(checkRunning(library, config, view ? &*view : nullptr));
     }
     if (problems == 0)
         std::printf("no problem found: programs using libKalvo can run in this folder\n");
@@ -119,6 +123,9 @@ int runStatus() {
     std::string why;
     const bool loaded = library.load(&why);
     int failures = 0;
+    bool lostHere = false;  // a unit call gave -1: the host went away under us
+    const std::optional<HostView> view = lookAtHost(config);
+    if (loaded) waitForLines(library, config, view ? &*view : nullptr);
     std::printf("folder %s: %d board(s)\n", config.folder.c_str(), config.boardCount);
     for (const auto& board : config.boards) {
         const std::string found = findBoardLibrary(board.section.kind, folders);
@@ -149,7 +156,7 @@ int runStatus() {
                 ++units;
                 if (library.open(unit.family, unit.number) == 0) {
                     int32_t c = 0;
-                    library.condition(unit.family, unit.number, &c);
+                    if (library.condition(unit.family, unit.number, &c) == -1) lostHere = true;
                     answering += c ? 1 : 0;
                     library.close(unit.family, unit.number);
                 }
@@ -166,8 +173,12 @@ int runStatus() {
     }
     const Findings host = checkDeviceHost();
     report(host);
+    int hostProblems = 0;
+    if (view) hostProblems += report(checkHostNetwork(config, *view));
+    if (view) hostProblems += report(checkHostRestart(config, *view));
+    if (lostHere) report({lostUnderThisProgram(view ? &*view : nullptr)});
     if (!loaded) report({{true, why}});
-    const bool hostOk = !host.empty() && !host.front().problem;
+    const bool hostOk = !host.empty() && !host.front().problem && hostProblems == 0 && !lostHere;
     if (loaded && hostOk && failures == 0)
         std::printf("verdict: every board is open; programs can run here\n");
     else

@@ -2,7 +2,7 @@
 // device socket, in the same folder. A request is one text line; the
 // answer is "OK" or "ERROR <reason>" on its first line, then any text, and
 // the host closes the connection. Requests:
-//   ping | list | log | shutdown
+//   ping | list | log | handles | shutdown [force]
 //   start <location> [one-memory-range | fail-map] | stop <location>
 //   remove <location> | surprise <location> | power <S0..S5>
 //   read <location> <window> <offset> <length>
@@ -10,18 +10,12 @@
 //   sim <request...>  (the simulated network; sim_usage.h)
 #pragma once
 
-#include <string>
+#include "kernel/transport/admin_client.h"
 
 namespace kalvo::kernel::host {
 
-inline const char* adminSocketName() {
-    return "admin.sock";
-}
-std::string adminSocketPath(const std::string& directory);
-
-// Sends one request, after the checks of platform/host_folder.h; false with
-// a reason when the host cannot be reached or is not to be trusted.
-bool adminRequest(const std::string& directory, const std::string& request, std::string* response,
-                  std::string* error);
+using transport::adminRequest;
+using transport::adminSocketName;
+using transport::adminSocketPath;
 
 }  // namespace kalvo::kernel::host

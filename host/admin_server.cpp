@@ -185,7 +185,20 @@ struct AdminHandlers {
         return answer;
     }
 
-    static std::string shutdown(AdminServer& server, const Words&) {
+    // shutdown [force]: programs that hold devices would lose them with no
+    // word of warning; without force they are named and nothing happens.
+    static std::string shutdown(AdminServer& server, const Words& words) {
+        const bool force = words.size() == 2 && words[1] == "force";
+        if (words.size() == 2 && !force) return "ERROR shutdown takes only the word force\n";
+        if (!force && server.holders_) {
+            const std::vector<std::string> holders = server.holders_();
+            if (!holders.empty()) {
+                std::string names;
+                for (const std::string& h : holders) names += (names.empty() ? "" : "; ") + h;
+                return "ERROR programs hold devices of this host: " + names +
+                       ". Their calls fail once it stops: end them first, or stop with --force\n";
+            }
+        }
         server.requestShutdown_();
         return "OK\n";
     }
@@ -441,7 +454,7 @@ struct AdminRequest {
 constexpr AdminRequest kAdminRequests[] = {
     {"ping", 1, 1, &AdminHandlers::ping},
     {"sim", 1, SIZE_MAX, &AdminHandlers::sim},
-    {"shutdown", 1, 1, &AdminHandlers::shutdown},
+    {"shutdown", 1, 2, &AdminHandlers::shutdown},
     {"list", 1, 1, &AdminHandlers::list},
     {"log", 1, 1, &AdminHandlers::log},
     {"stop", 2, 2, &AdminHandlers::stop},

@@ -39,6 +39,12 @@ class AdminServer {
         handlesReport_ = std::move(report);
     }
 
+    // The programs that hold devices, one text each ("pid 812 (kalvo-sample):
+    // \\.\tolva0"): "shutdown" refuses while there are any, "shutdown
+    // force" goes ahead. Set before start().
+    void setHolders(std::function<std::vector<std::string>()> holders) {
+        holders_ = std::move(holders);
+    }
     // Who may ask, and who may change (admin_access.h); by default
     // AccessPolicy::forFolder of the folder start() is given. Set before
     // start().
@@ -64,6 +70,7 @@ class AdminServer {
     std::function<void()> requestShutdown_;
     SimHandler simHandler_;
     std::function<std::string()> handlesReport_;
+    std::function<std::vector<std::string>()> holders_;
     std::optional<transport::AccessPolicy> policy_;
     std::string path_;
     int listen_ = -1;

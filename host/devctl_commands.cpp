@@ -142,8 +142,12 @@ int startHost(const std::string& folder, const Args& options) {
     return 1;
 }
 
-int stopHost(const std::string& folder, const Args&) {
-    int result = request(folder, "shutdown", true);
+int stopHost(const std::string& folder, const Args& args) {
+    if (!args.empty() && args[0] != "--force") {
+        std::fprintf(stderr, "kalvo-devctl: stop takes only --force; given: %s\n", args[0].c_str());
+        return 2;
+    }
+    int result = request(folder, args.empty() ? "shutdown" : "shutdown force", true);
     if (result != 0) return result;
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
     while (std::chrono::steady_clock::now() < deadline) {
@@ -197,16 +201,21 @@ const std::vector<DevctlCommand>& devctlCommands() {
          "  start [host options]      start a device host in the background and wait\n"
          "                            until it serves (options: kalvo-devhost --help)\n",
          0, SIZE_MAX, &startHost},
-        {"stop", "  stop                      stop and remove every device, end the host\n", 0, 0,
-         &stopHost},
+        {"stop",
+         "  stop [--force]            stop and remove every device, end the host; while\n"
+         "                            programs hold devices it names them (pid, program,\n"
+         "                            devices) and stops only with --force\n",
+         0, 1, &stopHost},
         {"list",
          "  list                      devices: board location, kind, driver, device\n"
          "                            name, link, device power state and PnP state\n",
          0, 0, &forward<kList>},
         {"log", "  log                       the error log\n", 0, 0, &forward<kLog>},
         {"handles",
-         "  handles                   open device handles and views of clients, and\n"
-         "                            each line stopped because its programs died\n",
+         "  handles                   open device handles (pid, program, device, views),\n"
+         "                            when the host started and what its start did to\n"
+         "                            each line, and each line stopped because its\n"
+         "                            programs died\n",
          0, 0, &forward<kHandles>},
         {"pnp-start",
          "  pnp-start <location> [one-memory-range | fail-map]\n"

@@ -1,14 +1,20 @@
 #include "host/device_host.h"
 
+#include <unistd.h>
+
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <map>
 
 #include "host/admin_server.h"
 #include "host/host_hardware.h"
 #include "host/hot_plug.h"
 #include "host/line_guard.h"
+#include "host/record_time.h"
+#include "host/safe_start.h"
 #include "kernel/kernel.h"
 #include "kernel/pnp_manager.h"
 #include "kernel/transport/device_server.h"
@@ -46,6 +52,8 @@ std::vector<DriverModule> defaultDrivers() {
 
 // Members in build order, so that destruction runs the reverse one.
 struct DeviceHost::Parts {
+    std::chrono::system_clock::time_point started = std::chrono::system_clock::now();
+    std::vector<SafeStartRecord> safeStart;
     std::unique_ptr<HostHardware> hardware;
     std::unique_ptr<Kernel> kernel;
     std::unique_ptr<PnpManager> pnp;
@@ -85,6 +93,16 @@ std::unique_ptr<DeviceHost> DeviceHost::start(const HostOptions& options, const 
     parts->pnp->enumerate();
 
     parts->backend = std::make_unique<WdmDeviceBackend>(*parts->kernel);
+    // Before anyone is served: lines stopped, outputs cleared.
+    std::vector<std::string> links;
+    for (const DeviceInfo& device : parts->pnp->devices())
+        links.insert(links.end(), device.links.begin(), device.links.end());
+    parts->safeStart = makeLinesSafeAtStart(*parts->backend, links);
+    // The device class powers a device down at its last close, the safe
+    // start's too; a host serves its boards as after a power-on, at D0.
+    for (const DeviceInfo& device : parts->pnp->devices())
+        if (!device.deviceName.empty() && device.devicePower != PowerDeviceD0)
+            parts->pnp->setDevicePower(device.location, PowerDeviceD0);
     parts->guard = std::make_unique<LineGuard>(*parts->backend, !options.keepLinesOnExit);
     parts->server = std::make_unique<transport::DeviceServer>(*parts->guard);
     parts->server->setMaxConnectionsPerUser(options.maxUserConnections);
@@ -104,17 +122,39 @@ std::unique_ptr<DeviceHost> DeviceHost::start(const HostOptions& options, const 
         *parts->kernel, *parts->pnp, parts->hardware->provider(), std::move(requestShutdown));
     parts->admin->setAccessPolicy(policy);
     if (auto sim = parts->hardware->simHandler()) parts->admin->setSimHandler(std::move(sim));
-    parts->admin->setHandlesReport(
-        [server = parts->server.get(), guard = parts->guard.get(), backend = parts->backend.get()] {
-            const auto counts = server->counts();
-            std::string out = "handles " + std::to_string(counts.handles) + "\nviews " +
-                              std::to_string(counts.views) + "\nfiles " +
-                              std::to_string(backend->openFiles()) + "\nsafe-state " +
-                              (guard->enabled() ? "on" : "off (--keep-lines-on-exit)") + "\n";
-            for (const SafeStateRecord& record : guard->records())
-                out += describeSafeState(record) + "\n";
-            return out;
-        });
+    parts->admin->setHandlesReport([server = parts->server.get(), guard = parts->guard.get(),
+                                    backend = parts->backend.get(), p = parts.get()] {
+        const auto counts = server->counts();
+        std::string out = "handles " + std::to_string(counts.handles) + "\nviews " +
+                          std::to_string(counts.views) + "\nfiles " +
+                          std::to_string(backend->openFiles()) + "\nsafe-state " +
+                          (guard->enabled() ? "on" : "off (--keep-lines-on-exit)") + "\n";
+        out += "started " + utcStamp(p->started) + " (pid " + std::to_string(::getpid()) + ")\n";
+        for (const auto& h : server->handles())
+            out += "handle pid " + std::to_string(h.pid) + " (" + h.program + ") " + h.path +
+                   " views " + std::to_string(h.views) + "\n";
+        for (const SafeStartRecord& record : p->safeStart) out += describeSafeStart(record) + "\n";
+        for (const SafeStateRecord& record : guard->records())
+            out += describeSafeState(record) + "\n";
+        return out;
+    });
+    parts->admin->setHolders([server = parts->server.get()] {
+        // By program: "pid 812 (kalvo-sample): \\.\tolva0".
+        std::vector<std::string> holders;
+        std::map<uint32_t, std::pair<std::string, std::vector<std::string>>> byPid;
+        for (const auto& h : server->handles()) {
+            auto& [program, paths] = byPid[h.pid];
+            program = h.program;
+            if (std::find(paths.begin(), paths.end(), h.path) == paths.end())
+                paths.push_back(h.path);
+        }
+        for (const auto& [pid, held] : byPid) {
+            std::string text = "pid " + std::to_string(pid) + " (" + held.first + "):";
+            for (const std::string& path : held.second) text += " " + path;
+            holders.push_back(text);
+        }
+        return holders;
+    });
     if (!parts->admin->start(folder, error)) return nullptr;
     if (auto period = parts->hardware->scanPeriod(); period.count() > 0)
         parts->scanner =

@@ -1,17 +1,14 @@
 #include "host/line_guard.h"
 
-#include <sys/mman.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
-#include <ctime>
 #include <thread>
 
-#include "driver/requests/chip_registers.h"
 #include "driver/requests/request_blocks.h"
 #include "driver/requests/request_codes.h"
+#include "host/host_caller.h"
+#include "host/record_time.h"
 #include "platform/device.h"
 #include "platform/status_names.h"
 
@@ -37,57 +34,6 @@ std::string deviceKey(const std::string& path) {
     std::string key;
     for (char c : path) key.push_back(char(std::tolower(static_cast<unsigned char>(c))));
     return key;
-}
-
-// The host as the calling process of its own requests: views of the
-// board's window file are mapped into the host.
-class HostCaller final : public CallerProcess {
-  public:
-    ~HostCaller() override {
-        for (auto& [address, length] : views_) ::munmap(reinterpret_cast<void*>(address), length);
-    }
-
-    uint32_t processId() const override { return static_cast<uint32_t>(::getpid()); }
-    int wordSize() const override { return 64; }
-    NTSTATUS mapView(int fd, uint64_t fileOffset, size_t length, uint64_t* address) override {
-        if (fd < 0 || length == 0) return STATUS_UNSUCCESSFUL;
-        void* view = ::mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_SHARED, fd,
-                            static_cast<off_t>(fileOffset));
-        if (view == MAP_FAILED) return STATUS_UNSUCCESSFUL;
-        *address = reinterpret_cast<uint64_t>(view);
-        views_[*address] = length;
-        return STATUS_SUCCESS;
-    }
-    NTSTATUS unmapView(uint64_t address) override {
-        for (auto it = views_.begin(); it != views_.end(); ++it) {
-            if (address >= it->first && address < it->first + it->second) {
-                ::munmap(reinterpret_cast<void*>(it->first), it->second);
-                views_.erase(it);
-                return STATUS_SUCCESS;
-            }
-        }
-        return platform::STATUS_NOT_MAPPED_VIEW;
-    }
-
-  private:
-    std::map<uint64_t, size_t> views_;
-};
-
-// Zeroes the output blocks of count stations from address in the GM area, as
-// the library's reset of the line does: each 8-byte block announced to the
-// chip with its four word accesses in the write count register first. No
-// other process holds the device, so no writer can interleave; the write
-// semaphore is not taken, as a program killed while writing may have left it
-// taken for ever.
-void clearOutputs(uint8_t* window, int32_t address, int32_t count) {
-    for (int32_t station = address; station < address + count; ++station) {
-        auto* countRegister =
-            reinterpret_cast<volatile uint16_t*>(window + chipmap::kWriteCountRegister);
-        *countRegister = 4;
-        auto* block =
-            reinterpret_cast<volatile uint16_t*>(window + chipmap::kGmArea + 8 * uint32_t(station));
-        for (int word = 0; word < 4; ++word) block[word] = 0;
-    }
 }
 
 template <class Block>
@@ -193,7 +139,7 @@ void LineGuard::bringToSafeState(const OpenFile& last) {
             auto mapped = rq::fromBytes<rq::MapRequestBlock64>(answer.output);
             const bool cleared = NT_SUCCESS(answer.status) && mapped && mapped->address != 0;
             if (cleared) {
-                clearOutputs(reinterpret_cast<uint8_t*>(mapped->address), address, size);
+                clearOutputBlocks(reinterpret_cast<uint8_t*>(mapped->address), address, size);
                 std::this_thread::sleep_for(kFinishPause);
                 rq::MapRequestBlock64 unmap = *mapped;
                 unmap.command = rq::MapCommand::Unmap;
@@ -255,18 +201,9 @@ std::vector<SafeStateRecord> LineGuard::records() const {
 }
 
 std::string describeSafeState(const SafeStateRecord& record) {
-    const std::time_t seconds = std::chrono::system_clock::to_time_t(record.when);
-    const auto millis =
-        std::chrono::duration_cast<std::chrono::milliseconds>(record.when.time_since_epoch())
-            .count() %
-        1000;
-    std::tm utc{};
-    gmtime_r(&seconds, &utc);
-    char stamp[40];
-    std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", &utc);
     char line[256];
-    std::snprintf(line, sizeof line, "%s.%03lld UTC  %s  last process %u gone: stations %d-%d: %s",
-                  stamp, static_cast<long long>(millis), record.device.c_str(), record.processId,
+    std::snprintf(line, sizeof line, "%s  %s  last process %u gone: stations %d-%d: %s",
+                  utcStamp(record.when).c_str(), record.device.c_str(), record.processId,
                   record.address, record.address + record.size - 1, record.result.c_str());
     return line;
 }

@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/device_loss.h"
 #include "platform/device_protocol.h"
 #include "platform/device_views.h"
 #include "platform/host_folder.h"
@@ -345,6 +346,19 @@ bool cancelIo(HANDLE handle) noexcept {
     }
 }
 
+bool watchDeviceLoss(HANDLE handle, DeviceLossHandler handler, void* context) noexcept {
+    std::shared_ptr<Connection> c;
+    try {
+        c = handles().find(handle);
+    } catch (...) {
+        return fail(ERROR_NOT_ENOUGH_MEMORY);
+    }
+    if (!c || !handler ||
+        !device_loss::watch(handle, c->sock, c->folder + "/" + wire::kSocketName, handler, context))
+        return fail(ERROR_INVALID_HANDLE);
+    return true;
+}
+
 bool closeHandle(HANDLE handle) noexcept {
     std::shared_ptr<Connection> c;
     try {
@@ -353,6 +367,7 @@ bool closeHandle(HANDLE handle) noexcept {
         return fail(ERROR_NOT_ENOUGH_MEMORY);
     }
     if (!c) return fail(ERROR_INVALID_HANDLE);
+    device_loss::forget(handle);
     c->closing.store(true);
     // Half-close: the host sees the end of the handle, cancels a request that
     // another thread may still have running on it, runs cleanup and close,

@@ -6,8 +6,27 @@
 #include <map>
 #include <mutex>
 
+#if defined(__SANITIZE_THREAD__)
+// The race detector's own annotations: the accesses between them are not
+// recorded, and a mapping made meanwhile only clears what it knew of the range.
+extern "C" void AnnotateIgnoreWritesBegin(const char* file, int line);
+extern "C" void AnnotateIgnoreWritesEnd(const char* file, int line);
+#endif
+
 namespace kalvo::platform::device_views {
 namespace {
+
+#if defined(__SANITIZE_THREAD__)
+void ignoreWritesBegin() {
+    AnnotateIgnoreWritesBegin(__FILE__, __LINE__);
+}
+void ignoreWritesEnd() {
+    AnnotateIgnoreWritesEnd(__FILE__, __LINE__);
+}
+#else
+void ignoreWritesBegin() {}
+void ignoreWritesEnd() {}
+#endif
 
 struct ViewTable {
     std::mutex mutex;
@@ -20,6 +39,14 @@ ViewTable& table() {
 }
 
 constexpr uint64_t k4GiB = uint64_t{1} << 32;
+
+// The view of the table that contains address; end() when none.
+std::map<uint64_t, uint64_t>::iterator viewAt(ViewTable& t, uint64_t address) {
+    auto it = t.views.upper_bound(address);
+    if (it == t.views.begin()) return t.views.end();
+    --it;
+    return address - it->first < it->second ? it : t.views.end();
+}
 
 }  // namespace
 
@@ -53,13 +80,28 @@ NTSTATUS map(int fd, uint64_t offset, uint64_t length, int wordSize, uint64_t* a
 NTSTATUS unmap(uint64_t address) noexcept {
     ViewTable& t = table();
     std::lock_guard lock(t.mutex);
-    auto it = t.views.upper_bound(address);
-    if (it == t.views.begin()) return STATUS_NOT_MAPPED_VIEW;
-    --it;
-    if (address - it->first >= it->second) return STATUS_NOT_MAPPED_VIEW;
+    auto it = viewAt(t, address);
+    if (it == t.views.end()) return STATUS_NOT_MAPPED_VIEW;
     ::munmap(reinterpret_cast<void*>(static_cast<uintptr_t>(it->first)), it->second);
     t.views.erase(it);
     return STATUS_SUCCESS;
+}
+
+NTSTATUS retire(uint64_t address, bool accessible) noexcept {
+    ViewTable& t = table();
+    std::lock_guard lock(t.mutex);
+    auto it = viewAt(t, address);
+    if (it == t.views.end()) return STATUS_NOT_MAPPED_VIEW;
+    void* base = reinterpret_cast<void*>(static_cast<uintptr_t>(it->first));
+    const int protection = accessible ? PROT_READ | PROT_WRITE : PROT_NONE;
+    // Calls of other threads may be inside the window (their loads and
+    // stores are single accesses of the bus): the new pages replace the old
+    // ones under them in one step, which is no write of this thread's.
+    ignoreWritesBegin();
+    void* p = ::mmap(base, it->second, protection,
+                     MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED | MAP_NORESERVE, -1, 0);
+    ignoreWritesEnd();
+    return p == base ? STATUS_SUCCESS : STATUS_NO_MEMORY;
 }
 
 }  // namespace kalvo::platform::device_views

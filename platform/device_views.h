@@ -19,4 +19,10 @@ NTSTATUS map(int fd, uint64_t offset, uint64_t length, int wordSize, uint64_t* a
 // view of this process does.
 NTSTATUS unmap(uint64_t address) noexcept;
 
+// Puts anonymous memory of this process in place of the whole view that
+// contains address, in one step (an access under way meets either memory,
+// never a hole): zeros that may be read and written, or no access at all.
+// The view keeps its addresses, so nothing else is mapped there.
+NTSTATUS retire(uint64_t address, bool accessible) noexcept;
+
 }  // namespace kalvo::platform::device_views

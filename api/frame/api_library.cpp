@@ -4,6 +4,8 @@
 
 #include "api/configfiles/kalvo_ini_reader.h"
 #include "api/frame/api_log.h"
+#include "platform/device_loss.h"
+#include "platform/format.h"
 #include "platform/profile.h"
 #include "platform/status_names.h"
 #include "platform/win_error.h"
@@ -21,6 +23,19 @@ void reportLogFailure(uint32_t error) {
                  "%s. Run the program in its configuration folder as a user who may create and "
                  "write files there, or remove what stands in the log's place.\n",
                  folder.c_str(), platform::win32ErrorText(error).c_str());
+}
+
+// The mark of the device host that serves now, "KalvoHost_<identity>":
+// true when this process made it, being the first to load the library since
+// that host started. No host: no mark.
+bool firstSinceHostStart(ApiLibrary& lib) {
+    platform::DeviceHostStart host;
+    if (!platform::currentDeviceHost(&host)) return false;
+    char name[64];
+    platform::formatTo(name, "KalvoHost_%08x%08x", static_cast<uint32_t>(host.identity >> 32),
+                       static_cast<uint32_t>(host.identity));
+    lib.hostMark = platform::Mutex::createOrOpen(name);
+    return lib.hostMark.valid() && lib.hostMark.created();
 }
 
 }  // namespace
@@ -46,7 +61,8 @@ bool attachLibrary() {
         return false;
     }
     apiLog().write(kBanner, "---------- Kalvo DLL (Kalvo.dll) Service Start ----------");
-    lib->startedUp = lib->boards.startUp(lib->iniFile, apiLog().firstUser());
+    const bool firstOnHost = firstSinceHostStart(*lib);
+    lib->startedUp = lib->boards.startUp(lib->iniFile, apiLog().firstUser() || firstOnHost);
     lib->units.clear();
     detail::gLibrary = lib;
     return true;

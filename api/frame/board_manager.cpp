@@ -8,6 +8,7 @@
 #include "api/frame/api_log.h"
 #include "api/frame/unit_wait.h"
 #include "platform/clock.h"
+#include "platform/device_loss.h"
 
 namespace kalvo::api {
 namespace {
@@ -57,6 +58,16 @@ bool BoardManager::startUp(const std::string& iniFile, bool firstUser) {
         }
     }
     return startsOk;
+}
+
+void BoardManager::reportLoss(int32_t board) const noexcept {
+    if (board < 0 || board >= kMaxBoards || lossReported_[board].exchange(true)) return;
+    const std::string why = platform::lastDeviceLoss();
+    apiLog().writef(kFrameFailure,
+                    "Board(%d) lost: %s; every call on its units gives Ret(%xh) until the "
+                    "library is loaded again",
+                    board + 1, why.empty() ? "its device host went away" : why.c_str(),
+                    static_cast<uint32_t>(kRetBoardLost));
 }
 
 void BoardManager::bindLibrary(int32_t index) {
@@ -156,27 +167,27 @@ int32_t BoardManager::timeOutTimes(int32_t boardIndex, int32_t lineIndex) const 
 int32_t BoardManager::attach(int32_t board, int32_t line, void** address) const {
     const BoardRecord* b = nullptr;
     if (int32_t ret = forwardCheck(board, line, &b)) return ret;
-    return b->calls.attach(b->instance, line, address);
+    return noteLoss(board, b->calls.attach(b->instance, line, address));
 }
 
 int32_t BoardManager::getReg64(int32_t board, int32_t line, int32_t offset, uint64_t* value) const {
     const BoardRecord* b = nullptr;
     if (int32_t ret = forwardCheck(board, line, &b)) return ret;
-    return b->calls.getReg64(b->instance, line, offset, value);
+    return noteLoss(board, b->calls.getReg64(b->instance, line, offset, value));
 }
 
 int32_t BoardManager::getMemDLong(int32_t board, int32_t line, uint64_t* data, int32_t station,
                                   int32_t offset, int32_t count) const {
     const BoardRecord* b = nullptr;
     if (int32_t ret = forwardCheck(board, line, &b)) return ret;
-    return b->calls.getMemDLong(b->instance, line, data, station, offset, count);
+    return noteLoss(board, b->calls.getMemDLong(b->instance, line, data, station, offset, count));
 }
 
 int32_t BoardManager::setMemDLong(int32_t board, int32_t line, const uint64_t* data,
                                   int32_t station, int32_t offset, int32_t count) const {
     const BoardRecord* b = nullptr;
     if (int32_t ret = forwardCheck(board, line, &b)) return ret;
-    return b->calls.setMemDLong(b->instance, line, data, station, offset, count);
+    return noteLoss(board, b->calls.setMemDLong(b->instance, line, data, station, offset, count));
 }
 
 int32_t BoardManager::checkBoard(int32_t board) const {

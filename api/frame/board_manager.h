@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <string>
 
@@ -32,6 +33,10 @@ inline constexpr int32_t kRetStartup = KALVO_ERR_STARTUP;
 inline constexpr int32_t kRetUnit = KALVO_ERR_UNIT;
 inline constexpr int32_t kRetNotLoaded = KALVO_ERR_NOT_LOADED;
 inline constexpr int32_t kRetNoLibrary = KALVO_ERR_NO_LIBRARY;
+// The board library's code for a board that is not usable (KV_ERR_REQUEST),
+// passed on as it is: the board's device host is gone (it died, was stopped
+// or restarted). Every unit call on the board gives it from then on.
+inline constexpr int32_t kRetBoardLost = -1;
 
 struct BoardRecord {
     std::string libraryName;  // "Kind"; up to 259 characters
@@ -86,7 +91,8 @@ class BoardManager {
         const BoardRecord* b = nullptr;
         if (int32_t ret = forwardCheck(board, line, &b)) [[unlikely]]
             return ret;
-        return b->calls.getMemShort(b->instance, line, data, station, offset, count);
+        return noteLoss(board,
+                        b->calls.getMemShort(b->instance, line, data, station, offset, count));
     }
     int32_t getMemDLong(int32_t board, int32_t line, uint64_t* data, int32_t station,
                         int32_t offset, int32_t count) const;
@@ -95,7 +101,8 @@ class BoardManager {
         const BoardRecord* b = nullptr;
         if (int32_t ret = forwardCheck(board, line, &b)) [[unlikely]]
             return ret;
-        return b->calls.setMemShort(b->instance, line, data, station, offset, count);
+        return noteLoss(board,
+                        b->calls.setMemShort(b->instance, line, data, station, offset, count));
     }
     int32_t setMemDLong(int32_t board, int32_t line, const uint64_t* data, int32_t station,
                         int32_t offset, int32_t count) const;
@@ -105,6 +112,14 @@ class BoardManager {
     int32_t attachMemory(int32_t board, int32_t line, void** address) const;
 
   private:
+    // A board library's answer passed on; the first -1 of a board (its
+    // device host went away) is said once in the log, with the reason.
+    int32_t noteLoss(int32_t board, int32_t ret) const noexcept {
+        if (ret == kRetBoardLost) [[unlikely]]
+            reportLoss(board);
+        return ret;
+    }
+    void reportLoss(int32_t board) const noexcept;
     void bindLibrary(int32_t index);
     void openBoard(int32_t index);
     int32_t startLine(int32_t index, int32_t line);
@@ -125,6 +140,7 @@ class BoardManager {
 
     int32_t boardCount_ = 0;
     std::array<BoardRecord, kMaxBoards> boards_;
+    mutable std::array<std::atomic<bool>, kMaxBoards> lossReported_{};
 };
 
 }  // namespace kalvo::api

@@ -76,11 +76,19 @@ bool Unit::CheckInfo() {
 }
 
 int32_t Unit::GetCondition(int32_t* condition) const {
-    // A failed read leaves the register 0: the station counts as absent.
+    // A failed read leaves the register 0: the station counts as absent. A
+    // lost board says so; any other refusal keeps the plain 0.
     uint64_t reg = 0;
-    boards_.getReg64(board_, line_, kConditionRegister, &reg);
+    const int32_t ret = boards_.getReg64(board_, line_, kConditionRegister, &reg);
     *condition = static_cast<int32_t>((reg >> (base_ + kStationsPerLine)) & 1);
-    return kRetOk;
+    return ret == kRetBoardLost ? ret : kRetOk;
+}
+
+int32_t Unit::boardCheck() const {
+    uint64_t reg = 0;
+    return boards_.getReg64(board_, line_, kConditionRegister, &reg) == kRetBoardLost
+               ? kRetBoardLost
+               : kRetOk;
 }
 
 }  // namespace kalvo::api

@@ -42,8 +42,12 @@ class Unit {
     // multiplier. Families add their own checks.
     virtual bool CheckInfo();
 
-    // 1 when the unit's station answers on its line, else 0. Always 0.
+    // 1 when the unit's station answers on its line, else 0. 0, or -1 with
+    // the condition 0 when the board is lost (its device host is gone).
     int32_t GetCondition(int32_t* condition) const;
+    // A wait for the unit asks this at each step: 0 while the board answers
+    // the library, -1 once it is lost, so that no wait outlasts its board.
+    int32_t boardCheck() const;
 
     int32_t family() const noexcept { return family_; }
     int32_t unitNumber() const noexcept { return unit_; }

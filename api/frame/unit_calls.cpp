@@ -58,9 +58,9 @@ int32_t unitCondition(const FamilyCalls& family, int32_t unit, int32_t* conditio
     int32_t value = 0;
     int32_t ret = withUnit<Unit>(family, unit, [&](Unit& u) {
         if (!condition) return kRetArgument;
-        u.GetCondition(&value);
+        const int32_t asked = u.GetCondition(&value);  // 0, or -1 for a lost board
         *condition = value;
-        return kRetOk;
+        return asked;
     });
     apiLog().writef(family.category | kLevelCall,
                     "%s(%d) KV_%s_GetCondition: Condition(%xh): Ret(%xh)", family.name, unit,

@@ -404,6 +404,8 @@ int32_t SioUnit::getData(int32_t channel, uint8_t* data, int32_t length, int32_t
             if (int32_t failed = readInput(ch, &block)) return failed;
             if (wordOf(block) & kReceiveErrorBit) return KALVO_ERR_UNIT_ERROR;
         }
+        // A lost board (its device host gone) sends nothing any more.
+        if (int32_t lost = boardCheck()) return lost;
         return closing_.load() ? UnitLook{KALVO_ERR_TIMEOUT} : kKeepWaiting;
     });
     // What the ring holds is delivered also after an error or a timeout.

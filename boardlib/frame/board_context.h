@@ -3,6 +3,7 @@
 // line's named semaphores and mail service, and the mapped board window.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 
@@ -38,6 +39,10 @@ struct BoardContext {
     std::unique_ptr<LineMail> mail[kLineSlots];
     uint8_t* window = nullptr;  // null while not mapped
     MapBlock mapBlock{};
+    // Set once the device host of the board has gone (board_loss.h); every
+    // call that would reach the board answers -1 from then on.
+    std::atomic<bool> lost{false};
+    bool lossWatched = false;
 };
 
 // The map procedure: unmaps a mapped window first, then asks the device for

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "boardlib/frame/board_loss.h"
 #include "boardlib/frame/library.h"
 #include "boardlib/window/window_bus.h"
 #include "kalvo/board_library.h"
@@ -107,6 +108,7 @@ int32_t openSteps(BoardContext& board) {
     // calls then answer 16.
     mapWindow(board);
     log.writef(kLogDetail, "%s mky40map: OK: ", board.prefix);
+    watchForLoss(board);
     return KV_OK;
 }
 
@@ -209,8 +211,17 @@ int32_t scanInstances(int32_t board) {
 
 void closeBoard(BoardContext& board, bool wait) {
     diaglog::LogFacility& log = libraryLog();
+    endLossWatch(board);
     if (board.device != INVALID_HANDLE_VALUE) {
-        unmapWindow(board);
+        if (boardLost(board)) {
+            // No host takes the view back; it stays retired where it is, so
+            // that no other mapping lands under an old pointer into it.
+            for (auto& mail : board.mail)
+                if (mail) mail->setWindow(nullptr);
+            board.window = nullptr;
+        } else {
+            unmapWindow(board);
+        }
         const HANDLE handle = board.device;
         device::close(board.device);
         log.writef(kLogDetail, "%s close: OK: <Device=%s, Handle=%u, CE=%u>", board.prefix,

@@ -2,6 +2,7 @@
 
 #include "boardlib/frame/board_open.h"
 #include "boardlib/line/line_control.h"
+#include "boardlib/window/window_users.h"
 #include "platform/profile.h"
 
 #include <thread>
@@ -82,6 +83,7 @@ bool libraryAttach() {
     }
     s.log.write(kLogCall, kBuild.startBanner);
     for (int32_t board = 0; board < kMaxBoards; ++board) takeBoardEntry(board);
+    startWindowUsers();
     return true;
 }
 
@@ -100,6 +102,7 @@ void libraryDetach() {
     s.log.write(kLogCall, kBuild.stopBanner);
     s.log.close();
     dropState();
+    endWindowUsers();
 }
 
 }  // namespace kalvo::boardlib

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "boardlib/frame/board_context.h"
+#include "boardlib/frame/board_loss.h"
 #include "diaglog/log_facility.h"
 
 namespace kalvo::boardlib {
@@ -68,6 +69,15 @@ inline int32_t checkLine(int32_t board, int32_t line, BoardContext** context) no
     if (entry == nullptr) return 2;
     *context = entry;
     return 0;
+}
+
+// The check of a call that sends a device request (line control): as
+// checkLine, and -1 for a board whose device host is gone, so that nothing
+// is asked of a host that is not there and no fixed wait is spent on it.
+inline int32_t checkRequestLine(int32_t board, int32_t line, BoardContext** context) noexcept {
+    int32_t code = checkLine(board, line, context);
+    if (code == 0 && boardLost(**context)) code = -1;
+    return code;
 }
 
 // A call that uses a board's objects while another thread may close the

@@ -4,6 +4,7 @@
 
 #include "boardlib/frame/library.h"
 #include "boardlib/window/gm_access.h"
+#include "boardlib/window/window_users.h"
 #include "kalvo/board_library.h"
 #include "platform/clock.h"
 #include "platform/win_error.h"
@@ -23,6 +24,8 @@ constexpr uint32_t kFinishPauseMs = 10;
 
 void setBaudBits(BoardContext& board, int32_t line) {
     if (board.window == nullptr) return;
+    WindowUse use;
+    if (boardLost(board)) return;
     uint16_t value = bus::load<uint16_t>(board.window, kStationRegister);
     value = static_cast<uint16_t>((value & ~0xC0u) | baudBits(board.baud[line]));
     bus::store<uint16_t>(board.window, kStationRegister, value);
@@ -97,13 +100,14 @@ StationRange clampStations(int32_t address, int32_t count) noexcept {
     return {a, n};
 }
 
-void resetLine(BoardContext& board, int32_t line, int32_t data) {
-    if (board.window == nullptr || board.connectedSize <= 0) return;
+bool resetLine(BoardContext& board, int32_t line, int32_t data) {
+    if (board.window == nullptr || board.connectedSize <= 0) return !boardLost(board);
     uint16_t words[64 * 4];
     const uint32_t count = static_cast<uint32_t>(board.connectedSize) * 4;
     for (uint32_t i = 0; i < count; ++i) words[i] = static_cast<uint16_t>(data);
-    gmWrite<uint16_t>(board.window, board.writeSemaphore[line], board.busWidth[line],
-                      static_cast<uint32_t>(board.connectedAddress) * 4, count, words);
+    return gmWrite<uint16_t>(board.window, board.writeSemaphore[line], board.lost,
+                             board.busWidth[line],
+                             static_cast<uint32_t>(board.connectedAddress) * 4, count, words);
 }
 
 void stopLine(BoardContext& board, int32_t line) {
@@ -120,7 +124,7 @@ void stopLine(BoardContext& board, int32_t line) {
 }
 
 void finishLine(BoardContext& board) {
-    if (libraryLog().processCount() > 1) return;
+    if (boardLost(board) || libraryLog().processCount() > 1) return;
     resetLine(board, 0, 0);
     platform::sleepMs(kFinishPauseMs);
     stopLine(board, 0);
@@ -136,21 +140,21 @@ extern "C" {
 
 int32_t KV_start(int32_t board, int32_t line, int32_t station, int32_t count, int32_t) {
     BoardContext* b;
-    int32_t code = checkLine(board, line, &b);
+    int32_t code = checkRequestLine(board, line, &b);
     if (code == KV_OK) code = startLine(*b, line, ConnectMode::Normal, station, count);
     return logLineResult("KV_start", board, line, code);
 }
 
 int32_t KV_start_lf(int32_t board, int32_t line, int32_t station, int32_t count, int32_t) {
     BoardContext* b;
-    int32_t code = checkLine(board, line, &b);
+    int32_t code = checkRequestLine(board, line, &b);
     if (code == KV_OK) code = startLine(*b, line, ConnectMode::LongFrame, station, count);
     return logLineResult("KV_start_lf", board, line, code);
 }
 
 int32_t KV_start_gmm(int32_t board, int32_t line, int32_t) {
     BoardContext* b;
-    int32_t code = checkLine(board, line, &b);
+    int32_t code = checkRequestLine(board, line, &b);
     if (code == KV_OK) {
         b->busWidth[line] = kBuild.busWidth;
         if (gmmSequence(*b, line) == 0) {
@@ -166,15 +170,15 @@ int32_t KV_start_gmm(int32_t board, int32_t line, int32_t) {
 
 int32_t KV_stop(int32_t board, int32_t line) {
     BoardContext* b;
-    const int32_t code = checkLine(board, line, &b);
+    const int32_t code = checkRequestLine(board, line, &b);
     if (code == KV_OK) stopLine(*b, line);
     return logLineResult("KV_stop", board, line, code);
 }
 
 int32_t KV_reset(int32_t board, int32_t line, int32_t data) {
     BoardContext* b;
-    const int32_t code = checkLine(board, line, &b);
-    if (code == KV_OK) resetLine(*b, line, data);
+    int32_t code = checkLine(board, line, &b);
+    if (code == KV_OK && !resetLine(*b, line, data)) code = KV_ERR_REQUEST;
     const int32_t shown = static_cast<uint16_t>(data);
     if (code == KV_OK)
         libraryLog().writef(kLogCall, "%s(%d) KV_reset: Line(%d) Data(%d): OK", kBuild.shortName,
@@ -211,7 +215,7 @@ int32_t KV_config(int32_t board, int32_t line, int32_t baud) {
 
 int32_t KV_Status(int32_t board, int32_t line, KV_STATUS_RECORD* status) {
     BoardContext* b;
-    int32_t code = checkLine(board, line, &b);
+    int32_t code = checkRequestLine(board, line, &b);
     if (code == KV_OK && status == nullptr) code = KV_ERR_ARGUMENT;
     if (code == KV_OK) {
         kalvo::requests::StatusBlock block{};
@@ -223,7 +227,7 @@ int32_t KV_Status(int32_t board, int32_t line, KV_STATUS_RECORD* status) {
 
 int32_t KV_Name(int32_t board, int32_t line, KV_NAME_RECORD* name) {
     BoardContext* b;
-    int32_t code = checkLine(board, line, &b);
+    int32_t code = checkRequestLine(board, line, &b);
     if (code == KV_OK && name == nullptr) code = KV_ERR_ARGUMENT;
     if (code == KV_OK) {
         static_assert(sizeof(KV_NAME_RECORD) == sizeof(kalvo::requests::NameRequestBlock));
@@ -238,7 +242,7 @@ int32_t KV_Name(int32_t board, int32_t line, KV_NAME_RECORD* name) {
 static int32_t connectCall(const char* call, ConnectMode mode, int32_t board, int32_t line,
                            const KV_CONNECT_RECORD* record) {
     BoardContext* b;
-    int32_t code = checkLine(board, line, &b);
+    int32_t code = checkRequestLine(board, line, &b);
     if (code == KV_OK && record == nullptr) code = KV_ERR_ARGUMENT;
     if (code == KV_OK) {
         static_assert(sizeof(KV_CONNECT_RECORD) == sizeof(kalvo::requests::ConnectRequestBlock));
@@ -259,14 +263,14 @@ int32_t KV_ConnectLF(int32_t board, int32_t line, const KV_CONNECT_RECORD* recor
 
 int32_t KV_ConnectGMM(int32_t board, int32_t line) {
     BoardContext* b;
-    int32_t code = checkLine(board, line, &b);
+    int32_t code = checkRequestLine(board, line, &b);
     if (code == KV_OK) code = gmmSequence(*b, line) == 0 ? KV_OK : KV_ERR_REQUEST;
     return logLineResult("KV_ConnectGMM", board, line, code);
 }
 
 int32_t KV_DisConnect(int32_t board, int32_t line) {
     BoardContext* b;
-    int32_t code = checkLine(board, line, &b);
+    int32_t code = checkRequestLine(board, line, &b);
     if (code == KV_OK) code = device::disconnect(b->device) == 0 ? KV_OK : KV_ERR_REQUEST;
     return logLineResult("KV_DisConnect", board, line, code);
 }

@@ -27,11 +27,12 @@ struct StationRange {
 StationRange clampStations(int32_t address, int32_t count) noexcept;
 
 // KV_reset and KV_stop without their log lines (also the finish step).
-void resetLine(BoardContext& board, int32_t line, int32_t data);
+// False when the board was lost before the fill.
+bool resetLine(BoardContext& board, int32_t line, int32_t data);
 void stopLine(BoardContext& board, int32_t line);
 
 // The finish step at unload: in the last process that has the library
-// loaded, reset and stop line 0.
+// loaded, reset and stop line 0 (not on a lost board: no host is there).
 void finishLine(BoardContext& board);
 
 }  // namespace kalvo::boardlib

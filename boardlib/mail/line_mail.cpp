@@ -62,6 +62,8 @@ struct LineMail::State {
     std::mutex lock;
     bool mailOpen = false;
     uint8_t* window = nullptr;
+    // Set under the lock; read without it by a wait.
+    std::atomic<bool> lost{false};
     PollState poll;
     MailEventSet events;
     platform::Mutex openMutex;
@@ -92,7 +94,7 @@ struct LineMail::State {
     void closeMailLocked() noexcept {
         log->writef(kLogInternal, "%s: DestoryMutex: Mail Open Mutex: Line(%d)", prefix, line);
         openMutex.close();
-        if (window != nullptr) {
+        if (window != nullptr && !lost.load()) {
             setBuffer(1, false);
             setBuffer(2, false);
         }
@@ -107,7 +109,7 @@ uint32_t mailThreadBody(const std::shared_ptr<LineMail::State>& s) {
     while (s->stopRequest.load() == 0) {
         platform::sleepMs(kPollPeriodMs);
         std::lock_guard guard(s->lock);
-        if (s->mailOpen && s->window != nullptr) s->pollLocked();
+        if (s->mailOpen && s->window != nullptr && !s->lost.load()) s->pollLocked();
     }
     s->running.store(0);
     s->exitCode.store(0);
@@ -197,6 +199,11 @@ void LineMail::setWindow(uint8_t* base) noexcept {
     state_->window = base;
 }
 
+void LineMail::markLost() noexcept {
+    std::lock_guard guard(state_->lock);
+    state_->lost.store(true);
+}
+
 void LineMail::closeIfOpen() {
     State& s = *state_;
     std::lock_guard guard(s.lock);
@@ -206,6 +213,7 @@ void LineMail::closeIfOpen() {
 int32_t LineMail::open() {
     State& s = *state_;
     std::lock_guard guard(s.lock);
+    if (s.lost.load()) return kFailed;
     if (s.window == nullptr) return kNotMapped;
     if (s.mailOpen) return kMailOpen;
     char name[kNameRoom];
@@ -230,6 +238,11 @@ int32_t LineMail::open() {
 int32_t LineMail::close() {
     State& s = *state_;
     std::lock_guard guard(s.lock);
+    if (s.lost.load()) {
+        // Mail is closed in this process all the same: the marker goes.
+        if (s.openMutex.valid()) s.closeMailLocked();
+        return kFailed;
+    }
     if (s.window == nullptr) return kNotMapped;
     if (!s.mailOpen) return kMailNotOpen;
     s.closeMailLocked();
@@ -241,6 +254,7 @@ int32_t LineMail::send(int32_t station, const uint8_t* data, int32_t length) {
     if (length < 1 || length > kMaxMailLength) return kMailLength;
     State& s = *state_;
     std::lock_guard guard(s.lock);
+    if (s.lost.load()) return kFailed;
     if (s.window == nullptr) return kNotMapped;
     if (!s.mailOpen) return kMailNotOpen;
     if (bus::load<uint16_t>(s.window, kMailControl) & kMailSendRequest) return kMailBusy;
@@ -267,6 +281,7 @@ int32_t LineMail::receive(uint8_t* data, int32_t length, int32_t* station) {
     if (length < 1 || length > kMaxMailLength) return kMailLength;
     State& s = *state_;
     std::lock_guard guard(s.lock);
+    if (s.lost.load()) return kFailed;
     if (s.window == nullptr) return kNotMapped;
     if (!s.mailOpen) return kMailNotOpen;
     const int32_t k = s.poll.pending;
@@ -293,6 +308,7 @@ int32_t LineMail::status(uint16_t* status) {
     if (status == nullptr) return kArgument;
     State& s = *state_;
     std::lock_guard guard(s.lock);
+    if (s.lost.load()) return kFailed;
     if (s.window == nullptr) return kNotMapped;
     if (!s.mailOpen) return kMailNotOpen;
     s.pollLocked();
@@ -307,6 +323,7 @@ int32_t LineMail::waitObject(std::shared_ptr<State> s, uint16_t* status) {
     std::shared_ptr<platform::Event> held[kMailEventCount];
     {
         std::lock_guard guard(s->lock);
+        if (s->lost.load()) return kFailed;
         if (s->window == nullptr) return kNotMapped;
         if (!s->mailOpen) return kMailNotOpen;
         for (int i = 0; i < kMailEventCount; ++i) held[i] = s->events.event[i];
@@ -316,7 +333,12 @@ int32_t LineMail::waitObject(std::shared_ptr<State> s, uint16_t* status) {
         if (!held[i]) return kFailed;
         events[i] = held[i].get();
     }
-    const uint32_t r = platform::waitForAny(events, platform::INFINITE);
+    // Without a time limit, but in slices: the events are shared with other
+    // processes, so a lost board cannot wake its waiters through them.
+    uint32_t r;
+    do {
+        r = platform::waitForAny(events, kLostWaitSliceMs);
+    } while (r == platform::WAIT_TIMEOUT && !s->lost.load());
     if (r >= platform::WAIT_OBJECT_0 + kMailEventCount) return kFailed;
     const int index = static_cast<int>(r - platform::WAIT_OBJECT_0);
     held[index]->reset();

@@ -33,6 +33,12 @@ class LineMail {
     // (and the base again should the unmap fail) keeps the thread off memory
     // that is going away.
     void setWindow(uint8_t* base) noexcept;
+    // The board's device host went away: the service no longer touches the
+    // window (once this returns, no poll or call of it is in there), its
+    // calls answer -1 and a wait in any thread ends with -1 within
+    // kLostWaitSliceMs.
+    void markLost() noexcept;
+    static constexpr uint32_t kLostWaitSliceMs = 20;
 
     // ---- steps of the closing sequence, in this order --------------------
     void closeIfOpen();          // as KV_MailClose without its log line

@@ -1,8 +1,12 @@
 // Every per-line call with boards and lines out of range, on a board that is
 // not open, and with the pointers it needs missing: refused with its code,
 // nothing touched, no crash.
+#include <array>
 #include <functional>
+#include <set>
+#include <string>
 
+#include "boardlib/frame/board_loss.h"
 #include "boardlib/tests/board_fixture.h"
 
 namespace kalvo::boardlib::test {
@@ -78,6 +82,24 @@ TEST_F(BadInput, BoardsAndLinesOutOfRangeOrNotOpen) {
     }
     EXPECT_TRUE(bus.trace().empty());
     EXPECT_TRUE(devices.requests().empty());
+}
+
+// A board whose device host went away: every call that would reach it
+// answers -1 and touches nothing; the calls that only read the library's
+// own record answer as before; the board closes normally.
+TEST_F(BadInput, ALostBoardAnswersMinusOneToEveryCallThatReachesIt) {
+    openBoard(0);
+    ASSERT_EQ(KV_MailOpen(0, 0), 0);
+    bus.clear();
+    markBoardLost(*boardEntry(0), "the device host (pid 1) was stopped");
+    const std::set<std::string> ownRecord = {"GetCnectStat", "config", "Free", "UnMap"};
+    for (auto& [name, call] : perLineCalls())
+        EXPECT_EQ(call(0, 0), ownRecord.count(name) ? KV_OK : KV_ERR_REQUEST) << name;
+    EXPECT_TRUE(bus.trace().empty());
+    EXPECT_TRUE(devices.requests().empty());
+    EXPECT_EQ(KV_close(0), KV_OK);
+    EXPECT_EQ(KV_open(0), KV_OK);  // a new device: the board is usable again
+    EXPECT_EQ(KV_SetMemShort(0, 0, std::array<uint16_t, 1>{7}.data(), 3, 0, 1), KV_OK);
 }
 
 TEST_F(BadInput, MissingPointersAreRefusedWithoutTouchingAnything) {

@@ -9,6 +9,7 @@
 // the window.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 #include "boardlib/frame/build_parameters.h"
@@ -73,18 +74,26 @@ constexpr uint32_t accessMultiplier(uint32_t size, int32_t busWidth) noexcept {
 }
 
 // Reads count elements from element offset under the line's read semaphore
-// (one element, the common call, without the loop).
+// (one element, the common call, without the loop). False, with nothing
+// read, once the board is lost: the flag is looked at inside the semaphore,
+// with one relaxed load, so a retirement that takes the line's semaphores
+// after setting it waits for this read, and a read that takes the semaphore
+// after the retirement sees the flag (board_loss.h).
 template <class T>
-[[gnu::always_inline]] inline void gmRead(const uint8_t* base, platform::Semaphore& readSemaphore,
-                                          uint32_t offset, uint32_t count, T* out) noexcept {
+[[gnu::always_inline]] inline bool gmRead(const uint8_t* base, platform::Semaphore& readSemaphore,
+                                          const std::atomic<bool>& lost, uint32_t offset,
+                                          uint32_t count, T* out) noexcept {
     readSemaphore.wait();
-    if (count == 1) [[likely]] {
+    const bool done = !lost.load(std::memory_order_relaxed);
+    if (!done) [[unlikely]] {
+    } else if (count == 1) [[likely]] {
         out[0] = loadElement<T>(base, kGmArea + offset * sizeof(T));
     } else {
         for (uint32_t i = 0; i < count; ++i)
             out[i] = loadElement<T>(base, kGmArea + (offset + i) * sizeof(T));
     }
     readSemaphore.release();
+    return done;
 }
 
 // The write procedure for 1-, 2- and 4-byte elements: the head of the first
@@ -128,33 +137,41 @@ template <class T>
 
 // Writes count elements from element offset under the line's write
 // semaphore. One element always fits its block: the same two accesses as
-// the general procedure (arm for one, the store), inline.
+// the general procedure (arm for one, the store), inline. False, with
+// nothing written, once the board is lost (as gmRead).
 template <class T>
-[[gnu::always_inline]] inline void gmWrite(uint8_t* base, platform::Semaphore& writeSemaphore,
-                                           int32_t busWidth, uint32_t offset, uint32_t count,
+[[gnu::always_inline]] inline bool gmWrite(uint8_t* base, platform::Semaphore& writeSemaphore,
+                                           const std::atomic<bool>& lost, int32_t busWidth,
+                                           uint32_t offset, uint32_t count,
                                            const T* data) noexcept {
     static_assert(sizeof(T) == 1 || sizeof(T) == 2 || sizeof(T) == 4);
     const uint32_t m = accessMultiplier(sizeof(T), busWidth);
     writeSemaphore.wait();
-    if (count == 1) [[likely]] {
+    const bool done = !lost.load(std::memory_order_relaxed);
+    if (!done) [[unlikely]] {
+    } else if (count == 1) [[likely]] {
         bus::store<uint16_t>(base, kWriteCountRegister, static_cast<uint16_t>(m));
         bus::store<T>(base, kGmArea + offset * sizeof(T), data[0]);
     } else {
         gmWriteBlocks<T>(base, m, offset, count, data);
     }
     writeSemaphore.release();
+    return done;
 }
 
 // 8-byte elements: each is its own block write, preceded by its access count.
-inline void gmWriteDLong(uint8_t* base, platform::Semaphore& writeSemaphore, int32_t busWidth,
-                         uint32_t offset, uint32_t count, const uint64_t* data) noexcept {
+inline bool gmWriteDLong(uint8_t* base, platform::Semaphore& writeSemaphore,
+                         const std::atomic<bool>& lost, int32_t busWidth, uint32_t offset,
+                         uint32_t count, const uint64_t* data) noexcept {
     const uint32_t m = accessMultiplier(8, busWidth);
     writeSemaphore.wait();
-    for (uint32_t i = 0; i < count; ++i) {
+    const bool done = !lost.load(std::memory_order_relaxed);
+    for (uint32_t i = 0; done && i < count; ++i) {
         bus::store<uint16_t>(base, kWriteCountRegister, static_cast<uint16_t>(m));
         store64(base, kGmArea + (offset + i) * 8, data[i]);
     }
     writeSemaphore.release();
+    return done;
 }
 
 }  // namespace kalvo::boardlib

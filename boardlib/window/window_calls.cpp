@@ -2,11 +2,15 @@
 // slots, the slots themselves, registers by offset, the GM area, CHKC and the
 // board reset. Arguments are checked before anything is touched: an offset
 // and count that would leave the 4096-byte window, or a station outside 0 to
-// 63, is refused with 3, as is a missing pointer.
+// 63, is refused with 3, as is a missing pointer. On a board whose device
+// host is gone every call that reaches the board answers -1 (board_loss.h);
+// a window access looks at that inside its WindowUse.
 #include <cstring>
 
+#include "boardlib/frame/board_loss.h"
 #include "boardlib/frame/library.h"
 #include "boardlib/window/gm_access.h"
+#include "boardlib/window/window_users.h"
 #include "kalvo/board_library.h"
 
 namespace kalvo::boardlib {
@@ -27,7 +31,7 @@ int32_t mapStation(BoardContext& board, const char* text, int32_t* station) {
             value = value * 10 + (*c - '0');
     } else {
         requests::NameRequestBlock block = requests::makeNameBlock(text);
-        if (device::name(board.device, &block) != 0) return KV_ERR_REQUEST;
+        if (boardLost(board) || device::name(board.device, &block) != 0) return KV_ERR_REQUEST;
         // A device that does not know the name leaves the slot at -1.
         if (block.slot == requests::kNameSlotUnknown) return KV_ERR_REQUEST;
         value = block.slot;
@@ -47,8 +51,14 @@ int32_t getRegister(const char* call, int32_t board, int32_t line, int32_t offse
     if (code == KV_OK && (value == nullptr || at + sizeof(T) > kBoardWindowSize))
         code = KV_ERR_ARGUMENT;
     if (code == KV_OK && b->window == nullptr) code = KV_ERR_NOT_MAPPED;
+    if (code == KV_OK) {
+        WindowUse use;
+        if (boardLost(*b))
+            code = KV_ERR_REQUEST;
+        else
+            *value = loadElement<T>(b->window, at);
+    }
     if (code != KV_OK) return logLineResult(call, board, line, code);
-    *value = loadElement<T>(b->window, at);
     libraryLog().writef(kLogCall, "%s(%d) %s: Line(%d)-OffsetAdr(0x%x)-Reg(0x%x): OK",
                         kBuild.shortName, board, call, line, at, static_cast<uint32_t>(*value));
     return KV_OK;
@@ -61,8 +71,14 @@ int32_t setRegister(const char* call, int32_t board, int32_t line, int32_t offse
     const uint32_t at = static_cast<uint32_t>(offset) & 0xFFFF;
     if (code == KV_OK && at + sizeof(T) > kBoardWindowSize) code = KV_ERR_ARGUMENT;
     if (code == KV_OK && b->window == nullptr) code = KV_ERR_NOT_MAPPED;
+    if (code == KV_OK) {
+        WindowUse use;
+        if (boardLost(*b))
+            code = KV_ERR_REQUEST;
+        else
+            storeElement<T>(b->window, at, value);
+    }
     if (code != KV_OK) return logLineResult(call, board, line, code);
-    storeElement<T>(b->window, at, value);
     libraryLog().writef(kLogCall, "%s(%d) %s: Line(%d)-OffsetAdr(0x%x)-Reg(0x%x): OK",
                         kBuild.shortName, board, call, line, at, static_cast<uint32_t>(value));
     return KV_OK;
@@ -116,9 +132,10 @@ template <class T>
 int32_t getMemory(const char* call, const char* unit, int32_t board, int32_t line, T* data,
                   GmRange range) {
     BoardContext* b;
-    const int32_t code = checkMemory<T>(board, line, data, range, &b);
-    if (code == KV_OK)
-        gmRead<T>(b->window, b->readSemaphore[line], range.offset, range.count, data);
+    int32_t code = checkMemory<T>(board, line, data, range, &b);
+    if (code == KV_OK && !gmRead<T>(b->window, b->readSemaphore[line], b->lost, range.offset,
+                                    range.count, data)) [[unlikely]]
+        code = KV_ERR_REQUEST;
     return logMemory(call, unit, board, line, range, code);
 }
 
@@ -126,14 +143,17 @@ template <class T>
 int32_t setMemory(const char* call, const char* unit, int32_t board, int32_t line, const T* data,
                   GmRange range) {
     BoardContext* b;
-    const int32_t code = checkMemory<T>(board, line, data, range, &b);
+    int32_t code = checkMemory<T>(board, line, data, range, &b);
     if (code == KV_OK) {
+        bool done;
         if constexpr (sizeof(T) == 8)
-            gmWriteDLong(b->window, b->writeSemaphore[line], b->busWidth[line], range.offset,
-                         range.count, data);
+            done = gmWriteDLong(b->window, b->writeSemaphore[line], b->lost, b->busWidth[line],
+                                range.offset, range.count, data);
         else
-            gmWrite<T>(b->window, b->writeSemaphore[line], b->busWidth[line], range.offset,
-                       range.count, data);
+            done = gmWrite<T>(b->window, b->writeSemaphore[line], b->lost, b->busWidth[line],
+                              range.offset, range.count, data);
+        if (!done) [[unlikely]]
+            code = KV_ERR_REQUEST;
     }
     return logMemory(call, unit, board, line, range, code);
 }
@@ -149,6 +169,7 @@ int32_t KV_Attach(int32_t board, int32_t line, void** address) {
     BoardContext* b;
     int32_t code = checkLine(board, line, &b);
     if (code == KV_OK && address == nullptr) code = KV_ERR_ARGUMENT;
+    if (code == KV_OK && boardLost(*b)) code = KV_ERR_REQUEST;
     if (code == KV_OK && b->window == nullptr) code = KV_ERR_NOT_MAPPED;
     if (code == KV_OK) *address = b->window;
     return logLineResult("KV_Attach", board, line, code);
@@ -159,6 +180,7 @@ int32_t KV_Alloc(int32_t board, int32_t line, int32_t station, void** address) {
     int32_t code = checkLine(board, line, &b);
     if (code == KV_OK && (address == nullptr || station < 0 || station >= kStations))
         code = KV_ERR_ARGUMENT;
+    if (code == KV_OK && boardLost(*b)) code = KV_ERR_REQUEST;
     if (code == KV_OK && b->window == nullptr) code = KV_ERR_NOT_MAPPED;
     if (code == KV_OK) *address = b->window + 8 * station;
     if (code == KV_OK)
@@ -174,6 +196,7 @@ int32_t KV_Map(int32_t board, int32_t line, const char* text, void** address) {
     BoardContext* b;
     int32_t code = checkLine(board, line, &b);
     if (code == KV_OK && (text == nullptr || address == nullptr)) code = KV_ERR_ARGUMENT;
+    if (code == KV_OK && boardLost(*b)) code = KV_ERR_REQUEST;
     if (code == KV_OK && b->window == nullptr) code = KV_ERR_NOT_MAPPED;
     int32_t station = 0;
     if (code == KV_OK) code = mapStation(*b, text, &station);
@@ -200,14 +223,19 @@ int32_t KV_Put(int32_t board, int32_t line, const uint8_t* data) {
         // The own slot is the station address the device reports; without
         // that answer there is no slot to write, and the caller is told.
         kalvo::requests::StatusBlock status{};
-        if (device::status(b->device, &status) != 0) {
+        if (boardLost(*b) || device::status(b->device, &status) != 0) {
             code = KV_ERR_REQUEST;
         } else {
             const uint32_t slot = 8 * (static_cast<uint32_t>(status.address) & 63);
             uint32_t words[2];
             std::memcpy(words, data, sizeof words);
-            bus::store<uint32_t>(b->window, slot, words[0]);
-            bus::store<uint32_t>(b->window, slot + 4, words[1]);
+            WindowUse use;
+            if (boardLost(*b)) {
+                code = KV_ERR_REQUEST;
+            } else {
+                bus::store<uint32_t>(b->window, slot, words[0]);
+                bus::store<uint32_t>(b->window, slot + 4, words[1]);
+            }
         }
     }
     return logLineResult("KV_Put", board, line, code);
@@ -220,11 +248,17 @@ int32_t KV_Get(int32_t board, int32_t line, int32_t station, uint8_t* data) {
     if (code == KV_OK && b->window == nullptr) code = KV_ERR_NOT_MAPPED;
     if (code == KV_OK) {
         kalvo::requests::StatusBlock status{};
-        device::status(b->device, &status);  // asked as the chip expects; the answer is not used
+        if (!boardLost(*b))
+            device::status(b->device, &status);  // asked as the chip expects; answer not used
         const uint32_t slot = 8 * (static_cast<uint32_t>(station) & 63);
-        const uint32_t words[2] = {bus::load<uint32_t>(b->window, slot),
-                                   bus::load<uint32_t>(b->window, slot + 4)};
-        std::memcpy(data, words, sizeof words);
+        WindowUse use;
+        if (boardLost(*b)) {
+            code = KV_ERR_REQUEST;
+        } else {
+            const uint32_t words[2] = {bus::load<uint32_t>(b->window, slot),
+                                       bus::load<uint32_t>(b->window, slot + 4)};
+            std::memcpy(data, words, sizeof words);
+        }
     }
     return logLineResult("KV_Get", board, line, code);
 }
@@ -294,12 +328,18 @@ int32_t KV_Ck(int32_t board, int32_t line, uint16_t* value) {
     int32_t code = checkLine(board, line, &b);
     if (code == KV_OK && value == nullptr) code = KV_ERR_ARGUMENT;
     if (code == KV_OK && b->window == nullptr) code = KV_ERR_NOT_MAPPED;
+    if (code == KV_OK) {
+        WindowUse use;
+        if (boardLost(*b))
+            code = KV_ERR_REQUEST;
+        else
+            *value = bus::load<uint16_t>(b->window, kChkcRegister);
+    }
     if (code != KV_OK) {
         libraryLog().writef(kLogNg, "%s(%d) KV_Ck: Line(%d): NG: Ret(%xh)", kBuild.shortName, board,
                             line, code);
         return code;
     }
-    *value = bus::load<uint16_t>(b->window, kChkcRegister);
     libraryLog().writef(kLogCall, "%s(%d) KV_Ck: Line(%d)-CHKC(0x%x): OK", kBuild.shortName, board,
                         line, static_cast<uint32_t>(*value));
     return KV_OK;
@@ -308,7 +348,8 @@ int32_t KV_Ck(int32_t board, int32_t line, uint16_t* value) {
 int32_t KV_HardReset(int32_t board, int32_t line) {
     BoardContext* b;
     int32_t code = checkLine(board, line, &b);
-    if (code == KV_OK) code = device::reset(b->device) == 0 ? KV_OK : KV_ERR_REQUEST;
+    if (code == KV_OK)
+        code = !boardLost(*b) && device::reset(b->device) == 0 ? KV_OK : KV_ERR_REQUEST;
     return logLineResult("KV_HardReset", board, line, code);
 }
 

@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <fstream>
 #include <vector>
 
 #include "kernel/transport/socket_folder.h"
@@ -132,13 +133,29 @@ void DeviceServer::stop() {
 DeviceServer::Counts DeviceServer::counts() {
     Counts counts;
     std::lock_guard lock(mutex_);
-    for (auto& [id, weak] : open_) {
-        if (auto connection = weak.lock()) {
+    for (auto& [id, handle] : open_) {
+        if (auto connection = handle.connection.lock()) {
             ++counts.handles;
             counts.views += connection->views();
         }
     }
     return counts;
+}
+
+std::vector<DeviceServer::HandleInfo> DeviceServer::handles() {
+    std::vector<HandleInfo> list;
+    {
+        std::lock_guard lock(mutex_);
+        for (auto& [id, handle] : open_) {
+            if (auto connection = handle.connection.lock())
+                list.push_back({handle.pid, {}, handle.path, connection->views()});
+        }
+    }
+    for (HandleInfo& h : list) {
+        std::ifstream comm("/proc/" + std::to_string(h.pid) + "/comm");
+        if (!std::getline(comm, h.program) || h.program.empty()) h.program = "?";
+    }
+    return list;
 }
 
 void DeviceServer::acceptLoop() {
@@ -238,7 +255,7 @@ void DeviceServer::serveClient(Worker* worker, const Peer& who) {
                     connection =
                         std::make_shared<ClientConnection>(sock, peer, backend_, id, randomToken());
                     worker->connection = connection;
-                    open_[id] = connection;
+                    open_[id] = {connection, path, static_cast<uint32_t>(peer.pid)};
                 }
                 // Watched from before the open: a create that the driver
                 // holds is cancelled when its client hangs up.
@@ -264,7 +281,7 @@ void DeviceServer::serveCancel(int sock, const wire::CancelFrame& frame) {
     {
         std::lock_guard lock(mutex_);
         auto it = open_.find(frame.connectionId);
-        if (it != open_.end()) target = it->second.lock();
+        if (it != open_.end()) target = it->second.connection.lock();
     }
     auto ack = wire::makeFrame<wire::CancelAckFrame>(wire::FrameType::CancelAck);
     if (!target || target->token() != frame.token) {

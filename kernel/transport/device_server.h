@@ -22,6 +22,7 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "kernel/device_backend.h"
 #include "kernel/transport/client_connection.h"
@@ -60,6 +61,16 @@ class DeviceServer {
     };
     Counts counts();
 
+    // Each open handle: the client process (pid and program name, from
+    // /proc; "?" once it is gone), the device path it opened, its views.
+    struct HandleInfo {
+        uint32_t pid = 0;
+        std::string program;
+        std::string path;
+        size_t views = 0;
+    };
+    std::vector<HandleInfo> handles();
+
   private:
     struct Worker {
         std::thread thread;
@@ -86,7 +97,12 @@ class DeviceServer {
 
     std::mutex mutex_;
     std::list<Worker> workers_;
-    std::map<uint64_t, std::weak_ptr<ClientConnection>> open_;  // by connection id
+    struct OpenHandle {
+        std::weak_ptr<ClientConnection> connection;
+        std::string path;
+        uint32_t pid = 0;
+    };
+    std::map<uint64_t, OpenHandle> open_;  // by connection id
     uint64_t nextId_ = 1;
 };
 

@@ -45,7 +45,10 @@
 //                                    station listed before must cover;
 //                                    offsets= word offsets 0..15; kind= optional;
 //                                    hold: outputs stay when the
-//                                    communication watchdog fires
+//                                    communication watchdog fires;
+//                                    left=WORD: the board is as an earlier
+//                                    host left it, its line running with
+//                                    this output word (see network.h)
 // Parsing is strict: anything else is an error naming the line.
 #pragma once
 

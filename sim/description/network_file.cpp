@@ -73,14 +73,15 @@ bool stationFromWords(const std::vector<std::string>& words, StationDescription*
     return true;
 }
 
-// "unit NAME station=A offsets=LIST [kind=K] [hold]" without the board's context.
+// "unit NAME station=A offsets=LIST [kind=K] [hold] [left=WORD]" without the
+// board's context.
 bool unitFromWords(const std::vector<std::string>& words, UnitDescription* out, std::string* why) {
     UnitDescription unit;
     if (words.size() < 2 || !parseUnitName(words[1], &unit.family, &unit.number)) {
         *why = "unit needs a name FAMILY_N (DIO, ADA, AXSA or SIO; N from 1 to 1024)";
         return false;
     }
-    bool haveStation = false, haveOffsets = false, haveKind = false;
+    bool haveStation = false, haveOffsets = false, haveKind = false, haveLeft = false;
     for (size_t i = 2; i < words.size(); ++i) {
         std::string key, value;
         if (words[i] == "hold") {
@@ -98,6 +99,7 @@ bool unitFromWords(const std::vector<std::string>& words, UnitDescription* out, 
         bool* seen = key == "station"   ? &haveStation
                      : key == "offsets" ? &haveOffsets
                      : key == "kind"    ? &haveKind
+                     : key == "left"    ? &haveLeft
                                         : nullptr;
         if (!seen) {
             *why = "unknown unit option \"" + key + "\"";
@@ -120,6 +122,13 @@ bool unitFromWords(const std::vector<std::string>& words, UnitDescription* out, 
                 *why = "offsets must be a list of 1 to 16 numbers from 0 to 15, e.g. 0,1,2";
                 return false;
             }
+        } else if (key == "left") {
+            int64_t word = 0;
+            if (!parseInteger(value, 0, 0xFFFF, &word)) {
+                *why = "left must be an output word in decimal, 0 to 65535";
+                return false;
+            }
+            unit.left = uint16_t(word);
         } else {
             unit.kind = value;
         }
@@ -243,7 +252,8 @@ bool parseStationLine(std::string_view line, StationDescription* station, std::s
 bool parseUnitLine(std::string_view line, UnitDescription* unit, std::string* error) {
     auto words = splitWords(line);
     if (words.empty() || words[0] != "unit") {
-        *error = "expected unit FAMILY_N station=ADDRESS offsets=LIST [kind=KIND] [hold]";
+        *error =
+            "expected unit FAMILY_N station=ADDRESS offsets=LIST [kind=KIND] [hold] [left=WORD]";
         return false;
     }
     return unitFromWords(words, unit, error);
@@ -294,6 +304,7 @@ std::string formatNetworkText(const NetworkDescription& spec) {
                 out += (i ? "," : "") + std::to_string(u.offsets[i]);
             if (!u.kind.empty()) out += " kind=" + u.kind;
             if (u.hold) out += " hold";
+            if (u.left) out += " left=" + std::to_string(*u.left);
             out += "\n";
         }
     }

@@ -5,6 +5,7 @@
 
 #include "sim/chip/chip.h"
 #include "sim/chip/chip_map.h"
+#include "sim/chip/window_access.h"
 #include "sim/network/cycle_thread.h"
 #include "sim/simulated_hardware.h"
 #include "sim/units/remote_unit.h"
@@ -188,6 +189,23 @@ std::string Network::apply(const NetworkDescription& spec) {
         }
     }
     for (auto& m : made) impl_->chips[m.board]->addUnit(m.spec, std::move(m.unit));
+    // Boards left running by an earlier host: their output words, the served
+    // range and the start command, as that host's driver wrote them. The
+    // chip takes the line up at its next cycle.
+    for (const auto& board : spec.boards) {
+        bool running = false;
+        uint8_t* window = impl_->hardware.memoryWindow(board.board);
+        for (const auto& u : board.units) {
+            if (!u.left) continue;
+            running = true;
+            const uint32_t word = 4 * uint32_t(u.station) + uint32_t(u.offsets.front());
+            chip::storeWindow<uint16_t>(window, chip::kGmArea + 2 * word, *u.left);
+        }
+        if (!running) continue;
+        chip::storeWindow<uint16_t>(window, chip::kStationRegister,
+                                    uint16_t(chip::kMaxStations << chip::kStationSizeShift));
+        chip::storeWindow<uint32_t>(window, chip::kCommand, chip::kCommandStart);
+    }
     return {};
 }
 

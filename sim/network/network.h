@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -30,6 +31,11 @@ struct UnitDescription {
     // The module keeps its outputs when the communication watchdog fires
     // (configured so on some modules); by default they drop to 0.
     bool hold = false;
+    // A board as an earlier host left it: its line still runs (from station
+    // 0, all 32 addresses) with this word in the unit's output block at its
+    // first offset, as a real board goes on when its host goes. A host that
+    // starts must stop such a line and clear its outputs before it serves.
+    std::optional<uint16_t> left = std::nullopt;
     std::string name() const { return family + "_" + std::to_string(number); }
 };
 

@@ -68,6 +68,9 @@ class PrivateHost {
                std::string* why, const std::vector<std::string>& moreOptions = {}) {
         folder_ = folder;
         log_ = logPath;
+        // Emptied here, not only by the child: a host started again on the
+        // same log must not be taken for up by its predecessor's banner.
+        std::ofstream(logPath, std::ios::trunc);
         setenv("KALVO_DEVICE_DIR", folder.c_str(), 1);
         std::vector<std::string> args = {KALVO_DEVHOST_PATH,
                                          "--driver",

@@ -74,6 +74,15 @@ enum {
     KALVO_ERR_NO_LIBRARY = 0x100  /**< CheckBoard, AttachMemory: board library not loaded. */
 };
 
+/*
+ * A lost board: when the device host of a board dies, is stopped or
+ * restarts, every unit call on the board passes on the board library's -1
+ * (KV_ERR_REQUEST of kalvo/board_library.h), GetCondition too (with the
+ * condition 0), and a wait (SIO transfer, ADA or AXSA command) ends with it
+ * within 100 ms. Nothing reconnects by itself: reload the library or start
+ * the program again to use the boards of a new host.
+ */
+
 /** Unit families (the family field of a placement). */
 enum {
     KALVO_DIO = 1,  /**< Digital words. */

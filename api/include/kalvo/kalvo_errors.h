@@ -219,7 +219,8 @@ static inline const char* kalvo_board_error_text(int32_t code) {
         case 25:
             return "the board line is closing";
         case -1:
-            return "a device request or a name lookup failed (see the board library's log)";
+            return "a device request or a name lookup failed, or the board is lost: its device "
+                   "host died, was stopped or restarted (see the board library's log)";
         default:
             return "not a return code of the board library";
     }

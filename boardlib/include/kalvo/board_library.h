@@ -67,7 +67,15 @@ enum {
     KV_MAIL_SEND_RESULT = 23,  /**< KV_MailWaitObject: a send completed. */
     KV_MAIL_RECEIVED = 24,     /**< KV_MailWaitObject: a mail arrived. */
     KV_MAIL_CLOSED = 25,       /**< KV_MailWaitObject: the board line is closing. */
-    KV_ERR_REQUEST = -1        /**< A device request or a name lookup failed. */
+    /**
+     * A device request or a name lookup failed; and every call that reaches
+     * a board whose device host went away (died, was stopped or restarted):
+     * window, registers, mail (a KV_MailWaitObject ends with it within
+     * 100 ms), line control and requests. The board stays lost until it is
+     * closed and opened again, which meets the new host; pointers into its
+     * window then fault.
+     */
+    KV_ERR_REQUEST = -1
 };
 
 /** The record of KV_Connect() and KV_ConnectLF(): 12 bytes. */

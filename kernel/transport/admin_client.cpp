@@ -1,4 +1,4 @@
-#include "host/admin_channel.h"
+#include "kernel/transport/admin_client.h"
 
 #include <sys/socket.h>
 #include <unistd.h>
@@ -8,7 +8,7 @@
 
 #include "platform/host_folder.h"
 
-namespace kalvo::kernel::host {
+namespace kalvo::kernel::transport {
 
 std::string adminSocketPath(const std::string& directory) {
     return directory + "/" + adminSocketName();
@@ -53,4 +53,4 @@ bool adminRequest(const std::string& directory, const std::string& request, std:
     return true;
 }
 
-}  // namespace kalvo::kernel::host
+}  // namespace kalvo::kernel::transport
