@@ -22,12 +22,11 @@ if [[ $mode == apply ]]; then
     printf '%s\0' "${files[@]}" | xargs -0 -r clang-format -i --style=file
     exit 0
 fi
-drifting=()
-for f in "${files[@]}"; do
-    if ! clang-format --style=file --dry-run --Werror "$f" >/dev/null 2>&1; then
-        drifting+=("$f")
-    fi
-done
+# Forty files a run, two runs at a time; each drifting file is named in a
+# "code should be clang-formatted" error of its run.
+mapfile -t drifting < <(printf '%s\0' "${files[@]}" |
+    { xargs -0 -r -P 2 -n 40 clang-format --style=file --dry-run --Werror 2>&1 >/dev/null || true; } |
+    sed -n 's/^\(.*\):[0-9]*:[0-9]*: error: code should be clang-formatted.*/\1/p' | sort -u)
 if ((${#drifting[@]})); then
     echo "format.sh: ${#drifting[@]} file(s) differ from .clang-format ($(clang-format --version | sed 's/.*version //')):" >&2
     printf '  %s\n' "${drifting[@]}" >&2
