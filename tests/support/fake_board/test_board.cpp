@@ -24,9 +24,33 @@
 #include "platform/page_file_map.h"
 #include "tests/support/fake_board/test_board_window.h"
 
+#if defined(__SANITIZE_THREAD__)
+extern "C" void AnnotateIgnoreReadsBegin(const char* file, int line);
+extern "C" void AnnotateIgnoreReadsEnd(const char* file, int line);
+extern "C" void AnnotateIgnoreWritesBegin(const char* file, int line);
+extern "C" void AnnotateIgnoreWritesEnd(const char* file, int line);
+#endif
+
 namespace {
 
 constexpr int kBoards = 4;
+
+// The GM area plays a board's memory, which the chip and every thread and
+// process of the host read and write without any order between them (as on
+// the real board, each word access is whole). The race detector is told not
+// to record these accesses, as it never sees the real window's.
+struct BoardMemoryAccess {
+#if defined(__SANITIZE_THREAD__)
+    BoardMemoryAccess() {
+        AnnotateIgnoreReadsBegin(__FILE__, __LINE__);
+        AnnotateIgnoreWritesBegin(__FILE__, __LINE__);
+    }
+    ~BoardMemoryAccess() {
+        AnnotateIgnoreWritesEnd(__FILE__, __LINE__);
+        AnnotateIgnoreReadsEnd(__FILE__, __LINE__);
+    }
+#endif
+};
 
 struct BoardState {
     kalvo::platform::PageFileMap window;
@@ -67,6 +91,7 @@ int32_t gmRead(int32_t board, int32_t line, T* data, int32_t index, int32_t coun
     if (int32_t code = fault(w, kalvo::testboard::kReadFailOffset)) return code;
     if (!data || !gmRange(index, count, sizeof(T))) return 3;
     auto* gm = reinterpret_cast<volatile T*>(w + kalvo::testboard::kGmOffset);
+    [[maybe_unused]] BoardMemoryAccess memoryAccess;
     for (int i = 0; i < count; ++i) data[i] = gm[index + i];
     return 0;
 }
@@ -78,6 +103,7 @@ int32_t gmWrite(int32_t board, int32_t line, const T* data, int32_t index, int32
     if (int32_t code = fault(w, kalvo::testboard::kWriteFailOffset)) return code;
     if (!data || !gmRange(index, count, sizeof(T))) return 3;
     auto* gm = reinterpret_cast<volatile T*>(w + kalvo::testboard::kGmOffset);
+    [[maybe_unused]] BoardMemoryAccess memoryAccess;
     for (int i = 0; i < count; ++i) gm[index + i] = data[i];
     return 0;
 }
