@@ -84,40 +84,38 @@ bool groupNamespaceFit(const std::string& dir) {
 
 }  // namespace
 
+namespace {
+
+// Makes dir (0700) when it is not there and reads what stands there; false,
+// with the last error set, when that is not a directory.
+bool madeDirectory(const std::string& dir, struct stat* st) {
+    if (::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) {
+        setLastError(win32ErrorFromErrno(errno));
+        return false;
+    }
+    if (::lstat(dir.c_str(), st) != 0) {
+        setLastError(win32ErrorFromErrno(errno));
+        return false;
+    }
+    if (!S_ISDIR(st->st_mode)) {
+        setLastError(ERROR_PATH_NOT_FOUND);
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
 std::string runtimeDir() {
     const char* override = std::getenv("KALVO_RUNTIME_DIR");
+    struct stat st {};
     if (override && *override) {
         const std::string dir = anchored(override);
-        if (::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) {
-            setLastError(win32ErrorFromErrno(errno));
-            return {};
-        }
-        struct stat st {};
-        if (::lstat(dir.c_str(), &st) != 0) {
-            setLastError(win32ErrorFromErrno(errno));
-            return {};
-        }
-        if (!S_ISDIR(st.st_mode)) {
-            setLastError(ERROR_PATH_NOT_FOUND);
-            return {};
-        }
-        return dir;
+        return madeDirectory(dir, &st) ? dir : "";
     }
     if (usesServiceHost()) return groupNamespaceFit(kGroupNamespace) ? kGroupNamespace : "";
     std::string dir = "/dev/shm/kalvo-" + std::to_string(static_cast<unsigned>(::geteuid()));
-    if (::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) {
-        setLastError(win32ErrorFromErrno(errno));
-        return {};
-    }
-    struct stat st {};
-    if (::lstat(dir.c_str(), &st) != 0) {
-        setLastError(win32ErrorFromErrno(errno));
-        return {};
-    }
-    if (!S_ISDIR(st.st_mode)) {
-        setLastError(ERROR_PATH_NOT_FOUND);
-        return {};
-    }
+    if (!madeDirectory(dir, &st)) return {};
     // The default directory sits in world-writable /dev/shm: a directory (or
     // link) planted there by another user must not receive our objects.
     if (st.st_uid != ::geteuid() || (st.st_mode & 077) != 0) {
